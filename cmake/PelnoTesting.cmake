@@ -1,0 +1,51 @@
+# Test helpers shared by every subsystem.
+#
+# On the Windows build every test runs under Wine through the cross-compiling
+# emulator (cmake/wine-exec.sh). The fixture "wine_prefix" warms the prefix before
+# the first test and ends its wineserver after the last one, so no wineserver is
+# left holding the test runner's output open.
+
+if(WIN32)
+  set(PELNO_DEFAULT_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-exec.sh.in ${CMAKE_BINARY_DIR}/wine-exec
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE @ONLY)
+  set(PELNO_WINE_EXEC ${CMAKE_BINARY_DIR}/wine-exec)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PELNO_WINE_EXEC})
+
+  add_test(NAME wine_prefix_up COMMAND ${PELNO_WINE_EXEC} --up)
+  set_tests_properties(wine_prefix_up PROPERTIES FIXTURES_SETUP wine_prefix)
+  add_test(NAME wine_prefix_down COMMAND ${PELNO_WINE_EXEC} --down)
+  set_tests_properties(wine_prefix_down PROPERTIES FIXTURES_CLEANUP wine_prefix)
+endif()
+
+# pelno_gtest(NAME name SOURCES ... [LIBS ...] [PROPERTIES ...])
+# A GoogleTest executable; each test case becomes one CTest test.
+function(pelno_gtest)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  set(props ${T_PROPERTIES})
+  if(WIN32)
+    list(APPEND props FIXTURES_REQUIRED wine_prefix)
+  endif()
+  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       TEST_PREFIX "${T_NAME}." PROPERTIES ${props})
+endfunction()
+
+# pelno_python_test(NAME name SCRIPT file [PROPERTIES ...])
+# A Python unittest script that drives the Windows programs from outside. It finds
+# the programs through PELNO_BIN_DIR and runs them with PELNO_WINE_EXEC.
+function(pelno_python_test)
+  cmake_parse_arguments(T "" "NAME;SCRIPT" "PROPERTIES" ${ARGN})
+  add_test(NAME ${T_NAME} COMMAND ${Python3_EXECUTABLE} ${T_SCRIPT} -v)
+  set_tests_properties(${T_NAME} PROPERTIES
+    ENVIRONMENT "PELNO_BIN_DIR=${PELNO_PROGRAM_DIR};PELNO_WINE_EXEC=${PELNO_WINE_EXEC};PYTHONPATH=${PROJECT_SOURCE_DIR}/tests/support;PYTHONDONTWRITEBYTECODE=1"
+    FIXTURES_REQUIRED wine_prefix
+    ${T_PROPERTIES})
+endfunction()
+
+# pelno_program(target): a shipped Windows program, placed in build/win/bin.
+function(pelno_program target)
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PELNO_PROGRAM_DIR})
+endfunction()

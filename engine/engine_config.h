@@ -1,0 +1,18 @@
+// Writing the engine configuration file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "engine/engine_process.h"
+
+namespace pelno {
+
+// Creates the data directory and writes configText byte for byte to
+// EngineConfigPath(), truncating what was there. On failure writes the message to
+// `error` (helper: the system's text for the directory error code; application:
+// the file-system error text of "create_directories"; both: "Failed to write
+// sing-box config") and returns false.
+bool WriteEngineConfig(std::string_view configText, EngineVariant variant, std::string& error);
+
+}  // namespace pelno

@@ -1,0 +1,63 @@
+// Move-only owners for Win32 handles: each closes its handle with the right
+// function when it goes out of scope.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace pelno {
+
+// Traits say which value means "empty" and how a handle is closed.
+struct KernelHandleTraits {
+  static HANDLE Invalid() { return nullptr; }
+  static bool IsValid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { ::CloseHandle(h); }
+};
+
+struct RegistryKeyTraits {
+  static HKEY Invalid() { return nullptr; }
+  static bool IsValid(HKEY h) { return h != nullptr; }
+  static void Close(HKEY h) { ::RegCloseKey(h); }
+};
+
+template <typename T, typename Traits>
+class ScopedHandle {
+ public:
+  ScopedHandle() = default;
+  explicit ScopedHandle(T handle) : handle_(handle) {}
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  ScopedHandle(ScopedHandle&& other) noexcept : handle_(other.Release()) {}
+  ScopedHandle& operator=(ScopedHandle&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  ~ScopedHandle() { Reset(); }
+
+  T Get() const { return handle_; }
+  bool IsValid() const { return Traits::IsValid(handle_); }
+  explicit operator bool() const { return IsValid(); }
+
+  // Gives up ownership without closing.
+  T Release() { return std::exchange(handle_, Traits::Invalid()); }
+
+  void Reset(T handle = Traits::Invalid()) {
+    T old = std::exchange(handle_, handle);
+    if (Traits::IsValid(old)) Traits::Close(old);
+  }
+
+  // For APIs that return a handle through an out parameter. Closes any handle held.
+  T* Receive() {
+    Reset();
+    return &handle_;
+  }
+
+ private:
+  T handle_ = Traits::Invalid();
+};
+
+using UniqueHandle = ScopedHandle<HANDLE, KernelHandleTraits>;
+using UniqueRegKey = ScopedHandle<HKEY, RegistryKeyTraits>;
+
+}  // namespace pelno

@@ -1,0 +1,57 @@
+#include "helper/log_journal.h"
+
+#include <cstdio>
+
+namespace pelno {
+
+std::string FormatLogLine(const std::tm& t, std::string_view message) {
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "[%04d-%02d-%02d %02d:%02d:%02d] ", t.tm_year + 1900,
+                t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+  std::string line = stamp;
+  if (message.size() > kLogMessageLimit) {
+    line.append(message.substr(0, kLogMessageLimit));
+    line.append("...");
+  } else {
+    line.append(message);
+  }
+  line.append("\r\n");
+  return line;
+}
+
+void LogJournal::AppendLine(std::string_view line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  text_.append(line);
+  if (text_.size() > kLogJournalLimit) text_.erase(0, text_.size() - kLogJournalLimit);
+}
+
+std::string LogJournal::Copy() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return text_;
+}
+
+LogJournal& ProcessLogJournal() {
+  static LogJournal journal;
+  return journal;
+}
+
+namespace {
+std::tm LocalTimeNow() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  return local;
+}
+}  // namespace
+
+void AppendLog(std::string_view message) {
+  ProcessLogJournal().AppendLine(FormatLogLine(LocalTimeNow(), message));
+}
+
+std::string ReadLogJournal() { return ProcessLogJournal().Copy(); }
+
+}  // namespace pelno

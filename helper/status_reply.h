@@ -1,0 +1,18 @@
+// The status reply: the one-line JSON object the session endpoints answer with.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace pelno {
+
+inline constexpr std::string_view kStatusConnected = "connected";
+inline constexpr std::string_view kStatusDisconnected = "disconnected";
+
+// Escapes LF, CR, double quote and backslash; every other byte is copied as it is.
+std::string EscapeJsonString(std::string_view text);
+
+// {"status":"<status>","platform":"windows","message":"<message>"}
+std::string MakeStatusReply(std::string_view status, std::string_view message);
+
+}  // namespace pelno
