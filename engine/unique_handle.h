@@ -2,6 +2,7 @@
 // function when it goes out of scope.
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <utility>
@@ -59,5 +60,13 @@ class ScopedHandle {
 
 using UniqueHandle = ScopedHandle<HANDLE, KernelHandleTraits>;
 using UniqueRegKey = ScopedHandle<HKEY, RegistryKeyTraits>;
+
+struct SocketTraits {
+  static SOCKET Invalid() { return INVALID_SOCKET; }
+  static bool IsValid(SOCKET s) { return s != INVALID_SOCKET; }
+  static void Close(SOCKET s) { ::closesocket(s); }
+};
+
+using UniqueSocket = ScopedHandle<SOCKET, SocketTraits>;
 
 }  // namespace pelno
