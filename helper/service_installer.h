@@ -1,0 +1,32 @@
+// Registers the helper program as the automatically started service
+// "PelnoVpnHelperService" that every authenticated user may start and stop.
+#pragma once
+
+#include <string>
+
+#include "helper/service_control_manager.h"
+
+namespace pelno {
+
+inline constexpr wchar_t kServiceName[] = L"PelnoVpnHelperService";
+inline constexpr wchar_t kServiceDisplayName[] = L"Pelno VPN Helper Service";
+inline constexpr wchar_t kServiceDescription[] = L"Runs sing-box TUN mode for Pelno VPN.";
+// Full control for LocalSystem and Administrators; query status, start and stop for
+// Authenticated Users, so the unelevated application can start the service.
+inline constexpr wchar_t kServiceSddl[] =
+    L"D:(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)(A;;LCRPWP;;;AU)";
+
+enum InstallResult : int {
+  kInstalled = 0,
+  kNoProgramPath = 1,
+  kManagerUnavailable = 2,
+  kServiceUnavailable = 3,
+};
+
+// Creates the service, or reconfigures an existing one to run `programPath`.
+int InstallService(ServiceControlManager& manager, const std::wstring& programPath);
+
+// The same for the running program, with the real service control manager.
+int InstallService();
+
+}  // namespace pelno

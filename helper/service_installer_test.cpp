@@ -1,0 +1,153 @@
+#include "helper/service_installer.h"
+
+#include <aclapi.h>
+#include <gtest/gtest.h>
+#include <sddl.h>
+
+#include <string>
+#include <vector>
+
+namespace pelno {
+namespace {
+
+struct AceSummary {
+  std::wstring sid;
+  DWORD mask;
+  bool operator==(const AceSummary&) const = default;
+};
+
+// Records what the installer asks of the manager; fails what a test asks it to.
+class FakeManager : public ServiceControlManager {
+ public:
+  DWORD openManagerError = 0, createError = 0, openServiceError = 0;
+  DWORD managerAccess = 0;
+  std::vector<std::string> calls;
+  ServiceDefinition created, reconfigured;
+  std::wstring description;
+  std::vector<AceSummary> dacl;
+  bool managerOpen = false, serviceOpen = false;
+
+  bool OpenManager(DWORD access, DWORD& error) override {
+    calls.push_back("open-manager");
+    managerAccess = access;
+    if (openManagerError) return error = openManagerError, false;
+    return managerOpen = true;
+  }
+  bool CreateOwnService(const ServiceDefinition& s, DWORD& error) override {
+    calls.push_back("create");
+    created = s;
+    if (createError) return error = createError, false;
+    return serviceOpen = true;
+  }
+  bool OpenExistingService(const ServiceDefinition&, DWORD& error) override {
+    calls.push_back("open-service");
+    if (openServiceError) return error = openServiceError, false;
+    return serviceOpen = true;
+  }
+  bool Reconfigure(const ServiceDefinition& s) override {
+    calls.push_back("reconfigure");
+    reconfigured = s;
+    return false;  // its result must not matter
+  }
+  bool SetDescription(const std::wstring& text) override {
+    calls.push_back("describe");
+    description = text;
+    return false;
+  }
+  bool ApplyDacl(PSECURITY_DESCRIPTOR descriptor) override {
+    calls.push_back("dacl");
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    if (!::GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted) || !present || !acl)
+      return false;
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+      void* ace = nullptr;
+      if (!::GetAce(acl, i, &ace)) continue;
+      auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+      if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+      LPWSTR sid = nullptr;
+      ::ConvertSidToStringSidW(&allowed->SidStart, &sid);
+      dacl.push_back({sid ? sid : L"?", allowed->Mask});
+      ::LocalFree(sid);
+    }
+    return false;
+  }
+  void CloseService() override {
+    calls.push_back("close-service");
+    serviceOpen = false;
+  }
+  void CloseManager() override {
+    calls.push_back("close-manager");
+    managerOpen = false;
+  }
+};
+
+using Calls = std::vector<std::string>;
+const std::wstring kPath = L"C:\\Program Files\\Pelno VPN\\PelnoVpnHelperService.exe";
+
+TEST(InstallServiceTest, CreatesAnAutoStartOwnProcessServiceWithQuotedPath) {
+  FakeManager manager;
+  EXPECT_EQ(InstallService(manager, kPath), 0);
+  EXPECT_EQ(manager.managerAccess, 3u);
+  EXPECT_EQ(manager.created.name, L"PelnoVpnHelperService");
+  EXPECT_EQ(manager.created.displayName, L"Pelno VPN Helper Service");
+  EXPECT_EQ(manager.created.binaryPath, L"\"" + kPath + L"\"");
+  EXPECT_EQ(manager.created.serviceType, 16u);
+  EXPECT_EQ(manager.created.startType, 2u);
+  EXPECT_EQ(manager.created.errorControl, 1u);
+  EXPECT_EQ(manager.created.serviceAccess, 0x40016u);
+  EXPECT_EQ(manager.description, L"Runs sing-box TUN mode for Pelno VPN.");
+  EXPECT_EQ(manager.calls,
+            (Calls{"open-manager", "create", "describe", "dacl", "close-service", "close-manager"}));
+}
+
+TEST(InstallServiceTest, DaclGivesSystemAndAdminsFullControlAndUsersStartStop) {
+  FakeManager manager;
+  ASSERT_EQ(InstallService(manager, kPath), 0);
+  const DWORD full = SERVICE_ALL_ACCESS;  // CC DC LC SW RP WP DT LO CR SD RC WD WO
+  const DWORD startStop = SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP;
+  EXPECT_EQ(manager.dacl, (std::vector<AceSummary>{{L"S-1-5-18", full},
+                                                    {L"S-1-5-32-544", full},
+                                                    {L"S-1-5-11", startStop}}));
+}
+
+TEST(InstallServiceTest, ExistingServiceIsReconfiguredInPlace) {
+  FakeManager manager;
+  manager.createError = ERROR_SERVICE_EXISTS;
+  EXPECT_EQ(InstallService(manager, kPath), 0);
+  EXPECT_EQ(manager.calls, (Calls{"open-manager", "create", "open-service", "reconfigure",
+                                  "describe", "dacl", "close-service", "close-manager"}));
+  EXPECT_EQ(manager.reconfigured.binaryPath, L"\"" + kPath + L"\"");
+  EXPECT_EQ(manager.reconfigured.startType, 2u);
+  EXPECT_EQ(manager.reconfigured.displayName, L"Pelno VPN Helper Service");
+}
+
+TEST(InstallServiceTest, FailuresMapToTheirResultCodes) {
+  {
+    FakeManager manager;
+    EXPECT_EQ(InstallService(manager, L""), 1);
+    EXPECT_TRUE(manager.calls.empty());
+  }
+  {
+    FakeManager manager;
+    manager.openManagerError = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(InstallService(manager, kPath), 2);
+    EXPECT_EQ(manager.calls, (Calls{"open-manager"}));
+  }
+  {
+    FakeManager manager;
+    manager.createError = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(InstallService(manager, kPath), 3);
+    EXPECT_EQ(manager.calls, (Calls{"open-manager", "create", "close-manager"}));
+  }
+  {
+    FakeManager manager;
+    manager.createError = ERROR_SERVICE_EXISTS;
+    manager.openServiceError = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(InstallService(manager, kPath), 3);
+    EXPECT_FALSE(manager.managerOpen);
+  }
+}
+
+}  // namespace
+}  // namespace pelno

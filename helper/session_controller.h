@@ -1,0 +1,36 @@
+// The engine session the helper runs for the application: start in proxy or TUN
+// mode, stop, status. Every operation returns a status reply text.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "helper/session_runtime.h"
+
+namespace pelno {
+
+class SessionController {
+ public:
+  explicit SessionController(SessionRuntime& runtime) : runtime_(runtime) {}
+
+  std::string StartProxySession(std::string_view configText);
+  std::string StartTunSession(std::string_view configText);
+  std::string StopSession();
+  std::string GetSessionStatus();
+
+  // Restores the system proxy and stops the engine under the session lock; used when
+  // the service stops or the plain process ends, so it never interleaves with a start.
+  void ShutDown();
+
+ private:
+  enum class Mode { kProxy, kTun };
+  std::string Start(std::string_view configText, Mode mode);
+
+  SessionRuntime& runtime_;
+  // Held for the whole of every start, stop and status: requests from several
+  // connections never interleave on the engine slot and the saved proxy record.
+  std::mutex lock_;
+};
+
+}  // namespace pelno

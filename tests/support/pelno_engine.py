@@ -1,0 +1,46 @@
+"""Engine configurations for the stand-in engine, and finding its processes."""
+import contextlib
+import json
+import os
+import socket
+
+import pelno_wine
+
+
+def free_port():
+    with contextlib.closing(socket.socket()) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def engine_config(mixed_port=None, stand_in=None, tag_spacing=True):
+    """A configuration as the user interface would send it, plus stand-in behaviour."""
+    config = {"log": {"level": "warn"}, "inbounds": [],
+              "outbounds": [{"type": "direct", "tag": "direct"}]}
+    if mixed_port is not None:
+        config["inbounds"].append({"type": "mixed", "tag": "pelno-vpn-mixed",
+                                   "listen": "127.0.0.1", "listen_port": mixed_port})
+    if stand_in:
+        config["stand_in"] = stand_in
+    if tag_spacing:
+        return json.dumps(config, indent=2)
+    return json.dumps(config, separators=(",", ":"))
+
+
+def engine_processes(program_dir):
+    """Linux pids of Wine processes running sing-box.exe from `program_dir`."""
+    found = []
+    unix = os.path.abspath(program_dir)
+    win = pelno_wine.windows_path(program_dir).lower()
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                cmdline = f.read().replace(b"\0", b" ").decode("utf-8", "replace")
+        except OSError:
+            continue
+        lowered = cmdline.lower()
+        if "sing-box.exe" in lowered and (unix in cmdline or win in lowered):
+            found.append(int(pid))
+    return found
