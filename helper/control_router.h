@@ -1,0 +1,56 @@
+// Matching a request to a route of the control server and answering it.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "helper/http_request.h"
+#include "helper/http_response.h"
+
+namespace pelno {
+
+// Where a response goes: the connection's socket, or a recorder in tests.
+class ResponseChannel {
+ public:
+  virtual ~ResponseChannel() = default;
+  // Sends bytes; false when the peer is gone or the send failed.
+  virtual bool Send(std::string_view bytes) = 0;
+};
+
+// Returns the body of a 200 reply with the route's content type.
+using RouteHandler = std::function<std::string(const ControlRequest&)>;
+// Writes its own response on the channel (a stream without Content-Length).
+using StreamHandler = std::function<void(const ControlRequest&, ResponseChannel&)>;
+
+// One row of the route table. A row whose handler and stream are both empty is
+// known but not served yet: it answers 404 like an unknown route.
+struct ControlRoute {
+  std::string_view method;
+  std::string_view path;
+  std::string_view contentType;
+  RouteHandler handler;
+  StreamHandler stream;
+};
+
+using RouteTable = std::vector<ControlRoute>;
+
+// The first row whose method and path equal the request's byte for byte.
+const ControlRoute* FindRoute(const RouteTable& routes, std::string_view method,
+                              std::string_view path);
+
+// The reply of a non-streaming route, or the 404 reply. Does not run stream handlers.
+HttpResponse Dispatch(const RouteTable& routes, const ControlRequest& request);
+
+// Answers a request: runs a stream handler on the channel, or sends Dispatch's reply
+// with one Send whose result is ignored.
+void ServeRequest(const RouteTable& routes, const ControlRequest& request,
+                  ResponseChannel& channel);
+
+// The reply for a request refused while it was being read, or nothing for
+// kIncomplete and kComplete.
+std::optional<HttpResponse> RefusalResponse(RequestState state);
+
+}  // namespace pelno

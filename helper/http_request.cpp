@@ -1,0 +1,108 @@
+#include "helper/http_request.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "helper/request_guard.h"
+
+namespace pelno {
+
+namespace {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string LowerCopy(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(), LowerAscii);
+  return lower;
+}
+
+// The whitespace set of the C library's isspace in the "C" locale.
+bool IsCSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Next whitespace-delimited token of `line` starting at `pos`; empty at the end.
+std::string_view NextToken(std::string_view line, std::size_t& pos) {
+  while (pos < line.size() && IsCSpace(line[pos])) ++pos;
+  const std::size_t start = pos;
+  while (pos < line.size() && !IsCSpace(line[pos])) ++pos;
+  return line.substr(start, pos - start);
+}
+
+}  // namespace
+
+std::string FindHeaderValue(std::string_view headerBlock, std::string_view name) {
+  const std::string lowerBlock = LowerCopy(headerBlock);
+  const std::string needle = LowerCopy(name) + ":";
+  std::size_t pos = lowerBlock.find(needle);
+  if (pos == std::string::npos) return {};
+  pos += needle.size();
+  while (pos < headerBlock.size() && headerBlock[pos] == ' ') ++pos;
+  std::size_t end = headerBlock.find("\r\n", pos);
+  if (end == std::string_view::npos) end = headerBlock.size();
+  return std::string(headerBlock.substr(pos, end - pos));
+}
+
+std::uint32_t ParseContentLength(std::string_view value) {
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint32_t>::max();
+  std::size_t pos = 0;
+  while (pos < value.size() && IsCSpace(value[pos])) ++pos;
+  std::uint64_t result = 0;
+  for (; pos < value.size() && value[pos] >= '0' && value[pos] <= '9'; ++pos) {
+    result = std::min(kMax, result * 10 + static_cast<std::uint64_t>(value[pos] - '0'));
+  }
+  return static_cast<std::uint32_t>(result);
+}
+
+RequestState RequestAssembler::Append(std::string_view bytes) {
+  if (state_ != RequestState::kIncomplete) return state_;
+  if (headerEnd_ != std::string::npos) {
+    buffer_.append(bytes);
+    return state_ = CheckBody();
+  }
+  // Only the new bytes and the three before them can complete a terminator, so
+  // each search covers a bounded window instead of the whole buffer.
+  const std::size_t searchFrom = buffer_.size() >= 3 ? buffer_.size() - 3 : 0;
+  buffer_.append(bytes);
+  const std::size_t found = buffer_.find(kHeaderTerminator, searchFrom);
+  if (found == std::string::npos) {
+    if (buffer_.size() > kHeaderPhaseLimit) state_ = RequestState::kHeaderTooLarge;
+    return state_;
+  }
+  headerEnd_ = found;
+  return state_ = FinishHeader();
+}
+
+RequestState RequestAssembler::FinishHeader() {
+  // The limit is on the header block, whatever else arrived in the same read.
+  if (headerEnd_ > kHeaderPhaseLimit) return RequestState::kHeaderTooLarge;
+  const std::string_view headerBlock = std::string_view(buffer_).substr(0, headerEnd_);
+  if (!IsRequestAllowed(headerBlock)) return RequestState::kForbidden;
+  const std::string lengthText = FindHeaderValue(headerBlock, "Content-Length");
+  contentLength_ = lengthText.empty() ? 0 : ParseContentLength(lengthText);
+  if (contentLength_ > kBodyLimit) return RequestState::kBodyTooLarge;
+  return CheckBody();
+}
+
+RequestState RequestAssembler::CheckBody() {
+  const std::size_t bodyStart = headerEnd_ + kHeaderTerminator.size();
+  return buffer_.size() - bodyStart >= contentLength_ ? RequestState::kComplete
+                                                      : RequestState::kIncomplete;
+}
+
+ControlRequest RequestAssembler::Request() const {
+  ControlRequest request;
+  if (state_ != RequestState::kComplete) return request;
+  const std::string_view buffer(buffer_);
+  const std::string_view headerBlock = buffer.substr(0, headerEnd_);
+  const std::string_view requestLine = headerBlock.substr(0, headerBlock.find("\r\n"));
+  std::size_t pos = 0;
+  request.method = NextToken(requestLine, pos);
+  request.path = NextToken(requestLine, pos);
+  request.headerBlock = headerBlock;
+  request.body = buffer.substr(headerEnd_ + kHeaderTerminator.size(), contentLength_);
+  return request;
+}
+
+}  // namespace pelno

@@ -1,0 +1,65 @@
+// Reading one control request from a connection: header lookup, Content-Length
+// and the assembler that turns arriving bytes into a ControlRequest.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace pelno {
+
+// Bytes taken from the socket per read.
+inline constexpr std::size_t kReceiveChunkSize = 4096;
+// Bytes a request may hold before its "\r\n\r\n" has been seen.
+inline constexpr std::size_t kHeaderPhaseLimit = 1048576;
+// Largest Content-Length accepted; a larger one is refused before any body byte is read.
+inline constexpr std::uint32_t kBodyLimit = 64u * 1024u * 1024u;
+
+inline constexpr std::string_view kHeaderTerminator = "\r\n\r\n";
+
+struct ControlRequest {
+  std::string method;       // first token of the request line, case-sensitive
+  std::string path;         // second token, query string included
+  std::string headerBlock;  // everything before the first "\r\n\r\n"
+  std::string body;         // at most Content-Length bytes
+};
+
+// Case-insensitive lookup of "name:" anywhere in the block. Skips spaces (not tabs)
+// after the colon; the value runs to the next "\r\n" as received, trailing spaces kept.
+// Empty when the header is absent.
+std::string FindHeaderValue(std::string_view headerBlock, std::string_view name);
+
+// Unsigned decimal to 32 bits: leading whitespace skipped, stops at the first
+// non-digit, no digits gives 0, too large gives 4294967295.
+std::uint32_t ParseContentLength(std::string_view value);
+
+enum class RequestState {
+  kIncomplete,      // more bytes needed
+  kComplete,        // Request() is ready
+  kHeaderTooLarge,  // the header phase passed kHeaderPhaseLimit
+  kBodyTooLarge,    // Content-Length above kBodyLimit
+  kForbidden,       // refused by IsRequestAllowed
+};
+
+// Collects the bytes of one request as they arrive. Once the state is no longer
+// kIncomplete further bytes are ignored.
+class RequestAssembler {
+ public:
+  RequestState Append(std::string_view bytes);
+  RequestState state() const { return state_; }
+
+  // The request; only meaningful in state kComplete.
+  ControlRequest Request() const;
+
+ private:
+  RequestState FinishHeader();
+  RequestState CheckBody();
+
+  std::string buffer_;
+  std::size_t headerEnd_ = std::string::npos;  // offset of the terminator once seen
+  std::uint32_t contentLength_ = 0;
+  RequestState state_ = RequestState::kIncomplete;
+};
+
+}  // namespace pelno
