@@ -7,6 +7,8 @@
 
 namespace pelno {
 
+class LocationPlatform;
+
 // Roaming application data + "\PelnoVPN"; the executable directory when the known
 // folder cannot be had. Never empty.
 std::wstring DataDirectory();
@@ -19,5 +21,47 @@ std::wstring ExecutablePath();
 
 // UTF-8 to UTF-16; empty for empty input or a failed conversion.
 std::wstring Utf8ToWide(std::string_view text);
+
+// Result of an existence test. `error` is set (and `exists` false) when the
+// status query failed for another reason than "not there"; that text is the
+// failure message of whatever request needed the test.
+struct PathExistence {
+  bool exists = false;
+  std::string error;
+};
+
+// Result of a program lookup: the path of the first hit, empty when nothing was
+// found, or, when an existence test failed unexpectedly, an error text (and no path).
+struct ExecutableLookup {
+  std::wstring path;
+  std::string error;
+  bool Failed() const { return !error.empty(); }
+  bool Found() const { return error.empty() && !path.empty(); }
+};
+
+inline constexpr std::wstring_view kEngineFileName = L"sing-box.exe";
+inline constexpr std::string_view kEngineNotFoundMessage =
+    "sing-box.exe not found; place it next to the app exe or in the data directory";
+
+// Any kind of entry counts; codes 2, 3, 53, 64, 123 and 267 mean absent.
+PathExistence PathExists(const std::wstring& path);
+// Next to the program, then its "data" folder, then the system search path.
+ExecutableLookup FindEngineExecutable();
+// PelnoVpnHelperService.exe, then PelnoVpnHelper.exe, next to the program and then
+// in its "data" folder. Never the search path.
+ExecutableLookup FindHelperExecutable();
+
+// The same operations over an explicit platform (tests, or a caller that has one).
+std::wstring DataDirectory(LocationPlatform& platform);
+std::wstring EngineConfigPath(LocationPlatform& platform);
+std::wstring ExecutableDirectory(LocationPlatform& platform);
+std::wstring ExecutablePath(LocationPlatform& platform);
+PathExistence PathExists(LocationPlatform& platform, const std::wstring& path);
+ExecutableLookup FindEngineExecutable(LocationPlatform& platform);
+ExecutableLookup FindHelperExecutable(LocationPlatform& platform);
+
+// Directory part of a Windows path, both '\' and '/' being separators: the file
+// name and the separators before it go, a root ("C:\", "\\server") stays.
+std::wstring ParentPath(std::wstring_view path);
 
 }  // namespace pelno

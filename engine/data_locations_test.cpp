@@ -1,0 +1,207 @@
+#include "engine/data_locations.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/file_system_error.h"
+#include "engine/testing/fake_location_platform.h"
+#include "engine/text_encoding.h"
+
+namespace pelno {
+namespace {
+
+using testing::FakeLocationPlatform;
+
+TEST(ParentPathTest, DropsFileNameAndItsSeparators) {
+  EXPECT_EQ(ParentPath(L"C:\\Apps\\Client\\app.exe"), L"C:\\Apps\\Client");
+  EXPECT_EQ(ParentPath(L"C:/Apps/Client/app.exe"), L"C:/Apps/Client");
+  EXPECT_EQ(ParentPath(L"C:\\Apps/Client\\\\/app.exe"), L"C:\\Apps/Client");
+  EXPECT_EQ(ParentPath(L"C:\\Apps\\Client\\"), L"C:\\Apps\\Client");
+}
+
+TEST(ParentPathTest, KeepsTheRoot) {
+  EXPECT_EQ(ParentPath(L"C:\\app.exe"), L"C:\\");
+  EXPECT_EQ(ParentPath(L"C:/app.exe"), L"C:/");
+  EXPECT_EQ(ParentPath(L"C:\\\\app.exe"), L"C:\\\\");
+  EXPECT_EQ(ParentPath(L"C:app.exe"), L"C:");
+  EXPECT_EQ(ParentPath(L"C:\\"), L"C:\\");
+  EXPECT_EQ(ParentPath(L"\\app.exe"), L"\\");
+  EXPECT_EQ(ParentPath(L"app.exe"), L"");
+}
+
+TEST(ParentPathTest, NetworkAndDevicePrefixesAreRoots) {
+  EXPECT_EQ(ParentPath(L"\\\\server\\share\\dir\\app.exe"), L"\\\\server\\share\\dir");
+  EXPECT_EQ(ParentPath(L"\\\\server\\share\\app.exe"), L"\\\\server\\share");
+  EXPECT_EQ(ParentPath(L"//server/app.exe"), L"//server/");
+  EXPECT_EQ(ParentPath(L"\\\\server"), L"\\\\server");
+  EXPECT_EQ(ParentPath(L"\\\\?\\C:\\Apps\\app.exe"), L"\\\\?\\C:\\Apps");
+}
+
+TEST(ExecutableDirectoryTest, ParentOfTheModulePath) {
+  FakeLocationPlatform platform;
+  EXPECT_EQ(ExecutableDirectory(platform), L"C:\\Apps\\Client");
+  EXPECT_EQ(ExecutablePath(platform), L"C:\\Apps\\Client\\app.exe");
+  platform.modulePath = L"C:\\app.exe";
+  EXPECT_EQ(ExecutableDirectory(platform), L"C:\\");
+}
+
+TEST(ExecutableDirectoryTest, UnreadableModulePathGivesDotAndEmptyPath) {
+  FakeLocationPlatform platform;
+  platform.moduleFails = true;
+  EXPECT_EQ(ExecutableDirectory(platform), L".");
+  EXPECT_EQ(ExecutablePath(platform), L"");
+}
+
+TEST(ExecutableDirectoryTest, LongModulePathIsTakenAsTruncated) {
+  FakeLocationPlatform platform;
+  // 3 + 250 + 1 + 20 characters: the 260-unit buffer holds 259 and a zero.
+  platform.modulePath = L"C:\\" + std::wstring(250, L'd') + L"\\" + std::wstring(20, L'f');
+  const std::wstring truncated = platform.modulePath.substr(0, 259);
+  EXPECT_EQ(ExecutablePath(platform), truncated);
+  EXPECT_EQ(ExecutableDirectory(platform), L"C:\\" + std::wstring(250, L'd'));
+}
+
+TEST(DataDirectoryTest, RoamingFolderWithProductName) {
+  FakeLocationPlatform platform;
+  EXPECT_EQ(DataDirectory(platform), L"C:\\Users\\u\\AppData\\Roaming\\PelnoVPN");
+  EXPECT_EQ(EngineConfigPath(platform), L"C:\\Users\\u\\AppData\\Roaming\\PelnoVPN\\sing-box.json");
+}
+
+TEST(DataDirectoryTest, WithoutKnownFolderTheProgramDirectoryItself) {
+  FakeLocationPlatform platform;
+  platform.roamingAvailable = false;
+  EXPECT_EQ(DataDirectory(platform), L"C:\\Apps\\Client");
+  EXPECT_EQ(EngineConfigPath(platform), L"C:\\Apps\\Client\\sing-box.json");
+  platform.moduleFails = true;
+  EXPECT_EQ(DataDirectory(platform), L".");
+  EXPECT_EQ(EngineConfigPath(platform), L".\\sing-box.json");
+}
+
+TEST(PathExistsTest, NotFoundCodesMeanAbsentOthersAreErrors) {
+  FakeLocationPlatform platform;
+  for (const std::uint32_t code : {2u, 3u, 53u, 64u, 123u, 267u}) {
+    platform.statusCodes[L"C:\\x"] = code;
+    const PathExistence result = PathExists(platform, L"C:\\x");
+    EXPECT_FALSE(result.exists) << code;
+    EXPECT_EQ(result.error, "") << code;
+  }
+  platform.statusCodes[L"C:\\x"] = 0;
+  EXPECT_TRUE(PathExists(platform, L"C:\\x").exists);
+  platform.statusCodes[L"C:\\x"] = 5;
+  const PathExistence denied = PathExists(platform, L"C:\\x");
+  EXPECT_FALSE(denied.exists);
+  EXPECT_EQ(denied.error, "filesystem error: exists: system message 5 [C:\\x]");
+}
+
+TEST(EngineLookupTest, NextToProgramBeatsDataFolderAndSearchPath) {
+  FakeLocationPlatform platform;
+  platform.AddEntry(L"C:\\Apps\\Client\\sing-box.exe");
+  platform.AddEntry(L"C:\\Apps\\Client\\data\\sing-box.exe");
+  platform.searchHit = L"C:\\Windows\\sing-box.exe";
+  const ExecutableLookup found = FindEngineExecutable(platform);
+  EXPECT_EQ(found.path, L"C:\\Apps\\Client\\sing-box.exe");
+  EXPECT_FALSE(found.Failed());
+  EXPECT_TRUE(platform.searchLengths.empty());
+}
+
+TEST(EngineLookupTest, DataFolderBeforeSearchPath) {
+  FakeLocationPlatform platform;
+  platform.AddEntry(L"C:\\Apps\\Client\\data\\sing-box.exe");
+  platform.searchHit = L"C:\\Windows\\sing-box.exe";
+  EXPECT_EQ(FindEngineExecutable(platform).path, L"C:\\Apps\\Client\\data\\sing-box.exe");
+  EXPECT_EQ(platform.queriedPaths,
+            (std::vector<std::wstring>{L"C:\\Apps\\Client\\sing-box.exe",
+                                       L"C:\\Apps\\Client\\data\\sing-box.exe"}));
+}
+
+TEST(EngineLookupTest, SearchPathIsAskedForTheLengthFirst) {
+  FakeLocationPlatform platform;
+  platform.searchHit = L"D:\\tools\\sing-box.exe";
+  const ExecutableLookup found = FindEngineExecutable(platform);
+  EXPECT_EQ(found.path, L"D:\\tools\\sing-box.exe");
+  EXPECT_EQ(platform.searchLengths, (std::vector<std::uint32_t>{0, 22}));
+}
+
+TEST(EngineLookupTest, SearchPathResultThatDoesNotFitIsIgnored) {
+  FakeLocationPlatform platform;
+  platform.searchHit = L"D:\\tools\\sing-box.exe";
+  platform.searchCopiedOverride = 22;  // grew between the calls: m == n
+  EXPECT_EQ(FindEngineExecutable(platform).path, L"");
+}
+
+TEST(EngineLookupTest, NothingAnywhereIsEmptyWithoutError) {
+  FakeLocationPlatform platform;
+  const ExecutableLookup found = FindEngineExecutable(platform);
+  EXPECT_EQ(found.path, L"");
+  EXPECT_FALSE(found.Failed());
+  EXPECT_FALSE(found.Found());
+}
+
+TEST(EngineLookupTest, RootDirectoryGivesDoubledSeparator) {
+  FakeLocationPlatform platform;
+  platform.modulePath = L"C:\\app.exe";
+  platform.AddEntry(L"C:\\\\sing-box.exe");
+  EXPECT_EQ(FindEngineExecutable(platform).path, L"C:\\\\sing-box.exe");
+}
+
+TEST(EngineLookupTest, UnexpectedStatusFailureStopsTheLookupWithItsText) {
+  FakeLocationPlatform platform;
+  platform.statusCodes[L"C:\\Apps\\Client\\sing-box.exe"] = 5;
+  platform.AddEntry(L"C:\\Apps\\Client\\data\\sing-box.exe");
+  platform.searchHit = L"D:\\tools\\sing-box.exe";
+  const ExecutableLookup found = FindEngineExecutable(platform);
+  EXPECT_TRUE(found.Failed());
+  EXPECT_EQ(found.path, L"");
+  EXPECT_EQ(found.error,
+            "filesystem error: exists: system message 5 [C:\\Apps\\Client\\sing-box.exe]");
+  EXPECT_EQ(platform.queriedPaths.size(), 1u);
+  EXPECT_TRUE(platform.searchLengths.empty());
+}
+
+TEST(HelperLookupTest, CandidatesInOrder) {
+  FakeLocationPlatform platform;
+  const std::wstring dir = L"C:\\Apps\\Client";
+  EXPECT_EQ(FindHelperExecutable(platform).path, L"");
+  EXPECT_EQ(platform.queriedPaths,
+            (std::vector<std::wstring>{dir + L"\\PelnoVpnHelperService.exe",
+                                       dir + L"\\PelnoVpnHelper.exe",
+                                       dir + L"\\data\\PelnoVpnHelperService.exe",
+                                       dir + L"\\data\\PelnoVpnHelper.exe"}));
+  EXPECT_TRUE(platform.searchLengths.empty());
+
+  platform.AddEntry(dir + L"\\data\\PelnoVpnHelper.exe");
+  EXPECT_EQ(FindHelperExecutable(platform).path, dir + L"\\data\\PelnoVpnHelper.exe");
+  platform.AddEntry(dir + L"\\data\\PelnoVpnHelperService.exe");
+  EXPECT_EQ(FindHelperExecutable(platform).path, dir + L"\\data\\PelnoVpnHelperService.exe");
+  platform.AddEntry(dir + L"\\PelnoVpnHelper.exe");
+  EXPECT_EQ(FindHelperExecutable(platform).path, dir + L"\\PelnoVpnHelper.exe");
+  platform.AddEntry(dir + L"\\PelnoVpnHelperService.exe");
+  EXPECT_EQ(FindHelperExecutable(platform).path, dir + L"\\PelnoVpnHelperService.exe");
+}
+
+TEST(HelperLookupTest, UnexpectedStatusFailureIsReported) {
+  FakeLocationPlatform platform;
+  platform.statusCodes[L"C:\\Apps\\Client\\PelnoVpnHelper.exe"] = 1920;
+  platform.AddEntry(L"C:\\Apps\\Client\\data\\PelnoVpnHelper.exe");
+  const ExecutableLookup found = FindHelperExecutable(platform);
+  EXPECT_EQ(found.error,
+            "filesystem error: exists: system message 1920 [C:\\Apps\\Client\\PelnoVpnHelper.exe]");
+  EXPECT_EQ(found.path, L"");
+}
+
+TEST(TextEncodingTest, WideToUtf8KeepsNonAsciiAndReplacesLoneSurrogates) {
+  EXPECT_EQ(WideToUtf8(L"C:\\Users\\J\u00f6rg\\\u65e5"), "C:\\Users\\J\xC3\xB6rg\\\xE6\x97\xA5");
+  std::wstring lone = L"a";
+  lone += static_cast<wchar_t>(0xD800);
+  lone += L"b";
+  EXPECT_EQ(WideToUtf8(lone), "a\xEF\xBF\xBD" "b");
+}
+
+TEST(FileSystemErrorTextTest, StandardFormat) {
+  EXPECT_EQ(FileSystemErrorText("create_directories", "Access is denied.", L"C:\\a b\\PelnoVPN"),
+            "filesystem error: create_directories: Access is denied. [C:\\a b\\PelnoVPN]");
+}
+
+}  // namespace
+}  // namespace pelno
