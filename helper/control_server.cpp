@@ -1,0 +1,141 @@
+#include "helper/control_server.h"
+
+#include <ws2tcpip.h>
+
+#include <array>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "helper/control_routes.h"
+#include "helper/http_request.h"
+#include "helper/http_response.h"
+#include "helper/log_journal.h"
+
+namespace pelno {
+
+namespace {
+
+constexpr WORD kWinsockVersion = MAKEWORD(2, 2);
+constexpr char kLoopbackAddress[] = "127.0.0.1";
+
+// Sends each piece with one send call on the connection's socket.
+class SocketChannel : public ResponseChannel {
+ public:
+  explicit SocketChannel(SOCKET socket) : socket_(socket) {}
+  bool Send(std::string_view bytes) override {
+    const int sent = ::send(socket_, bytes.data(), static_cast<int>(bytes.size()), 0);
+    return sent == static_cast<int>(bytes.size());
+  }
+
+ private:
+  SOCKET socket_;
+};
+
+// Makes a blocked recv on the socket give up after `timeout` without a byte.
+void SetReceiveTimeout(SOCKET socket, std::chrono::milliseconds timeout) {
+  const DWORD milliseconds = static_cast<DWORD>(timeout.count());
+  ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&milliseconds),
+               sizeof milliseconds);
+}
+
+[[noreturn]] void AcceptForever(SOCKET listener) {
+  for (;;) {
+    UniqueSocket connection = AcceptConnection(listener);
+    if (!connection) continue;
+    StartConnectionThread(std::move(connection), StartDetachedThread);
+  }
+}
+
+}  // namespace
+
+UniqueSocket OpenListeningSocket(std::uint16_t port, int& error) {
+  UniqueSocket listener(::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                                     WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));
+  if (!listener) {
+    error = ::WSAGetLastError();
+    return {};
+  }
+  const int reuse = 1;
+  ::setsockopt(listener.Get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
+               sizeof reuse);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = ::htons(port);
+  ::inet_pton(AF_INET, kLoopbackAddress, &address.sin_addr);
+  if (::bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
+          SOCKET_ERROR ||
+      ::listen(listener.Get(), SOMAXCONN) == SOCKET_ERROR) {
+    error = ::WSAGetLastError();
+    return {};
+  }
+  return listener;
+}
+
+UniqueSocket AcceptConnection(SOCKET listener) {
+  UniqueSocket connection(::accept(listener, nullptr, nullptr));
+  // Accepted sockets take the listener's attributes; clearing the flag again keeps
+  // them out of any child process whatever the provider does.
+  if (connection) {
+    ::SetHandleInformation(reinterpret_cast<HANDLE>(connection.Get()), HANDLE_FLAG_INHERIT, 0);
+  }
+  return connection;
+}
+
+void WriteHttpResponse(SOCKET socket, std::string_view contentType, std::string_view body,
+                       int status, std::string_view reason) {
+  SocketChannel(socket).Send(FormatHttpResponse(status, reason, contentType, body));
+}
+
+void ServeConnection(UniqueSocket socket, const RouteTable& routes,
+                     std::chrono::milliseconds idleTimeout) {
+  SetReceiveTimeout(socket.Get(), idleTimeout);
+  RequestAssembler assembler;
+  std::array<char, kReceiveChunkSize> chunk;
+  while (assembler.state() == RequestState::kIncomplete) {
+    const int received = ::recv(socket.Get(), chunk.data(), static_cast<int>(chunk.size()), 0);
+    if (received <= 0) return;  // closed, failed or idle too long: no response
+    assembler.Append(std::string_view(chunk.data(), static_cast<std::size_t>(received)));
+  }
+  if (const auto refusal = RefusalResponse(assembler.state())) {
+    WriteHttpResponse(socket.Get(), refusal->contentType, refusal->body, refusal->status,
+                      refusal->reason);
+    return;
+  }
+  SocketChannel channel(socket.Get());
+  ServeRequest(routes, assembler.Request(), channel);
+}
+
+void HandleControlConnection(SOCKET socket) {
+  ServeConnection(UniqueSocket(socket), ControlRoutes(), kConnectionIdleTimeout);
+}
+
+void StartDetachedThread(std::function<void()> job) { std::thread(std::move(job)).detach(); }
+
+void StartConnectionThread(UniqueSocket connection, const ThreadStarter& startThread) {
+  const SOCKET socket = connection.Get();
+  try {
+    startThread([socket] { HandleControlConnection(socket); });
+    connection.Release();  // the thread owns it now
+  } catch (const std::system_error& error) {
+    AppendLog(std::string("Control connection dropped: no thread could be started (") +
+              error.what() + ")");
+    // `connection` closes the socket on the way out.
+  }
+}
+
+int RunControlServer() {
+  AppendLog("PelnoVpnHelper started");
+  WSADATA winsock;
+  if (::WSAStartup(kWinsockVersion, &winsock) != 0) return 1;
+  int error = 0;
+  UniqueSocket listener = OpenListeningSocket(kControlPort, error);
+  if (!listener) {
+    ::WSACleanup();
+    return 1;
+  }
+  AcceptForever(listener.Get());
+}
+
+}  // namespace pelno

@@ -1,0 +1,55 @@
+// The helper's loopback HTTP/1.1 control server: one request per connection,
+// each connection on its own detached thread.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+#include "engine/unique_handle.h"
+#include "helper/control_router.h"
+
+namespace pelno {
+
+inline constexpr std::uint16_t kControlPort = 17891;
+// A connection whose request is still incomplete is dropped, without a response,
+// when no byte arrives for this long.
+inline constexpr std::chrono::milliseconds kConnectionIdleTimeout{30000};
+
+// Logs the start line, listens on 127.0.0.1:kControlPort and serves for ever.
+// Returns 1 when Winsock, the socket, bind or listen fails.
+int RunControlServer();
+
+// Reads one request from the socket, answers it and closes the socket (owned from here on).
+void HandleControlConnection(SOCKET socket);
+
+// Sends one complete response with a single send; its result is ignored.
+void WriteHttpResponse(SOCKET socket, std::string_view contentType, std::string_view body,
+                       int status, std::string_view reason);
+
+// --- Pieces of the server, separate so that tests can drive them. ---
+
+// A non-inheritable listening TCP socket on 127.0.0.1:port. On failure returns an
+// empty socket and writes the failing call's WSA error code to `error`.
+UniqueSocket OpenListeningSocket(std::uint16_t port, int& error);
+
+// Accepts one connection and makes sure no child process can inherit it.
+// Empty on failure.
+UniqueSocket AcceptConnection(SOCKET listener);
+
+// Reads and answers one request on `socket` with the given routes and idle limit.
+void ServeConnection(UniqueSocket socket, const RouteTable& routes,
+                     std::chrono::milliseconds idleTimeout);
+
+// Starts `job` on a new thread and detaches it; throws std::system_error when no
+// thread can be created.
+using ThreadStarter = std::function<void(std::function<void()> job)>;
+void StartDetachedThread(std::function<void()> job);
+
+// Hands the connection to a new thread running HandleControlConnection. When no
+// thread can be started the connection is closed, one line is logged and the
+// caller goes on accepting.
+void StartConnectionThread(UniqueSocket connection, const ThreadStarter& startThread);
+
+}  // namespace pelno

@@ -1,0 +1,213 @@
+#include "helper/control_server.h"
+
+#include <ws2tcpip.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "helper/log_journal.h"
+
+namespace pelno {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr char kPongBytes[] =
+    "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 4\r\n"
+    "Connection: close\r\n\r\npong";
+
+// A listener on an ephemeral loopback port, and clients connected to it.
+class ControlServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WSADATA data;
+    ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
+    int error = 0;
+    listener_ = OpenListeningSocket(0, error);
+    ASSERT_TRUE(listener_) << "WSA error " << error;
+    sockaddr_in address{};
+    int length = sizeof address;
+    ASSERT_EQ(::getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
+    address_ = address;
+  }
+  void TearDown() override {
+    listener_.Reset();
+    ::WSACleanup();
+  }
+
+  UniqueSocket Connect() {
+    UniqueSocket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    EXPECT_EQ(::connect(client.Get(), reinterpret_cast<const sockaddr*>(&address_), sizeof address_),
+              0);
+    const DWORD timeoutMs = 10000;  // a hung server fails the test instead of blocking it
+    ::setsockopt(client.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
+                 sizeof timeoutMs);
+    return client;
+  }
+
+  static void SendText(const UniqueSocket& socket, const std::string& text) {
+    ASSERT_EQ(::send(socket.Get(), text.data(), static_cast<int>(text.size()), 0),
+              static_cast<int>(text.size()));
+  }
+
+  // Everything the peer sends until it closes (or the client's time-out).
+  static std::string ReceiveAll(const UniqueSocket& socket) {
+    std::string all;
+    char chunk[4096];
+    int received;
+    while ((received = ::recv(socket.Get(), chunk, sizeof chunk, 0)) > 0) all.append(chunk, received);
+    EXPECT_EQ(received, 0) << "peer did not close; WSA error " << ::WSAGetLastError();
+    return all;
+  }
+
+  static bool IsInheritable(SOCKET socket) {
+    DWORD flags = 0;
+    EXPECT_TRUE(::GetHandleInformation(reinterpret_cast<HANDLE>(socket), &flags));
+    return (flags & HANDLE_FLAG_INHERIT) != 0;
+  }
+
+  UniqueSocket listener_;
+  sockaddr_in address_{};
+};
+
+TEST_F(ControlServerTest, ListenerIsOnLoopbackAndNotInheritable) {
+  char text[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &address_.sin_addr, text, sizeof text);
+  EXPECT_STREQ(text, "127.0.0.1");
+  EXPECT_NE(address_.sin_port, 0);
+  EXPECT_FALSE(IsInheritable(listener_.Get()));
+}
+
+TEST_F(ControlServerTest, AcceptedConnectionIsNotInheritable) {
+  UniqueSocket client = Connect();
+  UniqueSocket accepted = AcceptConnection(listener_.Get());
+  ASSERT_TRUE(accepted);
+  EXPECT_FALSE(IsInheritable(accepted.Get()));
+}
+
+// A socket that holds 127.0.0.1:port so that no other socket can bind it.
+UniqueSocket HoldPort(std::uint16_t port) {
+  UniqueSocket holder(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  const int exclusive = 1;
+  ::setsockopt(holder.Get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+               reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = ::htons(port);
+  ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  EXPECT_EQ(::bind(holder.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  EXPECT_EQ(::listen(holder.Get(), 1), 0);
+  return holder;
+}
+
+TEST_F(ControlServerTest, BindFailureReportsTheWinsockError) {
+  listener_.Reset();
+  UniqueSocket holder = HoldPort(::ntohs(address_.sin_port));
+  int error = 0;
+  EXPECT_FALSE(OpenListeningSocket(::ntohs(address_.sin_port), error));
+  EXPECT_TRUE(error == WSAEADDRINUSE || error == WSAEACCES) << error;
+}
+
+TEST_F(ControlServerTest, RunControlServerReturnsOneWhenThePortIsTaken) {
+  UniqueSocket holder = HoldPort(kControlPort);
+  EXPECT_EQ(RunControlServer(), 1);
+  // The start line is logged before the set-up is tried.
+  const std::string journal = ReadLogJournal();
+  EXPECT_NE(journal.find("] PelnoVpnHelper started\r\n"), std::string::npos);
+}
+
+TEST_F(ControlServerTest, ServesOneRequestAndCloses) {
+  UniqueSocket client = Connect();
+  std::thread server([this] {
+    ServeConnection(AcceptConnection(listener_.Get()), {{"GET", "/ping", kTextPlain,
+                                                         [](const ControlRequest&) {
+                                                           return std::string("pong");
+                                                         },
+                                                         nullptr}},
+                    kConnectionIdleTimeout);
+  });
+  SendText(client, "GET /ping HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  EXPECT_EQ(ReceiveAll(client), kPongBytes);
+  server.join();
+}
+
+TEST_F(ControlServerTest, RefusedRequestGetsItsReplyWithoutDispatch) {
+  UniqueSocket client = Connect();
+  bool dispatched = false;
+  std::thread server([this, &dispatched] {
+    ServeConnection(AcceptConnection(listener_.Get()),
+                    {{"POST", "/stop", kApplicationJson,
+                      [&dispatched](const ControlRequest&) {
+                        dispatched = true;
+                        return std::string("{}");
+                      },
+                      nullptr}},
+                    kConnectionIdleTimeout);
+  });
+  SendText(client, "POST /stop HTTP/1.1\r\nHost: evil.example\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(ReceiveAll(client),
+            "HTTP/1.1 403 Forbidden\r\nContent-Type: text/plain\r\nContent-Length: 9\r\n"
+            "Connection: close\r\n\r\nforbidden");
+  server.join();
+  EXPECT_FALSE(dispatched);
+}
+
+TEST_F(ControlServerTest, IdleIncompleteRequestIsClosedWithoutResponse) {
+  UniqueSocket client = Connect();
+  const auto started = std::chrono::steady_clock::now();
+  std::thread server([this] {
+    ServeConnection(AcceptConnection(listener_.Get()), {}, 300ms);
+  });
+  SendText(client, "GET /pi");
+  EXPECT_EQ(ReceiveAll(client), "");
+  server.join();
+  const auto elapsed = std::chrono::steady_clock::now() - started;
+  EXPECT_GE(elapsed, 250ms);
+  EXPECT_LT(elapsed, 5s);
+}
+
+TEST_F(ControlServerTest, PeerClosingMidBodyGetsNoResponse) {
+  UniqueSocket client = Connect();
+  std::thread server([this] {
+    ServeConnection(AcceptConnection(listener_.Get()), {}, kConnectionIdleTimeout);
+  });
+  SendText(client, "POST /start HTTP/1.1\r\nContent-Length: 10\r\n\r\n12345");
+  ::shutdown(client.Get(), SD_SEND);
+  EXPECT_EQ(ReceiveAll(client), "");
+  server.join();
+}
+
+TEST_F(ControlServerTest, ConnectionThreadServesTheRequest) {
+  UniqueSocket client = Connect();
+  StartConnectionThread(AcceptConnection(listener_.Get()), StartDetachedThread);
+  SendText(client, "GET /ping HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(ReceiveAll(client), kPongBytes);
+}
+
+TEST_F(ControlServerTest, WithoutAThreadTheConnectionIsClosedAndLogged) {
+  UniqueSocket client = Connect();
+  bool asked = false;
+  StartConnectionThread(AcceptConnection(listener_.Get()), [&asked](std::function<void()>) {
+    asked = true;
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  });
+  EXPECT_TRUE(asked);
+  SendText(client, "GET /ping HTTP/1.1\r\n\r\n");
+  // Closed by the server at once: the client sees the end (or a reset), never a response.
+  std::string received;
+  char chunk[256];
+  int n;
+  while ((n = ::recv(client.Get(), chunk, sizeof chunk, 0)) > 0) received.append(chunk, n);
+  EXPECT_TRUE(n == 0 || ::WSAGetLastError() == WSAECONNRESET) << ::WSAGetLastError();
+  EXPECT_EQ(received, "");
+  const std::string journal = ReadLogJournal();
+  EXPECT_NE(journal.rfind("Control connection dropped: no thread could be started"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace pelno
