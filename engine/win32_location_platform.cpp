@@ -1,0 +1,81 @@
+#include "engine/win32_location_platform.h"
+
+#include <windows.h>
+
+#include <knownfolders.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <climits>
+#include <memory>
+
+#include "engine/data_locations.h"
+#include "engine/system_error_text.h"
+
+namespace pelno {
+namespace {
+
+struct CoTaskMemDeleter {
+  void operator()(wchar_t* text) const { ::CoTaskMemFree(text); }
+};
+
+}  // namespace
+
+bool Win32LocationPlatform::RoamingAppDataFolder(std::wstring& folder) {
+  wchar_t* raw = nullptr;
+  const HRESULT result = ::SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &raw);
+  const std::unique_ptr<wchar_t, CoTaskMemDeleter> owned(raw);
+  if (FAILED(result) || raw == nullptr) return false;
+  folder = raw;
+  return true;
+}
+
+std::uint32_t Win32LocationPlatform::ModuleFileName(wchar_t* buffer, std::uint32_t length) {
+  return ::GetModuleFileNameW(nullptr, buffer, length);
+}
+
+std::uint32_t Win32LocationPlatform::QueryPathStatus(const std::wstring& path) {
+  if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return 0;
+  const DWORD error = ::GetLastError();
+  // A failure without a code must not read as "present".
+  return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+}
+
+std::uint32_t Win32LocationPlatform::SearchSystemPath(const std::wstring& fileName,
+                                                      std::uint32_t length, wchar_t* buffer) {
+  return ::SearchPathW(nullptr, fileName.c_str(), nullptr, length, buffer, nullptr);
+}
+
+std::string Win32LocationPlatform::ErrorMessage(std::uint32_t code) {
+  return SystemErrorText(code);
+}
+
+LocationPlatform& SystemLocationPlatform() {
+  static Win32LocationPlatform platform;
+  return platform;
+}
+
+std::wstring DataDirectory() { return DataDirectory(SystemLocationPlatform()); }
+std::wstring EngineConfigPath() { return EngineConfigPath(SystemLocationPlatform()); }
+std::wstring ExecutableDirectory() { return ExecutableDirectory(SystemLocationPlatform()); }
+std::wstring ExecutablePath() { return ExecutablePath(SystemLocationPlatform()); }
+PathExistence PathExists(const std::wstring& path) {
+  return PathExists(SystemLocationPlatform(), path);
+}
+ExecutableLookup FindEngineExecutable() { return FindEngineExecutable(SystemLocationPlatform()); }
+ExecutableLookup FindHelperExecutable() { return FindHelperExecutable(SystemLocationPlatform()); }
+
+std::wstring Utf8ToWide(std::string_view text) {
+  if (text.empty()) return {};
+  if (text.size() > static_cast<std::size_t>(INT_MAX)) return {};
+  const int bytes = static_cast<int>(text.size());
+  const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), bytes, nullptr, 0);
+  if (length <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  if (::MultiByteToWideChar(CP_UTF8, 0, text.data(), bytes, wide.data(), length) != length) {
+    return {};
+  }
+  return wide;
+}
+
+}  // namespace pelno

@@ -1,0 +1,99 @@
+#include "engine/win32_proxy_settings_platform.h"
+
+#include <wininet.h>
+
+#include "engine/running_under_wine.h"
+#include "engine/system_proxy.h"
+#include "engine/unique_handle.h"
+
+namespace pelno {
+namespace {
+
+// Registry calls on a key that someone else keeps open.
+class BorrowedKey : public InternetSettingsKey {
+ public:
+  explicit BorrowedKey(HKEY key) : key_(key) {}
+
+  long QueryValue(const std::wstring& name, std::uint32_t& type, std::uint8_t* data,
+                  std::uint32_t& size) override {
+    DWORD valueType = 0;
+    DWORD valueSize = size;
+    const LONG result =
+        ::RegQueryValueExW(key_, name.c_str(), nullptr, &valueType, data, &valueSize);
+    type = valueType;
+    size = valueSize;
+    return result;
+  }
+
+  long SetDword(const std::wstring& name, std::uint32_t value) override {
+    const DWORD data = value;
+    return ::RegSetValueExW(key_, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+                            sizeof(data));
+  }
+
+  long SetString(const std::wstring& name, const std::wstring& text) override {
+    const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+    return ::RegSetValueExW(key_, name.c_str(), 0, REG_SZ,
+                            reinterpret_cast<const BYTE*>(text.c_str()), bytes);
+  }
+
+  long DeleteValue(const std::wstring& name) override {
+    return ::RegDeleteValueW(key_, name.c_str());
+  }
+
+ private:
+  HKEY key_;
+};
+
+// The Internet Settings key, closed with the object.
+class OwnedKey : public BorrowedKey {
+ public:
+  explicit OwnedKey(UniqueRegKey key) : BorrowedKey(key.Get()), key_(std::move(key)) {}
+
+ private:
+  UniqueRegKey key_;
+};
+
+}  // namespace
+
+std::unique_ptr<InternetSettingsKey> Win32ProxySettingsPlatform::OpenInternetSettings(
+    KeyAccess access) {
+  UniqueRegKey key;
+  const REGSAM rights = access == KeyAccess::kQuery ? KEY_QUERY_VALUE : KEY_SET_VALUE;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kInternetSettingsKeyPath, 0, rights, key.Receive()) !=
+      ERROR_SUCCESS) {
+    return nullptr;
+  }
+  return std::make_unique<OwnedKey>(std::move(key));
+}
+
+std::uint32_t Win32ProxySettingsPlatform::SetInternetOption(std::uint32_t option) {
+  if (::InternetSetOptionW(nullptr, option, nullptr, 0)) return 0;
+  const DWORD error = ::GetLastError();
+  return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+}
+
+bool Win32ProxySettingsPlatform::RunningUnderWine() { return pelno::RunningUnderWine(); }
+
+ProxySettingsPlatform& SystemProxySettingsPlatform() {
+  static Win32ProxySettingsPlatform platform;
+  return platform;
+}
+
+std::wstring ReadRegistryString(HKEY key, const std::wstring& name) {
+  BorrowedKey borrowed(key);
+  return ReadRegistryString(borrowed, name);
+}
+
+bool SaveSystemProxy(SavedProxySettings& saved, std::string& error) {
+  return SaveSystemProxy(SystemProxySettingsPlatform(), saved, error);
+}
+bool EnableSystemProxy(SavedProxySettings& saved, std::int32_t port, std::string& error) {
+  return EnableSystemProxy(SystemProxySettingsPlatform(), saved, port, error);
+}
+bool RestoreSystemProxy(SavedProxySettings& saved, std::string& error) {
+  return RestoreSystemProxy(SystemProxySettingsPlatform(), saved, error);
+}
+bool RefreshInternetSettings() { return RefreshInternetSettings(SystemProxySettingsPlatform()); }
+
+}  // namespace pelno

@@ -1,0 +1,28 @@
+// The real registry and WinINet behind the system proxy.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "engine/proxy_settings_platform.h"
+
+namespace pelno {
+
+inline constexpr wchar_t kInternetSettingsKeyPath[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+class Win32ProxySettingsPlatform : public ProxySettingsPlatform {
+ public:
+  std::unique_ptr<InternetSettingsKey> OpenInternetSettings(KeyAccess access) override;
+  std::uint32_t SetInternetOption(std::uint32_t option) override;
+  bool RunningUnderWine() override;
+};
+
+// The process-wide real platform (stateless).
+ProxySettingsPlatform& SystemProxySettingsPlatform();
+
+// ReadRegistryString on any open registry key (which stays open).
+std::wstring ReadRegistryString(HKEY key, const std::wstring& name);
+
+}  // namespace pelno
