@@ -1,0 +1,95 @@
+"""The stand-in engine's fetch command under Wine: a real GET through a "direct"
+outbound, failures, and fetches scripted per tag."""
+import json
+import subprocess
+import time
+import unittest
+
+import pelno_wine
+from stand_in_support import EngineDir, OriginServer, free_port, read_record
+
+
+class FetchCommandTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = EngineDir()
+        self.addCleanup(self.dir.close)
+        self.origin = OriginServer()
+        self.addCleanup(self.origin.close)
+        self.record = self.dir.file("fetch record.jsonl")
+        self.config = self.dir.write_config({
+            "outbounds": [{"type": "direct", "tag": "direct"},
+                          {"type": "vless", "tag": "proxy node", "server": "example.com"}],
+            "stand_in": {
+                "record_file": pelno_wine.windows_path(self.record),
+                "fetch": {"slow node": {"delay_ms": 700},
+                          "broken node": {"fail": True},
+                          "late failure": {"delay_ms": 300, "fail": True}},
+            },
+        }, name="urltest config.json")
+
+    def fetch(self, tag, url):
+        return self.dir.run(self.dir.fetch_args(self.config, tag, url))
+
+    def test_direct_fetch_succeeds_on_2xx(self):
+        result = self.fetch("direct", self.origin.url("/ok"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.fetch("direct", self.origin.url("/generate_204")).returncode, 0)
+        lines = [line for line, _ in self.origin.seen]
+        self.assertEqual(lines, ["GET /ok HTTP/1.1", "GET /generate_204 HTTP/1.1"])
+        headers = self.origin.seen[0][1]
+        self.assertEqual(headers["Host"], f"127.0.0.1:{self.origin.port}")
+        self.assertEqual(headers["Connection"], "close")
+
+    def test_direct_fetch_fails_on_404(self):
+        result = self.fetch("direct", self.origin.url("/missing"))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"HTTP status 404", result.stderr)
+        self.assertEqual(len(self.origin.seen), 1)
+
+    def test_direct_fetch_fails_on_closed_port(self):
+        result = self.fetch("direct", f"http://127.0.0.1:{free_port()}/ok")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"connecting to 127.0.0.1", result.stderr)
+
+    def test_unfetchable_cases_fail(self):
+        for tag, url, reason in (
+                ("direct", "https://127.0.0.1/ok", b"only http://"),
+                ("direct", "not a url", b"only http://"),
+                ("no such tag", self.origin.url("/ok"), b"outbound not found"),
+                ("proxy node", self.origin.url("/ok"), b"cannot fetch")):
+            result = self.fetch(tag, url)
+            self.assertEqual(result.returncode, 1, tag)
+            self.assertIn(reason, result.stderr, tag)
+        self.assertEqual(self.origin.seen, [])
+
+    def test_scripted_fetches_need_no_outbound_or_network(self):
+        start = time.monotonic()
+        self.assertEqual(self.fetch("slow node", self.origin.url("/missing")).returncode, 0)
+        self.assertGreaterEqual(time.monotonic() - start, 0.7)
+        self.assertEqual(self.fetch("broken node", self.origin.url("/ok")).returncode, 1)
+        start = time.monotonic()
+        self.assertEqual(self.fetch("late failure", self.origin.url("/ok")).returncode, 1)
+        self.assertGreaterEqual(time.monotonic() - start, 0.3)
+        self.assertEqual(self.origin.seen, [])
+
+    def test_concurrent_fetches_each_append_one_record_line(self):
+        procs = [self.dir.start(self.dir.fetch_args(self.config, "direct", self.origin.url("/ok")),
+                                stderr=subprocess.PIPE)
+                 for _ in range(12)]
+        codes = []
+        for proc in procs:
+            _, err = proc.communicate(timeout=60)
+            codes.append((proc.returncode, err))
+        self.assertEqual([c for c, _ in codes], [0] * 12, codes)
+        records = read_record(self.record)
+        self.assertEqual(len(records), 12)
+        self.assertEqual(len({r["pid"] for r in records}), 12)
+        for r in records:
+            self.assertEqual(r["command"], "fetch")
+            self.assertEqual(r["argv"][1:], ["--disable-color", "-c", pelno_wine.windows_path(self.config),
+                                             "tools", "-o", "direct", "fetch", self.origin.url("/ok")])
+        self.assertEqual(len(self.origin.seen), 12)
+
+
+if __name__ == "__main__":
+    unittest.main()
