@@ -32,8 +32,9 @@ void ServeControllerClient(UniqueSocket client, TrafficMeter& meter) {
             "HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
   } else if (path == "/traffic") {
     // A close-delimited stream of one JSON object per line; the first at once.
-    if (!SendAll(client.Get(),
-                 "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n")) {
+    if (!SendAll(
+            client.Get(),
+            "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n")) {
       return;
     }
     while (SendAll(client.Get(), TrafficLine(meter.Rates()))) Sleep(kTrafficIntervalMs);
@@ -43,7 +44,8 @@ void ServeControllerClient(UniqueSocket client, TrafficMeter& meter) {
     SendAll(client.Get(), "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
                               std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
   } else {
-    SendAll(client.Get(), "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    SendAll(client.Get(),
+            "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
   }
   shutdown(client.Get(), SD_SEND);
 }

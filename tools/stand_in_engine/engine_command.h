@@ -9,7 +9,8 @@
 namespace pelno {
 
 inline constexpr char kStandInUsage[] =
-    "usage: sing-box run -c <config> | sing-box --disable-color -c <config> tools -o <tag> fetch <url>";
+    "usage: sing-box run -c <config> | sing-box --disable-color -c <config> tools -o <tag> fetch "
+    "<url>";
 
 struct EngineCommand {
   enum class Kind { kUsage, kRun, kFetch };

@@ -12,8 +12,8 @@ TEST(EngineCommandTest, RunForm) {
 }
 
 TEST(EngineCommandTest, FetchForm) {
-  EngineCommand c = ParseEngineCommand(
-      {"--disable-color", "-c", "C:\\u.json", "tools", "-o", "node \xC3\xA9", "fetch", "http://x/y"});
+  EngineCommand c = ParseEngineCommand({"--disable-color", "-c", "C:\\u.json", "tools", "-o",
+                                        "node \xC3\xA9", "fetch", "http://x/y"});
   EXPECT_EQ(c.kind, EngineCommand::Kind::kFetch);
   EXPECT_EQ(c.config_path, "C:\\u.json");
   EXPECT_EQ(c.outbound_tag, "node \xC3\xA9");

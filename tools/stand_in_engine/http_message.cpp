@@ -52,8 +52,8 @@ bool IsVisibleText(std::string_view text) {
 
 // Headers a proxy must not pass on: they describe the client-to-proxy hop.
 bool IsHopByHopHeader(std::string_view name) {
-  for (std::string_view hop : {"connection", "proxy-connection", "keep-alive", "proxy-authorization",
-                               "te", "upgrade"}) {
+  for (std::string_view hop :
+       {"connection", "proxy-connection", "keep-alive", "proxy-authorization", "te", "upgrade"}) {
     if (EqualsIgnoreCase(name, hop)) return true;
   }
   return false;
@@ -78,7 +78,8 @@ bool IsIpv4Literal(std::string_view text) {
   size_t start = 0;
   while (true) {
     size_t dot = text.find('.', start);
-    std::string_view part = text.substr(start, dot == std::string_view::npos ? text.npos : dot - start);
+    std::string_view part =
+        text.substr(start, dot == std::string_view::npos ? text.npos : dot - start);
     if (part.empty() || part.size() > 3) return false;
     int value = 0;
     for (char c : part) {

@@ -19,7 +19,7 @@ bool IsIpv4Literal(std::string_view text);
 bool SplitHostPort(std::string_view text, std::string& host, uint16_t& port);
 
 struct HttpUrl {
-  std::string host;         // brackets removed for IPv6
+  std::string host;  // brackets removed for IPv6
   uint16_t port = 80;
   std::string target;       // origin-form: path and query, at least "/"
   std::string host_header;  // the authority as written, for the Host header

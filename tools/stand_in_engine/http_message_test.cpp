@@ -27,9 +27,9 @@ TEST(HttpMessageTest, SplitsHostAndPort) {
   ASSERT_TRUE(SplitHostPort(":65535", host, port));
   EXPECT_EQ(host, "");
   EXPECT_EQ(port, 65535);
-  for (const char* bad : {"example.com", "example.com:", "example.com:0", "example.com:65536",
-                          "example.com:+80", "example.com:8o", "::1:80", "[::1]80", "[::1",
-                          "a b:80", "example.com:123456"}) {
+  for (const char* bad :
+       {"example.com", "example.com:", "example.com:0", "example.com:65536", "example.com:+80",
+        "example.com:8o", "::1:80", "[::1]80", "[::1", "a b:80", "example.com:123456"}) {
     EXPECT_FALSE(SplitHostPort(bad, host, port)) << bad;
   }
 }
@@ -96,17 +96,17 @@ TEST(HttpMessageTest, ConnectRequest) {
 TEST(HttpMessageTest, AbsoluteUriIsRewrittenToOriginForm) {
   ProxyRequest r;
   std::string error;
-  ASSERT_TRUE(ParseProxyRequest(
-      "GET http://127.0.0.1:8000/a/b?c=d HTTP/1.1\r\n"
-      "Host: 127.0.0.1:8000\r\n"
-      "Proxy-Connection: keep-alive\r\n"
-      "Connection: keep-alive\r\n"
-      "Keep-Alive: 300\r\n"
-      "Proxy-Authorization: Basic eA==\r\n"
-      "Accept: */*\r\n"
-      "X-Colon: a:b\r\n"
-      "\r\n",
-      r, error))
+  ASSERT_TRUE(
+      ParseProxyRequest("GET http://127.0.0.1:8000/a/b?c=d HTTP/1.1\r\n"
+                        "Host: 127.0.0.1:8000\r\n"
+                        "Proxy-Connection: keep-alive\r\n"
+                        "Connection: keep-alive\r\n"
+                        "Keep-Alive: 300\r\n"
+                        "Proxy-Authorization: Basic eA==\r\n"
+                        "Accept: */*\r\n"
+                        "X-Colon: a:b\r\n"
+                        "\r\n",
+                        r, error))
       << error;
   EXPECT_EQ(r.kind, ProxyRequest::Kind::kForward);
   EXPECT_EQ(r.host, "127.0.0.1");
@@ -119,23 +119,24 @@ TEST(HttpMessageTest, AbsoluteUriIsRewrittenToOriginForm) {
 TEST(HttpMessageTest, MissingHostHeaderIsAddedAndVersionKept) {
   ProxyRequest r;
   std::string error;
-  ASSERT_TRUE(ParseProxyRequest("POST http://h.example/x HTTP/1.0\r\nContent-Length: 3\r\n\r\n", r,
-                                error))
+  ASSERT_TRUE(
+      ParseProxyRequest("POST http://h.example/x HTTP/1.0\r\nContent-Length: 3\r\n\r\n", r, error))
       << error;
   EXPECT_EQ(r.host, "h.example");
   EXPECT_EQ(r.port, 80);
-  EXPECT_EQ(r.origin_head,
-            "POST /x HTTP/1.0\r\nHost: h.example\r\nContent-Length: 3\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(
+      r.origin_head,
+      "POST /x HTTP/1.0\r\nHost: h.example\r\nContent-Length: 3\r\nConnection: close\r\n\r\n");
 }
 
 TEST(HttpMessageTest, RefusesMalformedProxyRequests) {
   ProxyRequest r;
   std::string error;
   for (const char* bad : {
-           "GET / HTTP/1.1\r\nHost: x\r\n\r\n",               // origin-form: not a proxy request
-           "GET https://x/ HTTP/1.1\r\n\r\n",                 // TLS needs CONNECT
-           "GET http://x/ HTTP/1.1\r\n",                      // incomplete head
-           "GET http://x/  HTTP/1.1\r\n\r\n",                 // double space
+           "GET / HTTP/1.1\r\nHost: x\r\n\r\n",  // origin-form: not a proxy request
+           "GET https://x/ HTTP/1.1\r\n\r\n",    // TLS needs CONNECT
+           "GET http://x/ HTTP/1.1\r\n",         // incomplete head
+           "GET http://x/  HTTP/1.1\r\n\r\n",    // double space
            "GET http://x/ HTTP/2.0\r\n\r\n",
            "GET http://x/ HTTP/1.1 extra\r\n\r\n",
            "G(T http://x/ HTTP/1.1\r\n\r\n",
@@ -147,8 +148,8 @@ TEST(HttpMessageTest, RefusesMalformedProxyRequests) {
        }) {
     EXPECT_FALSE(ParseProxyRequest(bad, r, error)) << bad;
   }
-  std::string huge = "GET http://x/ HTTP/1.1\r\nX: " + std::string(kMaxRequestHeadBytes, 'a') +
-                     "\r\n\r\n";
+  std::string huge =
+      "GET http://x/ HTTP/1.1\r\nX: " + std::string(kMaxRequestHeadBytes, 'a') + "\r\n\r\n";
   EXPECT_FALSE(ParseProxyRequest(huge, r, error));
   EXPECT_EQ(error, "request head too large");
 }
@@ -158,9 +159,9 @@ TEST(HttpMessageTest, StatusCodes) {
   EXPECT_EQ(ParseStatusCode("HTTP/1.0 204 No Content\r\nServer: x\r\n\r\n"), 204);
   EXPECT_EQ(ParseStatusCode("HTTP/1.1 404\r\n"), 404);
   EXPECT_EQ(ParseStatusCode("HTTP/1.1 200 OK"), -1);  // line not complete yet
-  for (const char* bad : {"", "\r\n", "HTTP/1.1 20 OK\r\n", "HTTP/1.1 2000 OK\r\n",
-                          "HTTP/2 200 OK\r\n", "HTTP/1.1  200 OK\r\n", "SSH-2.0-OpenSSH\r\n",
-                          "HTTP/1.1 abc OK\r\n"}) {
+  for (const char* bad :
+       {"", "\r\n", "HTTP/1.1 20 OK\r\n", "HTTP/1.1 2000 OK\r\n", "HTTP/2 200 OK\r\n",
+        "HTTP/1.1  200 OK\r\n", "SSH-2.0-OpenSSH\r\n", "HTTP/1.1 abc OK\r\n"}) {
     EXPECT_EQ(ParseStatusCode(bad), -1) << bad;
   }
 }

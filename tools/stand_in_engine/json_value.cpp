@@ -102,7 +102,8 @@ class Parser {
   char Peek() const { return text_[pos_]; }
 
   void SkipWhitespace() {
-    while (!AtEnd() && (Peek() == ' ' || Peek() == '\t' || Peek() == '\n' || Peek() == '\r')) ++pos_;
+    while (!AtEnd() && (Peek() == ' ' || Peek() == '\t' || Peek() == '\n' || Peek() == '\r'))
+      ++pos_;
   }
 
   bool Literal(std::string_view word) {
@@ -115,8 +116,10 @@ class Parser {
     if (depth >= kMaxJsonDepth) return Fail("nesting too deep");
     if (AtEnd()) return Fail("unexpected end of input");
     switch (Peek()) {
-      case '{': return ParseObject(value, depth);
-      case '[': return ParseArray(value, depth);
+      case '{':
+        return ParseObject(value, depth);
+      case '[':
+        return ParseArray(value, depth);
       case '"': {
         std::string s;
         if (!ParseString(s)) return false;
@@ -212,10 +215,14 @@ class Parser {
     for (int i = 0; i < 4; ++i) {
       char c = text_[pos_ + i];
       unit <<= 4;
-      if (c >= '0' && c <= '9') unit |= static_cast<uint32_t>(c - '0');
-      else if (c >= 'a' && c <= 'f') unit |= static_cast<uint32_t>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F') unit |= static_cast<uint32_t>(c - 'A' + 10);
-      else return Fail("invalid \\u escape");
+      if (c >= '0' && c <= '9')
+        unit |= static_cast<uint32_t>(c - '0');
+      else if (c >= 'a' && c <= 'f')
+        unit |= static_cast<uint32_t>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F')
+        unit |= static_cast<uint32_t>(c - 'A' + 10);
+      else
+        return Fail("invalid \\u escape");
     }
     pos_ += 4;
     return true;
@@ -266,14 +273,30 @@ class Parser {
       char e = Peek();
       ++pos_;
       switch (e) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
+        case '"':
+          out += '"';
+          break;
+        case '\\':
+          out += '\\';
+          break;
+        case '/':
+          out += '/';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
         case 'u':
           if (!ParseUnicodeEscape(out)) return false;
           break;
@@ -313,7 +336,8 @@ class Parser {
     if (integral) {
       int64_t parsed = 0;
       auto result = std::from_chars(literal.data(), literal.data() + literal.size(), parsed);
-      if (result.ec == std::errc() && result.ptr == literal.data() + literal.size()) integer = parsed;
+      if (result.ec == std::errc() && result.ptr == literal.data() + literal.size())
+        integer = parsed;
     }
     value = JsonValue::Number(number, integer);
     return true;
@@ -340,11 +364,21 @@ void AppendJsonString(std::string& out, std::string_view text) {
   for (char c : text) {
     unsigned char u = static_cast<unsigned char>(c);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (u < 0x20 || u == 0x7F) {
           out += "\\u00";

@@ -58,7 +58,9 @@ TEST(JsonValueTest, DecodesEscapes) {
   // Unpaired surrogates become U+FFFD; the character after them is kept.
   EXPECT_EQ(MustParse(R"("\ud83dx")").AsString(), "\xEF\xBF\xBDx");
   EXPECT_EQ(MustParse(R"("\ude00")").AsString(), "\xEF\xBF\xBD");
-  EXPECT_EQ(MustParse(R"("\ud83d\u0041")").AsString(), "\xEF\xBF\xBD" "A");
+  EXPECT_EQ(MustParse(R"("\ud83d\u0041")").AsString(),
+            "\xEF\xBF\xBD"
+            "A");
   EXPECT_EQ(MustParse(R"("\u0000")").AsString(), std::string(1, '\0'));
   // Raw UTF-8 passes through untouched.
   EXPECT_EQ(MustParse("\"C:\\\\dir \xC3\xA9\"").AsString(), "C:\\dir \xC3\xA9");
@@ -90,16 +92,17 @@ TEST(JsonValueTest, ReadsNumbersExactlyWhenIntegral) {
 }
 
 TEST(JsonValueTest, RejectsBadNumbers) {
-  for (const char* bad : {"01", "1.", "-", "+1", ".5", "1e", "1e+", "--1", "0x10", "NaN", "Infinity",
-                          "-Infinity", "1.e3"}) {
+  for (const char* bad : {"01", "1.", "-", "+1", ".5", "1e", "1e+", "--1", "0x10", "NaN",
+                          "Infinity", "-Infinity", "1.e3"}) {
     EXPECT_TRUE(Fails(bad)) << bad;
   }
 }
 
 TEST(JsonValueTest, RejectsWhatStrictJsonDoes) {
-  for (const char* bad : {"", " ", "{", "}", "[1,]", "{\"a\":1,}", "{\"a\" 1}", "{a:1}", "[1 2]",
-                          "{} {}", "1 x", "tru", "nulll", "// c\n{}", "/* c */{}", "\xEF\xBB\xBF{}",
-                          "{\"a\":1]", "[1}", "{,}", "[,1]"}) {
+  for (const char* bad :
+       {"",          " ",     "{",   "}",   "[1,]",  "{\"a\":1,}", "{\"a\" 1}", "{a:1}",
+        "[1 2]",     "{} {}", "1 x", "tru", "nulll", "// c\n{}",   "/* c */{}", "\xEF\xBB\xBF{}",
+        "{\"a\":1]", "[1}",   "{,}", "[,1]"}) {
     EXPECT_TRUE(Fails(bad)) << bad;
   }
 }
@@ -150,9 +153,15 @@ TEST(JsonValueTest, SurvivesRandomInput) {
       for (int e = 0; e < edits; ++e) {
         size_t at = random() % text.size();
         switch (random() % 3) {
-          case 0: text[at] = static_cast<char>(random() % 256); break;
-          case 1: text.erase(at, 1 + random() % 3); break;
-          default: text.insert(at, 1, alphabet[random() % alphabet.size()]); break;
+          case 0:
+            text[at] = static_cast<char>(random() % 256);
+            break;
+          case 1:
+            text.erase(at, 1 + random() % 3);
+            break;
+          default:
+            text.insert(at, 1, alphabet[random() % alphabet.size()]);
+            break;
         }
         if (text.empty()) text = "x";
       }

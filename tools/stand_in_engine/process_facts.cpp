@@ -56,13 +56,15 @@ bool AppendRecordLine(const std::string& path_utf8, const std::string& line, std
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
-    error = "cannot open record file \"" + path_utf8 + "\": error " + std::to_string(GetLastError());
+    error =
+        "cannot open record file \"" + path_utf8 + "\": error " + std::to_string(GetLastError());
     return false;
   }
   DWORD written = 0;
   if (!WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
       written != line.size()) {
-    error = "cannot write record file \"" + path_utf8 + "\": error " + std::to_string(GetLastError());
+    error =
+        "cannot write record file \"" + path_utf8 + "\": error " + std::to_string(GetLastError());
     return false;
   }
   FlushFileBuffers(file.Get());

@@ -10,8 +10,8 @@ namespace {
 constexpr uint32_t kRequestHeadTimeoutMs = 10000;
 
 void Reply(SOCKET s, std::string_view status) {
-  SendAll(s, "HTTP/1.1 " + std::string(status) +
-                 "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+  SendAll(s,
+          "HTTP/1.1 " + std::string(status) + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
 }
 
 void ServeProxyClient(UniqueSocket client, TrafficMeter& meter) {
@@ -19,7 +19,8 @@ void ServeProxyClient(UniqueSocket client, TrafficMeter& meter) {
   std::string buffer;
   size_t head_end = ReceiveHead(client.Get(), buffer, kMaxRequestHeadBytes);
   if (head_end == 0) {
-    if (buffer.size() > kMaxRequestHeadBytes) Reply(client.Get(), "431 Request Header Fields Too Large");
+    if (buffer.size() > kMaxRequestHeadBytes)
+      Reply(client.Get(), "431 Request Header Fields Too Large");
     return;
   }
   ProxyRequest request;
@@ -55,8 +56,9 @@ void ServeProxyClient(UniqueSocket client, TrafficMeter& meter) {
 bool StartProxyInbound(const ListenEndpoint& endpoint, TrafficMeter& meter, std::string& error) {
   UniqueSocket listener = ListenTcp(endpoint, error);
   if (!listener) return false;
-  if (!ServeConnections(std::move(listener),
-                        [&meter](UniqueSocket client) { ServeProxyClient(std::move(client), meter); })) {
+  if (!ServeConnections(std::move(listener), [&meter](UniqueSocket client) {
+        ServeProxyClient(std::move(client), meter);
+      })) {
     error = "cannot start the proxy thread";
     return false;
   }

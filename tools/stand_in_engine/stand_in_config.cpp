@@ -23,8 +23,8 @@ bool ReadInteger(const JsonValue& object, std::string_view key, int64_t min, int
   if (v == nullptr) return true;
   std::optional<int64_t> n = v->IsNumber() ? v->AsInt64() : std::nullopt;
   if (!n || *n < min || *n > max) {
-    error = "\"" + std::string(key) + "\" must be an integer from " + std::to_string(min) +
-            " to " + std::to_string(max);
+    error = "\"" + std::string(key) + "\" must be an integer from " + std::to_string(min) + " to " +
+            std::to_string(max);
     return false;
   }
   out = n;
@@ -80,9 +80,9 @@ bool ReadInbounds(const JsonValue& root, StandInConfig& config, std::string& err
     std::optional<int64_t> port;
     if (!ReadInteger(inbound, "listen_port", 1, 65535, port, error)) return false;
     if (!port) continue;
-    config.proxy_inbounds.push_back(
-        ListenEndpoint{listen.empty() ? std::string(kDefaultListenAddress) : BindableAddress(listen),
-                       static_cast<uint16_t>(*port)});
+    config.proxy_inbounds.push_back(ListenEndpoint{
+        listen.empty() ? std::string(kDefaultListenAddress) : BindableAddress(listen),
+        static_cast<uint16_t>(*port)});
   }
   return true;
 }
@@ -161,7 +161,8 @@ bool ReadScript(const JsonValue& root, StandInScript& script, std::string& error
     } else if (key == "record_file") {
       if (!ReadString(*stand_in, key, script.record_file, error)) return false;
     } else if (key == "output_repeat") {
-      if (!ReadInteger(*stand_in, key, 0, static_cast<int64_t>(kMaxScriptedOutputBytes), n, error)) {
+      if (!ReadInteger(*stand_in, key, 0, static_cast<int64_t>(kMaxScriptedOutputBytes), n,
+                       error)) {
         return false;
       }
       script.output_repeat = *n;

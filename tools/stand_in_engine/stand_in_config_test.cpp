@@ -85,8 +85,8 @@ TEST(StandInConfigTest, ControllerAddressForms) {
   EXPECT_EQ(controller("\"localhost:19090\"")->address, "127.0.0.1");
   EXPECT_EQ(controller("\"[::1]:19090\"")->address, "127.0.0.1");
   EXPECT_FALSE(MustRead(R"({"experimental":{}})").controller.has_value());
-  for (const char* bad : {"\"127.0.0.1\"", "\"127.0.0.1:0\"", "\"127.0.0.1:65536\"",
-                          "\"127.0.0.1:x\"", "19090"}) {
+  for (const char* bad :
+       {"\"127.0.0.1\"", "\"127.0.0.1:0\"", "\"127.0.0.1:65536\"", "\"127.0.0.1:x\"", "19090"}) {
     EXPECT_NE(ErrorOf(std::string(R"({"experimental":{"clash_api":{"external_controller":)") + bad +
                       "}}}"),
               "")
@@ -117,7 +117,8 @@ TEST(StandInConfigTest, RejectsUnusablePortsAndShapes) {
   EXPECT_NE(ErrorOf(R"({"inbounds":{}})"), "");
   EXPECT_NE(ErrorOf(R"({"inbounds":[1]})"), "");
   EXPECT_NE(ErrorOf(R"({"outbounds":"direct"})"), "");
-  EXPECT_NE(ErrorOf(R"({"outbounds":[{"tag":"a","type":"direct"},{"tag":"a","type":"direct"}]})"), "");
+  EXPECT_NE(ErrorOf(R"({"outbounds":[{"tag":"a","type":"direct"},{"tag":"a","type":"direct"}]})"),
+            "");
   EXPECT_NE(ErrorOf(R"({"outbounds":[{"tag":5}]})"), "");
   EXPECT_EQ(ErrorOf("[]"), "the configuration must be a JSON object");
   EXPECT_NE(ErrorOf("{\"a\":"), "");

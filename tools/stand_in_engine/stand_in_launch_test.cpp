@@ -2,9 +2,8 @@
 // (CreateProcessW with quoted paths, the three environment variables, the data
 // directory as working directory, a pipe for its output) and checks what the
 // stand-in saw and did.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <fstream>
@@ -58,9 +57,8 @@ class StandInLaunchTest : public ::testing::Test {
   void SetUp() override {
     wchar_t temp[MAX_PATH];
     ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-    root_ = fs::path(temp) /
-            (L"pelno stand in " + std::to_wstring(GetCurrentProcessId()) + L"-" +
-             std::to_wstring(GetTickCount64()));
+    root_ = fs::path(temp) / (L"pelno stand in " + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(GetTickCount64()));
     fs::create_directories(root_ / L"app dir");
     fs::create_directories(root_ / L"data dir");
     engine_ = root_ / L"app dir" / L"sing-box.exe";
@@ -81,7 +79,8 @@ class StandInLaunchTest : public ::testing::Test {
     std::string record_json;
     AppendJsonString(record_json, NarrowFromWide(record_.wstring()));
     std::ofstream(config_, std::ios::binary)
-        << "{\"outbounds\":[{\"type\":\"direct\",\"tag\":\"direct\"}],\"stand_in\":{\"record_file\":"
+        << "{\"outbounds\":[{\"type\":\"direct\",\"tag\":\"direct\"}],\"stand_in\":{\"record_"
+           "file\":"
         << record_json << (stand_in.empty() ? "" : ",") << stand_in << "}}";
   }
 
@@ -111,9 +110,9 @@ class StandInLaunchTest : public ::testing::Test {
       attributes.resize(size);
       si.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
       EXPECT_TRUE(InitializeProcThreadAttributeList(si.lpAttributeList, 1, 0, &size));
-      EXPECT_TRUE(UpdateProcThreadAttribute(si.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
-                                            inherit_only.data(), inherit_only.size() * sizeof(HANDLE),
-                                            nullptr, nullptr));
+      EXPECT_TRUE(UpdateProcThreadAttribute(
+          si.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherit_only.data(),
+          inherit_only.size() * sizeof(HANDLE), nullptr, nullptr));
       flags |= EXTENDED_STARTUPINFO_PRESENT;
     }
     std::wstring writable = command_line;

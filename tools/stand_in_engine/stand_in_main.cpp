@@ -2,6 +2,7 @@
 // (copied as "sing-box.exe") and honours its command lines, exit codes, proxy
 // inbound and controller API. See README.md for the configuration keys.
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include <algorithm>
@@ -46,7 +47,9 @@ void WriteToStd(DWORD which, std::string_view text) {
   }
 }
 
-void Complain(const std::string& message) { WriteToStd(STD_ERROR_HANDLE, "stand-in engine: " + message + "\n"); }
+void Complain(const std::string& message) {
+  WriteToStd(STD_ERROR_HANDLE, "stand-in engine: " + message + "\n");
+}
 
 std::vector<std::string> ArgumentsUtf8() {
   std::vector<std::string> args;
@@ -92,7 +95,8 @@ int RunFetch(const EngineCommand& command, const StandInConfig& config) {
   auto scripted = config.script.fetch.find(command.outbound_tag);
   if (scripted != config.script.fetch.end()) {
     Sleep(static_cast<DWORD>(scripted->second.delay_ms));
-    if (scripted->second.fail) Complain("fetch through \"" + command.outbound_tag + "\" failed (scripted)");
+    if (scripted->second.fail)
+      Complain("fetch through \"" + command.outbound_tag + "\" failed (scripted)");
     return scripted->second.fail ? kExitFailure : 0;
   }
   auto outbound = config.outbound_types.find(command.outbound_tag);
@@ -174,8 +178,10 @@ int Main() {
   }
   bool fetch = command.kind == EngineCommand::Kind::kFetch;
   if (!config.script.record_file.empty()) {
-    LaunchRecord record = CollectLaunchRecord(fetch ? "fetch" : "run", argv, std::move(inheritable));
-    if (!AppendRecordLine(config.script.record_file, BuildRecordLine(record), error)) Complain(error);
+    LaunchRecord record =
+        CollectLaunchRecord(fetch ? "fetch" : "run", argv, std::move(inheritable));
+    if (!AppendRecordLine(config.script.record_file, BuildRecordLine(record), error))
+      Complain(error);
   }
   for (int64_t i = 0; i < config.script.output_repeat; ++i) {
     WriteToStd(STD_OUTPUT_HANDLE, config.script.stdout_text);
