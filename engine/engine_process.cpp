@@ -1,5 +1,6 @@
 #include "engine/engine_process.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 #include <vector>
