@@ -57,9 +57,11 @@ UniqueSocket OpenListeningSocket(std::uint16_t port, int& error) {
     error = ::WSAGetLastError();
     return {};
   }
-  const int reuse = 1;
-  ::setsockopt(listener.Get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
-               sizeof reuse);
+  // Exclusive use of the address: with SO_REUSEADDR any local process could bind the
+  // same port too and take the application's requests. A failure here is ignored.
+  const int exclusive = 1;
+  ::setsockopt(listener.Get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+               reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = ::htons(port);

@@ -89,6 +89,16 @@ TEST_F(ControlServerTest, AcceptedConnectionIsNotInheritable) {
   EXPECT_FALSE(IsInheritable(accepted.Get()));
 }
 
+TEST_F(ControlServerTest, ListenerClaimsItsAddressExclusively) {
+  // With plain SO_REUSEADDR another local process could bind the control port too.
+  int exclusive = 0;
+  int length = sizeof exclusive;
+  ASSERT_EQ(::getsockopt(listener_.Get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                         reinterpret_cast<char*>(&exclusive), &length),
+            0);
+  EXPECT_NE(exclusive, 0);
+}
+
 // A socket that holds 127.0.0.1:port so that no other socket can bind it.
 UniqueSocket HoldPort(std::uint16_t port) {
   UniqueSocket holder(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));

@@ -1,6 +1,9 @@
-// The helper program started as a plain process: it runs the control server.
+// The helper program: installer ("--install-service"), Windows service, or the single
+// plain process, chosen from how it was started.
 #include <windows.h>
 
-#include "helper/control_server.h"
+#include "helper/service_host.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return pelno::RunControlServer(); }
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
+  return pelno::RunHelperProgram(commandLine != nullptr ? commandLine : L"");
+}

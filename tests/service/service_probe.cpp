@@ -5,7 +5,8 @@
 //   pelno-service-probe stop NAME    -> stop control, waits for STOPPED
 //   pelno-service-probe wait-stopped NAME
 //   pelno-service-probe delete NAME  -> stops it if needed, DeleteService
-// Exit code 0 on success; otherwise the Win32 error code of the failing call.
+// Exit code 0 on success; otherwise 1, with {"error":N} on standard output, N the
+// Win32 error code of the failing call (exit codes do not carry it whole under Wine).
 #include <windows.h>
 #include <winsvc.h>
 
@@ -47,7 +48,8 @@ std::string Json(const std::string& text) {
 int Fail(const char* what) {
   DWORD error = ::GetLastError();
   std::fprintf(stderr, "%s failed: %lu\n", what, error);
-  return error == 0 ? 1 : static_cast<int>(error);
+  std::printf("{\"error\":%lu}\n", error);
+  return 1;
 }
 
 bool QueryStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS& status) {
@@ -98,9 +100,10 @@ int Query(SC_HANDLE service) {
 
 int Stop(SC_HANDLE service) {
   SERVICE_STATUS status{};
-  if (!::ControlService(service, SERVICE_CONTROL_STOP, &status) &&
-      ::GetLastError() != ERROR_SERVICE_NOT_ACTIVE)
-    return Fail("ControlService");
+  // A service that ends its process from the stop handler may break the control
+  // call itself; what counts is that it reaches STOPPED.
+  if (!::ControlService(service, SERVICE_CONTROL_STOP, &status))
+    std::fprintf(stderr, "ControlService: %lu\n", ::GetLastError());
   return WaitForState(service, SERVICE_STOPPED, 20000) ? 0 : Fail("waiting for STOPPED");
 }
 
@@ -109,12 +112,14 @@ int Stop(SC_HANDLE service) {
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: pelno-service-probe query|start|stop|wait-stopped|delete NAME\n");
-    return 87;
+    return 2;
   }
   std::wstring command = argv[1];
-  UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) return Fail("OpenSCManagerW");
-  UniqueServiceHandle service(::OpenServiceW(manager.Get(), argv[2], SERVICE_ALL_ACCESS));
+  UniqueServiceHandle service(::OpenServiceW(
+      manager.Get(), argv[2],
+      SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP | DELETE));
   if (!service) return Fail("OpenServiceW");
 
   if (command == L"query") return Query(service.Get());
@@ -130,5 +135,5 @@ int wmain(int argc, wchar_t** argv) {
     return ::DeleteService(service.Get()) ? 0 : Fail("DeleteService");
   }
   std::fprintf(stderr, "unknown command\n");
-  return 87;
+  return 2;
 }

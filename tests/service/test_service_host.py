@@ -27,8 +27,10 @@ def probe(*args):
 
 
 def query_service():
+    """The service's configuration and status, or the Win32 error code of the query."""
     code, out = probe("query", SERVICE)
-    return json.loads(out) if code == 0 else code
+    answer = json.loads(out)
+    return answer if code == 0 else answer["error"]
 
 
 def run_helper(program_dir, *args, timeout=60):
@@ -118,6 +120,8 @@ class ServiceHostTest(unittest.TestCase):
         d = self.program_dir()
         self.assertEqual(run_helper(d, "--install-service"), 0)
         with socket.socket() as squatter:
+            # Linux SO_REUSEADDR: binds over TIME_WAIT leftovers, never over a listener.
+            squatter.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
             squatter.bind(("127.0.0.1", CONTROL_PORT))
             squatter.listen()
             probe("start", SERVICE)  # may see RUNNING or already STOPPED
