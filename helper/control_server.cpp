@@ -1,11 +1,13 @@
 #include "helper/control_server.h"
 
+#include <process.h>
 #include <ws2tcpip.h>
 
 #include <array>
+#include <cerrno>
+#include <memory>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <utility>
 
 #include "helper/control_routes.h"
@@ -40,11 +42,19 @@ void SetReceiveTimeout(SOCKET socket, std::chrono::milliseconds timeout) {
                sizeof milliseconds);
 }
 
+unsigned __stdcall RunDetachedJob(void* parameter) {
+  const std::unique_ptr<ThreadJob> job(static_cast<ThreadJob*>(parameter));
+  (*job)();
+  return 0;
+}
+
 [[noreturn]] void AcceptForever(SOCKET listener) {
+  ThreadRecycler threads(StartDetachedThread, kMaxIdleConnectionThreads,
+                         kConnectionThreadIdleLifetime);
   for (;;) {
     UniqueSocket connection = AcceptConnection(listener);
     if (!connection) continue;
-    StartConnectionThread(std::move(connection), StartDetachedThread);
+    StartConnectionThread(std::move(connection), threads);
   }
 }
 
@@ -113,12 +123,24 @@ void HandleControlConnection(SOCKET socket) {
   ServeConnection(UniqueSocket(socket), ControlRoutes(), kConnectionIdleTimeout);
 }
 
-void StartDetachedThread(std::function<void()> job) { std::thread(std::move(job)).detach(); }
+// Not std::thread::detach: under load, detached std::threads of the mingw-w64 runtime
+// were seen running a job that had already been freed (a crash in libstdc++'s thread
+// start routine), which points at winpthreads' detach bookkeeping. A CRT thread whose
+// handle is closed at once has none.
+void StartDetachedThread(ThreadJob job) {
+  auto owned = std::make_unique<ThreadJob>(std::move(job));
+  const std::uintptr_t thread = ::_beginthreadex(nullptr, 0, RunDetachedJob, owned.get(), 0, nullptr);
+  if (thread == 0) {
+    throw std::system_error(errno, std::generic_category(), "_beginthreadex");
+  }
+  owned.release();  // the new thread frees it
+  ::CloseHandle(reinterpret_cast<HANDLE>(thread));
+}
 
-void StartConnectionThread(UniqueSocket connection, const ThreadStarter& startThread) {
+void StartConnectionThread(UniqueSocket connection, ThreadRecycler& threads) {
   const SOCKET socket = connection.Get();
   try {
-    startThread([socket] { HandleControlConnection(socket); });
+    threads.Run([socket] { HandleControlConnection(socket); });
     connection.Release();  // the thread owns it now
   } catch (const std::system_error& error) {
     AppendLog(std::string("Control connection dropped: no thread could be started (") +

@@ -9,6 +9,7 @@
 
 #include "engine/unique_handle.h"
 #include "helper/control_router.h"
+#include "helper/thread_recycler.h"
 
 namespace pelno {
 
@@ -16,6 +17,10 @@ inline constexpr std::uint16_t kControlPort = 17891;
 // A connection whose request is still incomplete is dropped, without a response,
 // when no byte arrives for this long.
 inline constexpr std::chrono::milliseconds kConnectionIdleTimeout{30000};
+// Connection threads that have served their request wait this long for the next
+// connection, at most this many at a time; beyond that they end.
+inline constexpr std::chrono::milliseconds kConnectionThreadIdleLifetime{60000};
+inline constexpr std::size_t kMaxIdleConnectionThreads = 32;
 
 // Logs the start line, listens on 127.0.0.1:kControlPort and serves for ever.
 // Returns 1 when Winsock, the socket, bind or listen fails.
@@ -42,14 +47,13 @@ UniqueSocket AcceptConnection(SOCKET listener);
 void ServeConnection(UniqueSocket socket, const RouteTable& routes,
                      std::chrono::milliseconds idleTimeout);
 
-// Starts `job` on a new thread and detaches it; throws std::system_error when no
+// Starts `job` on a new thread and lets it go; throws std::system_error when no
 // thread can be created.
-using ThreadStarter = std::function<void(std::function<void()> job)>;
-void StartDetachedThread(std::function<void()> job);
+void StartDetachedThread(ThreadJob job);
 
-// Hands the connection to a new thread running HandleControlConnection. When no
-// thread can be started the connection is closed, one line is logged and the
-// caller goes on accepting.
-void StartConnectionThread(UniqueSocket connection, const ThreadStarter& startThread);
+// Hands the connection to a thread of its own running HandleControlConnection. When
+// no thread can be had the connection is closed, one line is logged and the caller
+// goes on accepting.
+void StartConnectionThread(UniqueSocket connection, ThreadRecycler& threads);
 
 }  // namespace pelno

@@ -193,7 +193,8 @@ TEST_F(ControlServerTest, PeerClosingMidBodyGetsNoResponse) {
 
 TEST_F(ControlServerTest, ConnectionThreadServesTheRequest) {
   UniqueSocket client = Connect();
-  StartConnectionThread(AcceptConnection(listener_.Get()), StartDetachedThread);
+  ThreadRecycler threads(StartDetachedThread, 1, 0ms);
+  StartConnectionThread(AcceptConnection(listener_.Get()), threads);
   SendText(client, "GET /ping HTTP/1.1\r\n\r\n");
   EXPECT_EQ(ReceiveAll(client), kPongBytes);
 }
@@ -201,10 +202,13 @@ TEST_F(ControlServerTest, ConnectionThreadServesTheRequest) {
 TEST_F(ControlServerTest, WithoutAThreadTheConnectionIsClosedAndLogged) {
   UniqueSocket client = Connect();
   bool asked = false;
-  StartConnectionThread(AcceptConnection(listener_.Get()), [&asked](std::function<void()>) {
-    asked = true;
-    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-  });
+  ThreadRecycler threads(
+      [&asked](ThreadJob) {
+        asked = true;
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+      },
+      1, 0ms);
+  StartConnectionThread(AcceptConnection(listener_.Get()), threads);
   EXPECT_TRUE(asked);
   SendText(client, "GET /ping HTTP/1.1\r\n\r\n");
   // Closed by the server at once: the client sees the end (or a reset), never a response.

@@ -1,0 +1,48 @@
+#include "helper/thread_recycler.h"
+
+#include <utility>
+
+namespace pelno {
+
+ThreadRecycler::ThreadRecycler(ThreadStarter start, std::size_t maxIdle,
+                               std::chrono::milliseconds idleLifetime)
+    : start_(std::move(start)), state_(std::make_shared<State>()) {
+  state_->maxIdle = maxIdle;
+  state_->idleLifetime = idleLifetime;
+}
+
+void ThreadRecycler::Run(ThreadJob job) {
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    // Every queued job needs a waiting thread of its own.
+    if (state_->idle > state_->jobs.size()) {
+      state_->jobs.push_back(std::move(job));
+      state_->wake.notify_one();
+      return;
+    }
+  }
+  start_([state = state_, job = std::move(job)]() mutable { Work(state, std::move(job)); });
+}
+
+std::size_t ThreadRecycler::IdleThreads() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->idle;
+}
+
+void ThreadRecycler::Work(const std::shared_ptr<State>& state, ThreadJob job) {
+  for (;;) {
+    job();
+    job = nullptr;  // release what the job captured before waiting
+    std::unique_lock<std::mutex> lock(state->mutex);
+    if (state->idle >= state->maxIdle) return;
+    ++state->idle;
+    const bool woken = state->wake.wait_for(lock, state->idleLifetime,
+                                            [&state] { return !state->jobs.empty(); });
+    --state->idle;
+    if (!woken) return;
+    job = std::move(state->jobs.front());
+    state->jobs.pop_front();
+  }
+}
+
+}  // namespace pelno
