@@ -129,7 +129,8 @@ void HandleControlConnection(SOCKET socket) {
 // handle is closed at once has none.
 void StartDetachedThread(ThreadJob job) {
   auto owned = std::make_unique<ThreadJob>(std::move(job));
-  const std::uintptr_t thread = ::_beginthreadex(nullptr, 0, RunDetachedJob, owned.get(), 0, nullptr);
+  const std::uintptr_t thread =
+      ::_beginthreadex(nullptr, 0, RunDetachedJob, owned.get(), 0, nullptr);
   if (thread == 0) {
     throw std::system_error(errno, std::generic_category(), "_beginthreadex");
   }

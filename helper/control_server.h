@@ -1,10 +1,10 @@
 // The helper's loopback HTTP/1.1 control server: one request per connection,
-// each connection on its own detached thread.
+// each connection on a thread of its own.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string_view>
 
 #include "engine/unique_handle.h"
