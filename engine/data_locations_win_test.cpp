@@ -130,16 +130,6 @@ TEST(DataLocationsWinTest, SearchPathIsUsedOnlyWhenNothingLiesBesideTheProgram) 
   EXPECT_EQ(FindEngineExecutable().path, inData);
 }
 
-TEST(DataLocationsWinTest, SearchPathIncludesTheProgramsFolderItself) {
-  // The candidate beside the program is found first anyway; what the search adds is
-  // the system's own order, checked here directly through the platform.
-  ProgramDirEntries entries;
-  const std::wstring nextTo = entries.File(L"sing-box.exe");
-  Win32LocationPlatform platform;
-  const std::uint32_t required = platform.SearchSystemPath(L"sing-box.exe", 0, nullptr);
-  ASSERT_EQ(required, nextTo.size() + 1);
-}
-
 TEST(DataLocationsWinTest, NothingAnywhereIsEmptyWithoutError) {
   ProgramDirEntries entries;
   TempFolder empty(L"empty");

@@ -7,52 +7,32 @@
 namespace pelno {
 namespace {
 
-TEST(SummarizeOutputTest, EmptyOutputIsMarked) {
-  EXPECT_EQ(SummarizeOutput("", kEngineOutputSummaryLimit), "<empty>");
-}
-
-TEST(SummarizeOutputTest, OutputOfOnlyLineBreaksIsEmpty) {
-  EXPECT_EQ(SummarizeOutput("\r\n\n\t\r\n", kEngineOutputSummaryLimit), "<empty>");
-}
-
-TEST(SummarizeOutputTest, LineBreakPairsFoldIntoOneSpace) {
-  EXPECT_EQ(SummarizeOutput("a\r\n\r\nb", kEngineOutputSummaryLimit), "a b");
-}
-
-TEST(SummarizeOutputTest, LeadingLineFeedsVanish) {
-  EXPECT_EQ(SummarizeOutput("\n\nFATAL start", kEngineOutputSummaryLimit), "FATAL start");
-}
-
-TEST(SummarizeOutputTest, LineFeedAfterSpaceIsDroppedButFollowingSpaceKept) {
-  EXPECT_EQ(SummarizeOutput("a \n b", kEngineOutputSummaryLimit), "a  b");
-}
-
-TEST(SummarizeOutputTest, RunsOfOrdinarySpacesStayAndTabsFold) {
-  EXPECT_EQ(SummarizeOutput("a   b\t\tc", kEngineOutputSummaryLimit), "a   b c");
-}
-
-TEST(SummarizeOutputTest, TrailingLineEndLeavesOneSpace) {
-  EXPECT_EQ(SummarizeOutput("error\r\n", kEngineOutputSummaryLimit), "error ");
-}
-
-TEST(SummarizeOutputTest, CutsAtTheLimitAndMarksTheCut) {
-  const std::string output(899, 'x');
-  EXPECT_EQ(SummarizeOutput(output, kEngineOutputSummaryLimit), output);
-  EXPECT_EQ(SummarizeOutput(output + "y", kEngineOutputSummaryLimit), output + "y...");
-  EXPECT_EQ(SummarizeOutput(output + "yz", kEngineOutputSummaryLimit), output + "y...");
-  EXPECT_EQ(SummarizeOutput(std::string(5000, 'q'), kEngineOutputSummaryLimit),
-            std::string(900, 'q') + "...");
-}
-
-TEST(SummarizeOutputTest, FoldedBytesDoNotCountTowardsTheLimit) {
-  const std::string output = "\r\n\r\n" + std::string(4, 'a') + "\r\n" + "bcdef";
-  // "aaaa bcdef" reaches 6 bytes at "aaaa b".
-  EXPECT_EQ(SummarizeOutput(output, 6), "aaaa b...");
-}
-
-TEST(SummarizeOutputTest, CutMayFallInsideAMultiByteCharacter) {
-  // U+00E9 is two bytes; a limit of 2 keeps "a" and the first byte only.
-  EXPECT_EQ(SummarizeOutput("a\xC3\xA9z", 2), "a\xC3...");
+TEST(SummarizeOutputTest, FoldsLineBreaksCutsAtTheLimitAndMarksEmpty) {
+  const std::string x899(899, 'x');
+  const struct {
+    std::string output;
+    size_t limit;
+    std::string summary;
+  } cases[] = {
+      {"", kEngineOutputSummaryLimit, "<empty>"},
+      {"\r\n\n\t\r\n", kEngineOutputSummaryLimit, "<empty>"},
+      {"a\r\n\r\nb", kEngineOutputSummaryLimit, "a b"},
+      {"\n\nFATAL start", kEngineOutputSummaryLimit, "FATAL start"},
+      {"a \n b", kEngineOutputSummaryLimit, "a  b"},  // line feed after a space dropped
+      {"a   b\t\tc", kEngineOutputSummaryLimit, "a   b c"},
+      {"error\r\n", kEngineOutputSummaryLimit, "error "},
+      {x899, kEngineOutputSummaryLimit, x899},
+      {x899 + "y", kEngineOutputSummaryLimit, x899 + "y..."},
+      {x899 + "yz", kEngineOutputSummaryLimit, x899 + "y..."},
+      {std::string(5000, 'q'), kEngineOutputSummaryLimit, std::string(900, 'q') + "..."},
+      // Folded bytes do not count: "aaaa bcdef" reaches 6 bytes at "aaaa b".
+      {"\r\n\r\naaaa\r\nbcdef", 6, "aaaa b..."},
+      // U+00E9 is two bytes; a limit of 2 keeps "a" and the first byte only.
+      {"a\xC3\xA9z", 2, "a\xC3..."},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SummarizeOutput(c.output, c.limit), c.summary) << c.output.substr(0, 40);
+  }
 }
 
 }  // namespace

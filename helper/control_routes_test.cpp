@@ -35,18 +35,6 @@ TEST(ControlRoutesTest, TableHoldsTheNineEndpointsInMatchingOrder) {
   }
 }
 
-TEST(ControlRoutesTest, PingAnswersPongAndOnlyForGet) {
-  const HttpResponse ping = Dispatch(ControlRoutes(), Request("GET", "/ping"));
-  EXPECT_EQ(FormatHttpResponse(ping),
-            "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 4\r\n"
-            "Connection: close\r\n\r\npong");
-  EXPECT_EQ(FormatHttpResponse(Dispatch(ControlRoutes(), Request("POST", "/ping"))),
-            "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain\r\nContent-Length: 9\r\n"
-            "Connection: close\r\n\r\nnot found");
-  EXPECT_EQ(Dispatch(ControlRoutes(), Request("GET", "/ping?x=1")).status, 404);
-  EXPECT_EQ(Dispatch(ControlRoutes(), Request("get", "/ping")).status, 404);
-}
-
 TEST(ControlRoutesTest, LogsAnswersTheWholeJournalAsPlainText) {
   AppendLog("control routes test marker");
   const HttpResponse logs = Dispatch(ControlRoutes(), Request("GET", "/logs"));

@@ -2,80 +2,45 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 namespace pelno {
 namespace {
 
-// ---- FindHeaderValue ----
-
-TEST(FindHeaderValueTest, MatchesNameInAnyLetterCaseAndSkipsSpaces) {
-  EXPECT_EQ(FindHeaderValue("POST /start HTTP/1.1\r\ncontent-LENGTH:   12\r\nHost: x", "Content-Length"),
-            "12");
+TEST(FindHeaderValueTest, PlainCaseBlindSearchSkippingSpacesNotTabs) {
+  const struct {
+    const char* block;
+    const char* name;
+    const char* value;
+  } cases[] = {
+      {"POST /start HTTP/1.1\r\ncontent-LENGTH:   12\r\nHost: x", "Content-Length", "12"},
+      {"GET / HTTP/1.1\r\nX-Name:  MiXeD Value  \r\nNext: 1", "x-name", "MiXeD Value  "},
+      {"GET / HTTP/1.1\r\nX-Name:  MiXeD Value  \r\nNext: 1", "NEXT", "1"},  // runs to the end
+      {"GET / HTTP/1.1\r\nContent-Length:\t 7", "Content-Length", "\t 7"},
+      {"GET / HTTP/1.1\r\nHost: a", "Content-Length", ""},
+      {"GET /content-length HTTP/1.1", "Content-Length", ""},
+      // A plain search: "X-Content-Length:" comes first and wins.
+      {"GET / HTTP/1.1\r\nX-Content-Length: 5\r\nContent-Length: 9", "Content-Length", "5"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FindHeaderValue(c.block, c.name), c.value) << c.block;
 }
 
-TEST(FindHeaderValueTest, KeepsValueCaseAndTrailingSpacesAndStopsAtLineEnd) {
-  const std::string block = "GET / HTTP/1.1\r\nX-Name:  MiXeD Value  \r\nNext: 1";
-  EXPECT_EQ(FindHeaderValue(block, "x-name"), "MiXeD Value  ");
-  EXPECT_EQ(FindHeaderValue(block, "NEXT"), "1");  // last line: runs to the end of the block
-}
-
-TEST(FindHeaderValueTest, TabsAfterTheColonAreNotSkipped) {
-  EXPECT_EQ(FindHeaderValue("GET / HTTP/1.1\r\nContent-Length:\t 7", "Content-Length"), "\t 7");
-}
-
-TEST(FindHeaderValueTest, AbsentHeaderOrNameWithoutColonGivesEmpty) {
-  EXPECT_EQ(FindHeaderValue("GET / HTTP/1.1\r\nHost: a", "Content-Length"), "");
-  EXPECT_EQ(FindHeaderValue("GET /content-length HTTP/1.1", "Content-Length"), "");
-}
-
-TEST(FindHeaderValueTest, FirstOccurrenceAnywhereCountsEvenInsideAnotherName) {
-  // The lookup is a plain search: "X-Content-Length:" comes first and wins.
-  EXPECT_EQ(FindHeaderValue("GET / HTTP/1.1\r\nX-Content-Length: 5\r\nContent-Length: 9",
-                            "Content-Length"),
-            "5");
-}
-
-// ---- ParseContentLength ----
-
-TEST(ParseContentLengthTest, DigitsLeadingWhitespaceAndStopAtFirstNonDigit) {
-  EXPECT_EQ(ParseContentLength("12"), 12u);
-  EXPECT_EQ(ParseContentLength("\t \r\n\v\f 42"), 42u);
-  EXPECT_EQ(ParseContentLength("15abc"), 15u);
-  EXPECT_EQ(ParseContentLength("7 8"), 7u);
-  EXPECT_EQ(ParseContentLength("007"), 7u);
-}
-
-TEST(ParseContentLengthTest, NoDigitsGivesZero) {
-  EXPECT_EQ(ParseContentLength(""), 0u);
-  EXPECT_EQ(ParseContentLength("abc"), 0u);
-  EXPECT_EQ(ParseContentLength("-1"), 0u);
-  EXPECT_EQ(ParseContentLength("+5"), 0u);
-}
-
-TEST(ParseContentLengthTest, ThirtyTwoBitBoundaryAndOverflowClamp) {
-  EXPECT_EQ(ParseContentLength("4294967295"), 4294967295u);
-  EXPECT_EQ(ParseContentLength("4294967296"), 4294967295u);
-  EXPECT_EQ(ParseContentLength("99999999999999999999999999"), 4294967295u);
+TEST(ParseContentLengthTest, LeadingDigitsOrZeroClampedToThirtyTwoBits) {
+  const struct {
+    const char* text;
+    std::uint32_t value;
+  } cases[] = {
+      {"12", 12u},         {"\t \r\n\v\f 42", 42u}, {"15abc", 15u},
+      {"7 8", 7u},         {"007", 7u},               {"", 0u},
+      {"abc", 0u},         {"-1", 0u},                {"+5", 0u},
+      {"4294967295", 4294967295u}, {"4294967296", 4294967295u},
+      {"99999999999999999999999999", 4294967295u},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseContentLength(c.text), c.value) << c.text;
 }
 
 // ---- RequestAssembler ----
-
-TEST(RequestAssemblerTest, ByteByByteArrivalAssemblesTheRequest) {
-  const std::string raw =
-      "POST /start HTTP/1.1\r\nHost: 127.0.0.1:17891\r\nContent-Length: 5\r\n\r\nhello";
-  RequestAssembler assembler;
-  for (std::size_t i = 0; i + 1 < raw.size(); ++i) {
-    ASSERT_EQ(assembler.Append(raw.substr(i, 1)), RequestState::kIncomplete) << "at byte " << i;
-  }
-  ASSERT_EQ(assembler.Append(raw.substr(raw.size() - 1)), RequestState::kComplete);
-  const ControlRequest request = assembler.Request();
-  EXPECT_EQ(request.method, "POST");
-  EXPECT_EQ(request.path, "/start");
-  EXPECT_EQ(request.headerBlock,
-            "POST /start HTTP/1.1\r\nHost: 127.0.0.1:17891\r\nContent-Length: 5");
-  EXPECT_EQ(request.body, "hello");
-}
 
 TEST(RequestAssemblerTest, TerminatorSplitAcrossReadsIsFound) {
   RequestAssembler assembler;
@@ -83,6 +48,7 @@ TEST(RequestAssemblerTest, TerminatorSplitAcrossReadsIsFound) {
   EXPECT_EQ(assembler.Append("\n\r"), RequestState::kIncomplete);
   EXPECT_EQ(assembler.Append("\n"), RequestState::kComplete);
   EXPECT_EQ(assembler.Request().path, "/ping");
+  EXPECT_EQ(assembler.Request().headerBlock, "GET /ping HTTP/1.1");
 }
 
 TEST(RequestAssemblerTest, BodyIsCutToContentLengthAndLaterBytesIgnored) {
@@ -131,19 +97,6 @@ std::string UnfinishedHeader(std::size_t size) {
   std::string head = "GET /ping HTTP/1.1\r\nX-Fill: ";
   head.resize(size, 'a');
   return head;
-}
-
-TEST(RequestAssemblerTest, ExactlyTheHeaderLimitKeepsWaitingThenCompletes) {
-  RequestAssembler assembler;
-  std::string head = UnfinishedHeader(kHeaderPhaseLimit);
-  for (std::size_t at = 0; at < head.size(); at += kReceiveChunkSize) {
-    ASSERT_EQ(assembler.Append(std::string_view(head).substr(at, kReceiveChunkSize)),
-              RequestState::kIncomplete);
-  }
-  // The header block itself is exactly at the limit: still accepted.
-  ASSERT_EQ(assembler.Append("\r\n\r\n"), RequestState::kComplete);
-  EXPECT_EQ(assembler.Request().headerBlock.size(), kHeaderPhaseLimit);
-  EXPECT_EQ(assembler.Request().path, "/ping");
 }
 
 TEST(RequestAssemblerTest, PassingTheHeaderLimitWithoutTerminatorIsTooLarge) {

@@ -22,29 +22,21 @@ std::tm March5() {
   return t;
 }
 
-TEST(LogLineTest, TimestampIsZeroPaddedLocalTime) {
-  EXPECT_EQ(FormatLogLine(March5(), "PelnoVpnHelper started"),
-            "[2026-03-05 09:04:07] PelnoVpnHelper started\r\n");
-}
-
-TEST(LogLineTest, EmptyMessageLeavesStampSpaceAndLineEnd) {
-  EXPECT_EQ(FormatLogLine(March5(), ""), "[2026-03-05 09:04:07] \r\n");
-}
-
-TEST(LogLineTest, MessageOfExactlyTheCapIsKeptWhole) {
-  std::string message(1200, 'a');
-  EXPECT_EQ(FormatLogLine(March5(), message), "[2026-03-05 09:04:07] " + message + "\r\n");
-}
-
-TEST(LogLineTest, LongerMessageIsCutAtTheCapAndMarked) {
-  std::string message(1200, 'a');
-  message += 'b';
-  EXPECT_EQ(FormatLogLine(March5(), message),
-            "[2026-03-05 09:04:07] " + std::string(1200, 'a') + "...\r\n");
-}
-
-TEST(LogLineTest, LineBreaksInsideTheMessageAreKept) {
-  EXPECT_EQ(FormatLogLine(March5(), "a\r\nb\n"), "[2026-03-05 09:04:07] a\r\nb\n\r\n");
+// Zero-padded local time; the message is kept as it is (line breaks too) up to
+// 1,200 bytes, longer ones are cut there and marked.
+TEST(LogLineTest, StampedCappedLine) {
+  const std::string stamp = "[2026-03-05 09:04:07] ";
+  const std::string cap(1200, 'a');
+  const struct {
+    std::string message, line;
+  } cases[] = {
+      {"PelnoVpnHelper started", stamp + "PelnoVpnHelper started\r\n"},
+      {"", stamp + "\r\n"},
+      {cap, stamp + cap + "\r\n"},
+      {cap + "b", stamp + cap + "...\r\n"},
+      {"a\r\nb\n", stamp + "a\r\nb\n\r\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FormatLogLine(March5(), c.message), c.line);
 }
 
 TEST(LogJournalTest, TrimsFromTheFrontToTheLimitAtAByteCount) {

@@ -9,50 +9,39 @@ namespace {
 
 std::string Block(const std::string& headers) { return "GET /ping HTTP/1.1\r\n" + headers; }
 
-TEST(RequestGuardTest, OriginHeaderOfAnyValueIsRefused) {
-  EXPECT_FALSE(IsRequestAllowed(Block("Host: 127.0.0.1:17891\r\nOrigin: http://127.0.0.1")));
-  EXPECT_FALSE(IsRequestAllowed(Block("ORIGIN: null")));
-  EXPECT_FALSE(IsRequestAllowed(Block("Origin:")));
-  EXPECT_FALSE(IsRequestAllowed(Block("Origin : x")));
-}
-
-TEST(RequestGuardTest, HeadersOnlyContainingOriginInTheirNameAreNotOrigin) {
-  EXPECT_TRUE(IsRequestAllowed(Block("X-Origin-Trace: 1\r\nX-Origin: 2")));
-  EXPECT_TRUE(IsRequestAllowed(Block("Referer: http://a/origin: b")));
-  // The request line is not a header line.
-  EXPECT_TRUE(IsRequestAllowed("GET /origin:x HTTP/1.1\r\nHost: localhost"));
-}
-
-TEST(RequestGuardTest, BareLineFeedDoesNotHideAnOriginHeader) {
-  EXPECT_FALSE(IsRequestAllowed(Block("X-A: 1\nOrigin: http://evil.example")));
-}
-
-TEST(RequestGuardTest, LoopbackHostsWithAnyPortAreAllowed) {
-  EXPECT_TRUE(IsRequestAllowed(Block("Host: 127.0.0.1:17891")));
-  EXPECT_TRUE(IsRequestAllowed(Block("Host: 127.0.0.1")));
-  EXPECT_TRUE(IsRequestAllowed(Block("host: LocalHost:80")));
-  EXPECT_TRUE(IsRequestAllowed(Block("Host:localhost  ")));
-  EXPECT_TRUE(IsRequestAllowed(Block("Host: localhost:")));
-}
-
-TEST(RequestGuardTest, ForeignOrMalformedHostsAreRefused) {
-  EXPECT_FALSE(IsRequestAllowed(Block("Host: evil.example")));
-  EXPECT_FALSE(IsRequestAllowed(Block("Host: evil.example:17891")));
-  EXPECT_FALSE(IsRequestAllowed(Block("Host: 127.0.0.1.evil.example")));
-  EXPECT_FALSE(IsRequestAllowed(Block("Host: localhost.evil.example:17891")));
-  EXPECT_FALSE(IsRequestAllowed(Block("Host: [::1]:17891")));
-  EXPECT_FALSE(IsRequestAllowed(Block("Host: 127.0.0.1:80@evil")));
-  EXPECT_FALSE(IsRequestAllowed(Block("Host: ")));
-}
-
-TEST(RequestGuardTest, EveryHostHeaderMustBeLoopback) {
-  EXPECT_FALSE(IsRequestAllowed(Block("Host: localhost\r\nHost: evil.example")));
-}
-
-TEST(RequestGuardTest, RequestWithoutHostIsAllowed) {
-  EXPECT_TRUE(IsRequestAllowed(Block("Content-Length: 0")));
-  EXPECT_TRUE(IsRequestAllowed("GET /ping HTTP/1.1"));
-  EXPECT_TRUE(IsRequestAllowed(Block("X-Host: evil.example")));
+// Any Origin header is refused, and every Host header must be loopback.
+TEST(RequestGuardTest, OriginAndForeignHostsAreRefused) {
+  const struct {
+    std::string block;
+    bool allowed;
+  } cases[] = {
+      {Block("Host: 127.0.0.1:17891\r\nOrigin: http://127.0.0.1"), false},
+      {Block("ORIGIN: null"), false},
+      {Block("Origin:"), false},
+      {Block("Origin : x"), false},
+      {Block("X-A: 1\nOrigin: http://evil.example"), false},  // a bare line feed hides nothing
+      // Headers only containing "origin" in their name; the request line is no header.
+      {Block("X-Origin-Trace: 1\r\nX-Origin: 2"), true},
+      {Block("Referer: http://a/origin: b"), true},
+      {"GET /origin:x HTTP/1.1\r\nHost: localhost", true},
+      {Block("Host: 127.0.0.1:17891"), true},
+      {Block("Host: 127.0.0.1"), true},
+      {Block("host: LocalHost:80"), true},
+      {Block("Host:localhost  "), true},
+      {Block("Host: localhost:"), true},
+      {Block("Host: evil.example"), false},
+      {Block("Host: evil.example:17891"), false},
+      {Block("Host: 127.0.0.1.evil.example"), false},
+      {Block("Host: localhost.evil.example:17891"), false},
+      {Block("Host: [::1]:17891"), false},
+      {Block("Host: 127.0.0.1:80@evil"), false},
+      {Block("Host: "), false},
+      {Block("Host: localhost\r\nHost: evil.example"), false},
+      {Block("Content-Length: 0"), true},
+      {"GET /ping HTTP/1.1", true},
+      {Block("X-Host: evil.example"), true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsRequestAllowed(c.block), c.allowed) << c.block;
 }
 
 TEST(RequestGuardTest, HasHeaderLineIsAnchoredAtTheLineStart) {

@@ -23,38 +23,32 @@ class FakeRuntime : public SessionRuntime {
   int enabledPort = 0;
   std::string writtenConfig;
 
-  bool RestoreSystemProxy(std::string& error) override {
-    calls.push_back("restore");
-    if (restoreError.empty()) return true;
-    error = restoreError;
+  // Records the call; fails it with `failure` unless that is empty.
+  bool Call(const char* name, const std::string& failure, std::string& error) {
+    calls.push_back(name);
+    if (failure.empty()) return true;
+    error = failure;
     return false;
   }
+
+  bool RestoreSystemProxy(std::string& error) override {
+    return Call("restore", restoreError, error);
+  }
   bool EnableSystemProxy(int port, std::string& error) override {
-    calls.push_back("enable");
     enabledPort = port;
-    if (enableError.empty()) return true;
-    error = enableError;
-    return false;
+    return Call("enable", enableError, error);
   }
   void StopEngine() override {
     calls.push_back("stop");
     engineRunning = false;
   }
   bool WriteEngineConfig(std::string_view config, std::string& error) override {
-    calls.push_back("write");
     writtenConfig = config;
-    if (writeError.empty()) return true;
-    error = writeError;
-    return false;
+    return Call("write", writeError, error);
   }
   bool StartEngine(std::string& error) override {
-    calls.push_back("start");
-    if (startError.empty()) {
-      engineRunning = true;
-      return true;
-    }
-    error = startError;
-    return false;
+    engineRunning = Call("start", startError, error);
+    return engineRunning;
   }
   bool IsEngineRunning() override { return engineRunning; }
   void AppendLog(std::string_view message) override { logs.emplace_back(message); }
@@ -81,80 +75,64 @@ TEST(SessionStartTest, EmptyConfigurationChangesNothingAndLogsNothing) {
   EXPECT_TRUE(runtime.engineRunning);
 }
 
-TEST(SessionStartTest, ProxyStartRestoresStopsWritesStartsThenPointsProxyAtMixedPort) {
-  FakeRuntime runtime;
-  SessionController controller(runtime);
-  EXPECT_EQ(controller.StartProxySession(kMixedConfig),
-            Reply("connected", "Windows helper connected"));
-  EXPECT_EQ(runtime.calls, (Calls{"restore", "stop", "write", "start", "enable"}));
-  EXPECT_EQ(runtime.enabledPort, 2080);
-  EXPECT_EQ(runtime.writtenConfig, kMixedConfig);
-  EXPECT_EQ(runtime.logs, (Calls{"VPN started through PelnoVpnHelper"}));
+// One start with the given runtime failures: the reply, the call order, the log.
+struct StartCase {
+  const char* name;
+  bool tun;
+  std::string writeError, startError, enableError, restoreError;
+  std::string status, message;
+  Calls calls, logs;
+};
+
+TEST(SessionStartTest, SequencesAndFailures) {
+  const std::string kEnable = "Failed to enable Windows system proxy";
+  const std::string kRestore = "Failed to restore Windows system proxy";
+  const std::string kEngine = "sing-box.exe exited immediately: bad \"config\"";
+  const std::string kWrite = "Failed to write sing-box config";
+  const StartCase cases[] = {
+      {"proxy start", false, "", "", "", "", "connected", "Windows helper connected",
+       {"restore", "stop", "write", "start", "enable"}, {"VPN started through PelnoVpnHelper"}},
+      {"tun start leaves the proxy alone", true, "", "", "", "", "connected",
+       "Windows TUN helper connected", {"restore", "stop", "write", "start"},
+       {"TUN VPN started through PelnoVpnHelperService"}},
+      {"write failure is replied, not logged", false, kWrite, "", "", "", "disconnected", kWrite,
+       {"restore", "stop", "write"}, {}},
+      {"engine failure: no proxy set", false, "", kEngine, "", "", "disconnected", kEngine,
+       {"restore", "stop", "write", "start"}, {kEngine}},
+      {"enable failure stops the engine and restores", false, "", "", kEnable, "", "disconnected",
+       kEnable, {"restore", "stop", "write", "start", "enable", "stop", "restore"}, {kEnable}},
+      {"failing clean-up restore replaces the message", false, "", "", kEnable, kRestore,
+       "disconnected", kRestore, {"restore", "stop", "write", "start", "enable", "stop", "restore"},
+       {kRestore}},
+      {"restore failure before a start is not reported", true, "", "", "", kRestore, "connected",
+       "Windows TUN helper connected", {"restore", "stop", "write", "start"},
+       {"TUN VPN started through PelnoVpnHelperService"}},
+  };
+  for (const StartCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeRuntime runtime;
+    runtime.writeError = c.writeError;
+    runtime.startError = c.startError;
+    runtime.enableError = c.enableError;
+    runtime.restoreError = c.restoreError;
+    SessionController controller(runtime);
+    std::string reply =
+        c.tun ? controller.StartTunSession(kMixedConfig) : controller.StartProxySession(kMixedConfig);
+    EXPECT_EQ(reply, Reply(c.status, c.message));
+    EXPECT_EQ(runtime.calls, c.calls);
+    EXPECT_EQ(runtime.logs, c.logs);
+    EXPECT_EQ(runtime.writtenConfig, kMixedConfig);
+    EXPECT_EQ(runtime.engineRunning, c.status == "connected");
+  }
 }
 
-TEST(SessionStartTest, ProxyStartWithoutMixedInboundUsesDefaultPort) {
+TEST(SessionStartTest, ProxyPointsAtTheMixedPortOrTheDefault) {
   FakeRuntime runtime;
   SessionController controller(runtime);
+  controller.StartProxySession(kMixedConfig);
+  EXPECT_EQ(runtime.enabledPort, 2080);
   controller.StartProxySession(R"({"inbounds":[]})");
   EXPECT_EQ(runtime.enabledPort, 7897);
-}
-
-TEST(SessionStartTest, TunStartLeavesTheProxyAlone) {
-  FakeRuntime runtime;
-  SessionController controller(runtime);
-  EXPECT_EQ(controller.StartTunSession(kMixedConfig),
-            Reply("connected", "Windows TUN helper connected"));
-  EXPECT_EQ(runtime.calls, (Calls{"restore", "stop", "write", "start"}));
-  EXPECT_EQ(runtime.logs, (Calls{"TUN VPN started through PelnoVpnHelperService"}));
-}
-
-TEST(SessionStartTest, ConfigurationWriteFailureIsRepliedButNotLogged) {
-  FakeRuntime runtime;
-  runtime.writeError = "Failed to write sing-box config";
-  SessionController controller(runtime);
-  EXPECT_EQ(controller.StartProxySession(kMixedConfig),
-            Reply("disconnected", "Failed to write sing-box config"));
-  EXPECT_EQ(runtime.calls, (Calls{"restore", "stop", "write"}));
-  EXPECT_TRUE(runtime.logs.empty());
-}
-
-TEST(SessionStartTest, EngineFailureIsRepliedAndLoggedAndProxyNotSet) {
-  FakeRuntime runtime;
-  runtime.startError = "sing-box.exe exited immediately: bad \"config\"";
-  SessionController controller(runtime);
-  EXPECT_EQ(controller.StartProxySession(kMixedConfig),
-            Reply("disconnected", "sing-box.exe exited immediately: bad \"config\""));
-  EXPECT_EQ(runtime.calls, (Calls{"restore", "stop", "write", "start"}));
-  EXPECT_EQ(runtime.logs, (Calls{"sing-box.exe exited immediately: bad \"config\""}));
-}
-
-TEST(SessionStartTest, ProxyEnableFailureStopsEngineAndRestores) {
-  FakeRuntime runtime;
-  runtime.enableError = "Failed to enable Windows system proxy";
-  SessionController controller(runtime);
-  EXPECT_EQ(controller.StartProxySession(kMixedConfig),
-            Reply("disconnected", "Failed to enable Windows system proxy"));
-  EXPECT_EQ(runtime.calls, (Calls{"restore", "stop", "write", "start", "enable", "stop", "restore"}));
-  EXPECT_EQ(runtime.logs, (Calls{"Failed to enable Windows system proxy"}));
-  EXPECT_FALSE(runtime.engineRunning);
-}
-
-TEST(SessionStartTest, FailingCleanUpRestoreReplacesTheEnableMessage) {
-  FakeRuntime runtime;
-  runtime.enableError = "Failed to enable Windows system proxy";
-  runtime.restoreError = "Failed to restore Windows system proxy";
-  SessionController controller(runtime);
-  EXPECT_EQ(controller.StartProxySession(kMixedConfig),
-            Reply("disconnected", "Failed to restore Windows system proxy"));
-  EXPECT_EQ(runtime.logs, (Calls{"Failed to restore Windows system proxy"}));
-}
-
-TEST(SessionStartTest, RestoreFailureBeforeAStartIsNotReported) {
-  FakeRuntime runtime;
-  runtime.restoreError = "Failed to open Windows proxy registry key";
-  SessionController controller(runtime);
-  EXPECT_EQ(controller.StartTunSession(kMixedConfig),
-            Reply("connected", "Windows TUN helper connected"));
 }
 
 TEST(SessionStopTest, StopAlwaysRepliesDisconnectedAndLogsEachTime) {

@@ -1,7 +1,6 @@
 """Engine configurations for the stand-in engine, and finding its processes."""
 import contextlib
 import json
-import os
 import socket
 
 import pelno_wine
@@ -29,18 +28,5 @@ def engine_config(mixed_port=None, stand_in=None, tag_spacing=True):
 
 def engine_processes(program_dir):
     """Linux pids of Wine processes running sing-box.exe from `program_dir`."""
-    found = []
-    unix = os.path.abspath(program_dir)
-    win = pelno_wine.windows_path(program_dir).lower()
-    for pid in os.listdir("/proc"):
-        if not pid.isdigit():
-            continue
-        try:
-            with open(f"/proc/{pid}/cmdline", "rb") as f:
-                cmdline = f.read().replace(b"\0", b" ").decode("utf-8", "replace")
-        except OSError:
-            continue
-        lowered = cmdline.lower()
-        if "sing-box.exe" in lowered and (unix in cmdline or win in lowered):
-            found.append(int(pid))
-    return found
+    return [pid for pid, cmdline in pelno_wine.processes_under(program_dir)
+            if "sing-box.exe" in cmdline.lower()]

@@ -1,5 +1,4 @@
 """Reads and sets the per-user proxy values in the Wine prefix's registry."""
-import subprocess
 
 import pelno_wine
 

@@ -89,8 +89,9 @@ def wait_until(predicate, timeout=20.0, interval=0.05):
     return predicate()
 
 
-def kill_windows_processes_under(directory):
-    """Kills every Wine process whose command line names a file in `directory`."""
+def processes_under(directory):
+    """(Linux pid, command line) of every process whose command line names a file in
+    `directory`."""
     needle_unix = os.path.abspath(directory)
     needle_win = windows_path(directory).lower()
     for pid in os.listdir("/proc"):
@@ -102,8 +103,14 @@ def kill_windows_processes_under(directory):
         except OSError:
             continue
         if needle_unix in cmdline or needle_win in cmdline.lower():
-            with contextlib.suppress(ProcessLookupError, PermissionError):
-                os.kill(int(pid), signal.SIGKILL)
+            yield int(pid), cmdline
+
+
+def kill_windows_processes_under(directory):
+    """Kills every Wine process whose command line names a file in `directory`."""
+    for pid, _ in list(processes_under(directory)):
+        with contextlib.suppress(ProcessLookupError, PermissionError):
+            os.kill(pid, signal.SIGKILL)
 
 
 class ProgramDir:

@@ -1,14 +1,13 @@
 """The stand-in engine's mixed inbound and controller API under Wine: forwarded
-absolute-URI requests, CONNECT tunnels, and the totals and rates the controller
-reports for them. Uses the controller port 19090."""
+absolute-URI requests, CONNECT tunnels, the totals the controller reports for them,
+and a second engine refused on a taken controller port. Uses the controller port 19090."""
 import json
 import socket
 import subprocess
-import time
 import unittest
 
 import pelno_wine
-from stand_in_support import EchoServer, EngineDir, OriginServer, free_port
+from stand_in_support import EngineDir, OriginServer, free_port
 
 CONTROLLER_PORT = 19090
 
@@ -28,7 +27,6 @@ class ProxyAndControllerTest(unittest.TestCase):
     def setUpClass(cls):
         cls.dir = EngineDir()
         cls.origin = OriginServer(data_size=5000)
-        cls.echo = EchoServer()
         cls.proxy_port = free_port()
         config = cls.dir.write_config({
             "inbounds": [{"type": "mixed", "tag": "pelno-vpn-mixed", "listen": "127.0.0.1",
@@ -51,7 +49,6 @@ class ProxyAndControllerTest(unittest.TestCase):
         cls.dir.close()
         cls.proc.stderr.close()
         cls.origin.close()
-        cls.echo.close()
         pelno_wine.wait_until(lambda: not pelno_wine.port_open(CONTROLLER_PORT), timeout=10)
 
     def totals(self):
@@ -105,67 +102,7 @@ class ProxyAndControllerTest(unittest.TestCase):
         self.assertEqual(up_after - up_before, len(request))
         self.assertGreaterEqual(down_after - down_before, 5000)
 
-    def test_3_bad_requests_get_errors(self):
-        with self.proxy_socket() as s:
-            s.sendall(b"GET /data HTTP/1.1\r\nHost: x\r\n\r\n")
-            self.assertTrue(read_until_closed(s).startswith(b"HTTP/1.1 400 "))
-        with self.proxy_socket() as s:
-            s.sendall(f"CONNECT 127.0.0.1:{free_port()} HTTP/1.1\r\n\r\n".encode())
-            self.assertTrue(read_until_closed(s).startswith(b"HTTP/1.1 502 "))
-        status, _, _ = controller_get("/version")
-        self.assertEqual(status, "HTTP/1.1 404 Not Found")
-
-    def test_4_traffic_streams_rates_of_relayed_bytes(self):
-        stream = socket.create_connection(("127.0.0.1", CONTROLLER_PORT), timeout=10)
-        self.addCleanup(stream.close)
-        t0 = time.monotonic()
-        stream.sendall(b"GET /traffic HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
-        buffered = b""
-        times = []
-
-        def next_line():
-            nonlocal buffered
-            while b"\n" not in buffered.partition(b"\r\n\r\n")[2]:
-                chunk = stream.recv(4096)
-                self.assertTrue(chunk, "traffic stream closed")
-                buffered += chunk
-            head, _, body = buffered.partition(b"\r\n\r\n")
-            line, _, rest = body.partition(b"\n")
-            buffered = head + b"\r\n\r\n" + rest
-            times.append(time.monotonic())
-            return json.loads(line)
-
-        first = next_line()
-        self.assertTrue(buffered.startswith(b"HTTP/1.1 200 OK\r\n"), buffered)
-        self.assertEqual(set(first), {"up", "down"})
-        second = next_line()
-        self.assertEqual(set(second), {"up", "down"})
-        # The first sample comes at once, the next one a second later.
-        self.assertLess(times[0] - t0, times[1] - times[0])
-
-        # Keep a tunnel busy for three seconds; the stream must show both directions.
-        tunnel = self.proxy_socket()
-        self.addCleanup(tunnel.close)
-        tunnel.sendall(f"CONNECT 127.0.0.1:{self.echo.port} HTTP/1.1\r\n\r\n".encode())
-        self.assertTrue(tunnel.recv(4096).startswith(b"HTTP/1.1 200 "))
-        payload = b"x" * 20000
-        seen = []
-        deadline = time.monotonic() + 3
-        while time.monotonic() < deadline:
-            tunnel.sendall(payload)
-            got = 0
-            while got < len(payload):
-                chunk = tunnel.recv(65536)
-                self.assertTrue(chunk)
-                got += len(chunk)
-            time.sleep(0.1)
-        for _ in range(2):
-            seen.append(next_line())
-        busy = [s for s in seen if s["up"] > 0 and s["down"] > 0]
-        self.assertTrue(busy, seen)
-        self.assertGreaterEqual(max(s["up"] for s in busy), 20000, seen)
-
-    def test_5_second_engine_on_the_same_controller_port_fails(self):
+    def test_3_second_engine_on_the_same_controller_port_fails(self):
         config = self.dir.write_config({
             "experimental": {"clash_api": {"external_controller": f"127.0.0.1:{CONTROLLER_PORT}"}},
         }, name="second.json")

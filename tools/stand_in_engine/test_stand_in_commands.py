@@ -1,12 +1,12 @@
-"""The stand-in engine's fetch command under Wine: a real GET through a "direct"
-outbound, failures, and fetches scripted per tag."""
-import json
-import subprocess
+"""The stand-in engine's command lines under Wine: configuration errors end it with
+exit code 1 and the reason, other command lines with exit code 2; the fetch command
+makes a real GET through a "direct" outbound, fails cleanly, and follows fetches
+scripted per tag."""
 import time
 import unittest
 
 import pelno_wine
-from stand_in_support import EngineDir, OriginServer, free_port, read_record
+from stand_in_support import EngineDir, OriginServer, free_port
 
 
 class FetchCommandTest(unittest.TestCase):
@@ -15,12 +15,10 @@ class FetchCommandTest(unittest.TestCase):
         self.addCleanup(self.dir.close)
         self.origin = OriginServer()
         self.addCleanup(self.origin.close)
-        self.record = self.dir.file("fetch record.jsonl")
         self.config = self.dir.write_config({
             "outbounds": [{"type": "direct", "tag": "direct"},
                           {"type": "vless", "tag": "proxy node", "server": "example.com"}],
             "stand_in": {
-                "record_file": pelno_wine.windows_path(self.record),
                 "fetch": {"slow node": {"delay_ms": 700},
                           "broken node": {"fail": True},
                           "late failure": {"delay_ms": 300, "fail": True}},
@@ -72,23 +70,30 @@ class FetchCommandTest(unittest.TestCase):
         self.assertGreaterEqual(time.monotonic() - start, 0.3)
         self.assertEqual(self.origin.seen, [])
 
-    def test_concurrent_fetches_each_append_one_record_line(self):
-        procs = [self.dir.start(self.dir.fetch_args(self.config, "direct", self.origin.url("/ok")),
-                                stderr=subprocess.PIPE)
-                 for _ in range(12)]
-        codes = []
-        for proc in procs:
-            _, err = proc.communicate(timeout=60)
-            codes.append((proc.returncode, err))
-        self.assertEqual([c for c, _ in codes], [0] * 12, codes)
-        records = read_record(self.record)
-        self.assertEqual(len(records), 12)
-        self.assertEqual(len({r["pid"] for r in records}), 12)
-        for r in records:
-            self.assertEqual(r["command"], "fetch")
-            self.assertEqual(r["argv"][1:], ["--disable-color", "-c", pelno_wine.windows_path(self.config),
-                                             "tools", "-o", "direct", "fetch", self.origin.url("/ok")])
-        self.assertEqual(len(self.origin.seen), 12)
+
+class RunCommandTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = EngineDir()
+        self.addCleanup(self.dir.close)
+
+    def test_bad_configurations_exit_1_with_reason_on_stderr(self):
+        for config, reason in (
+                (self.dir.write_config('{"inbounds": [ {"type": "mixed", '), b"invalid configuration"),
+                (self.dir.write_config({"inbounds": [{"type": "mixed", "listen_port": "7897"}]},
+                                       name="types.json"), b"listen_port"),
+                (self.dir.file("absent.json"), b"cannot open configuration")):
+            result = self.dir.run(self.dir.run_args(config))
+            self.assertEqual(result.returncode, 1, reason)
+            self.assertIn(reason, result.stderr)
+            self.assertEqual(result.stdout, b"")
+
+    def test_other_command_lines_exit_2_with_usage(self):
+        win_config = pelno_wine.windows_path(self.dir.write_config({}))
+        for args in ([], ["version"], ["run", "-c"], ["run", "-c", win_config, "-D", "x"],
+                     ["-c", win_config, "tools", "-o", "direct", "fetch", "http://x/"]):
+            result = self.dir.run([self.dir.exe] + args)
+            self.assertEqual(result.returncode, 2, args)
+            self.assertTrue(result.stderr.startswith(b"usage: "), result.stderr)
 
 
 if __name__ == "__main__":
