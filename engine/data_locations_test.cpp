@@ -80,17 +80,6 @@ TEST(PathExistsTest, NotFoundCodesMeanAbsentOthersAreErrors) {
   EXPECT_EQ(denied.error, "filesystem error: exists: system message 5 [C:\\x]");
 }
 
-TEST(EngineLookupTest, NextToProgramBeatsDataFolderAndSearchPath) {
-  FakeLocationPlatform platform;
-  platform.AddEntry(L"C:\\Apps\\Client\\sing-box.exe");
-  platform.AddEntry(L"C:\\Apps\\Client\\data\\sing-box.exe");
-  platform.searchHit = L"C:\\Windows\\sing-box.exe";
-  const ExecutableLookup found = FindEngineExecutable(platform);
-  EXPECT_EQ(found.path, L"C:\\Apps\\Client\\sing-box.exe");
-  EXPECT_FALSE(found.Failed());
-  EXPECT_TRUE(platform.searchLengths.empty());
-}
-
 TEST(EngineLookupTest, SearchPathIsAskedForTheLengthFirst) {
   FakeLocationPlatform platform;
   platform.searchHit = L"D:\\tools\\sing-box.exe";

@@ -46,12 +46,7 @@ TEST_F(SystemProxyTest, EnableSavesThenWritesAndNotifies) {
   EXPECT_TRUE(saved.saved);
   EXPECT_EQ(saved.proxyServer, L"corp:8080");
   EXPECT_EQ(saved.proxyOverride, L"*.corp");
-  EXPECT_EQ(registry.DwordValue(L"ProxyEnable"), 1u);
-  EXPECT_EQ(registry.StringValue(L"ProxyServer"),
-            L"http=127.0.0.1:2080;https=127.0.0.1:2080;socks=127.0.0.1:2080");
-  EXPECT_EQ(registry.StringValue(L"ProxyOverride"), L"localhost;127.0.0.1;<local>");
-  // The string is stored with its terminating zero.
-  EXPECT_EQ(registry.values[L"ProxyOverride"].bytes.size(), 28 * sizeof(wchar_t));
+  // The values written are checked against the real registry in system_proxy_win_test.
   EXPECT_EQ(registry.calls, (Calls{"open-query", "close", "open-set", "set:ProxyEnable",
                                    "set:ProxyServer", "set:ProxyOverride", "close", "option:39",
                                    "option:37"}));

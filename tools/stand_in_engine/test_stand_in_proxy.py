@@ -12,14 +12,9 @@ from stand_in_support import EngineDir, OriginServer, free_port
 CONTROLLER_PORT = 19090
 
 
-def read_until_closed(sock):
-    return pelno_wine.recv_all(sock)
-
-
 def controller_get(path):
-    raw = pelno_wine.request("GET", path, port=CONTROLLER_PORT, timeout=10)
-    status, headers, body = pelno_wine.split_response(raw)
-    return status, headers, body
+    return pelno_wine.split_response(
+        pelno_wine.request("GET", path, port=CONTROLLER_PORT, timeout=10))
 
 
 class ProxyAndControllerTest(unittest.TestCase):
@@ -68,7 +63,7 @@ class ProxyAndControllerTest(unittest.TestCase):
             s.sendall(f"GET {self.origin.url('/data')} HTTP/1.1\r\n"
                       f"Host: 127.0.0.1:{self.origin.port}\r\n"
                       "Proxy-Connection: keep-alive\r\nUser-Agent: test\r\n\r\n".encode())
-            status, _, body = pelno_wine.split_response(read_until_closed(s))
+            status, _, body = pelno_wine.split_response(pelno_wine.recv_all(s))
         self.assertEqual(status, "HTTP/1.0 200 OK")
         self.assertEqual(body, b"d" * 5000)
         line, headers = self.origin.seen[-1]
@@ -94,7 +89,7 @@ class ProxyAndControllerTest(unittest.TestCase):
             request = f"GET /data HTTP/1.1\r\nHost: 127.0.0.1:{self.origin.port}\r\n\r\n".encode()
             s.sendall(request)
             s.shutdown(socket.SHUT_WR)
-            status, _, body = pelno_wine.split_response(read_until_closed(s))
+            status, _, body = pelno_wine.split_response(pelno_wine.recv_all(s))
         self.assertEqual(status, "HTTP/1.0 200 OK")
         self.assertEqual(body, b"d" * 5000)
         self.assertEqual(self.origin.seen[-1][0], "GET /data HTTP/1.1")
