@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
@@ -226,21 +225,25 @@ TEST_F(EngineProcessTest, TwoEnginesStartedTogetherDoNotHoldEachOthersPipes) {
   const std::wstring failing =
       WriteConfig(R"("stdout":"engine A: bad config","exit_after_ms":300,"exit_code":1)", L"a.json");
   const std::wstring running = WriteConfig(RecordMember(), L"b.json");
-  std::latch ready(2);
+  // Both threads are released together by one event. (Not std::latch: the mingw-w64
+  // libstdc++ 12 wait without futexes can lose the wake-up and leave a waiter for ever.)
+  UniqueHandle go(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(go);
   std::string errorA;
   std::string errorB;
   bool startedA = true;
   bool startedB = false;
   std::thread a([&] {
-    ready.arrive_and_wait();
+    ::WaitForSingleObject(go.Get(), INFINITE);
     startedA = StartEngine(slot, failing, EngineVariant::kHelper, errorA, platform,
                            SystemOutputPipeFactory());
   });
   std::thread b([&] {
-    ready.arrive_and_wait();
+    ::WaitForSingleObject(go.Get(), INFINITE);
     startedB = StartEngine(other, running, EngineVariant::kHelper, errorB, platform,
                            SystemOutputPipeFactory());
   });
+  ::SetEvent(go.Get());
   a.join();
   b.join();
   EXPECT_FALSE(startedA);

@@ -1,15 +1,13 @@
 #include "helper/control_server.h"
 
-#include <process.h>
 #include <ws2tcpip.h>
 
 #include <array>
-#include <cerrno>
-#include <memory>
 #include <string>
 #include <system_error>
 #include <utility>
 
+#include "engine/detached_thread.h"
 #include "helper/control_routes.h"
 #include "helper/http_request.h"
 #include "helper/http_response.h"
@@ -40,12 +38,6 @@ void SetReceiveTimeout(SOCKET socket, std::chrono::milliseconds timeout) {
   const DWORD milliseconds = static_cast<DWORD>(timeout.count());
   ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&milliseconds),
                sizeof milliseconds);
-}
-
-unsigned __stdcall RunDetachedJob(void* parameter) {
-  const std::unique_ptr<ThreadJob> job(static_cast<ThreadJob*>(parameter));
-  (*job)();
-  return 0;
 }
 
 [[noreturn]] void AcceptForever(SOCKET listener) {
@@ -121,21 +113,6 @@ void ServeConnection(UniqueSocket socket, const RouteTable& routes,
 
 void HandleControlConnection(SOCKET socket) {
   ServeConnection(UniqueSocket(socket), ControlRoutes(), kConnectionIdleTimeout);
-}
-
-// Not std::thread::detach: under load, detached std::threads of the mingw-w64 runtime
-// were seen running a job that had already been freed (a crash in libstdc++'s thread
-// start routine), which points at winpthreads' detach bookkeeping. A CRT thread whose
-// handle is closed at once has none.
-void StartDetachedThread(ThreadJob job) {
-  auto owned = std::make_unique<ThreadJob>(std::move(job));
-  const std::uintptr_t thread =
-      ::_beginthreadex(nullptr, 0, RunDetachedJob, owned.get(), 0, nullptr);
-  if (thread == 0) {
-    throw std::system_error(errno, std::generic_category(), "_beginthreadex");
-  }
-  owned.release();  // the new thread frees it
-  ::CloseHandle(reinterpret_cast<HANDLE>(thread));
 }
 
 void StartConnectionThread(UniqueSocket connection, ThreadRecycler& threads) {

@@ -47,10 +47,6 @@ UniqueSocket AcceptConnection(SOCKET listener);
 void ServeConnection(UniqueSocket socket, const RouteTable& routes,
                      std::chrono::milliseconds idleTimeout);
 
-// Starts `job` on a new thread and lets it go; throws std::system_error when no
-// thread can be created.
-void StartDetachedThread(ThreadJob job);
-
 // Hands the connection to a thread of its own running HandleControlConnection. When
 // no thread can be had the connection is closed, one line is logged and the caller
 // goes on accepting.

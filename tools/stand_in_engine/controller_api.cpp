@@ -1,8 +1,8 @@
 #include "tools/stand_in_engine/controller_api.h"
 
 #include <system_error>
-#include <thread>
 
+#include "engine/detached_thread.h"
 #include "tools/stand_in_engine/socket_io.h"
 
 namespace pelno {
@@ -66,12 +66,12 @@ bool StartControllerApi(const ListenEndpoint& endpoint, TrafficMeter& meter, std
 
 bool StartRateSampler(TrafficMeter& meter) {
   try {
-    std::thread([&meter]() {
+    StartDetachedThread([&meter]() {
       while (true) {
         Sleep(kTrafficIntervalMs);
         meter.Tick();
       }
-    }).detach();
+    });
   } catch (const std::system_error&) {
     return false;
   }

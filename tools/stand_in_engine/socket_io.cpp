@@ -6,8 +6,8 @@
 #include <atomic>
 #include <memory>
 #include <system_error>
-#include <thread>
 
+#include "engine/detached_thread.h"
 #include "tools/stand_in_engine/http_message.h"
 
 namespace pelno {
@@ -154,9 +154,10 @@ void RelayBoth(SOCKET client, SOCKET remote, TrafficMeter& meter) {
 bool ServeConnections(UniqueSocket listener, ConnectionHandler handler) {
   auto active = std::make_shared<std::atomic<int>>(0);
   auto shared_handler = std::make_shared<ConnectionHandler>(std::move(handler));
-  auto accept_loop = [listener = std::move(listener), active, shared_handler]() {
+  auto shared_listener = std::make_shared<UniqueSocket>(std::move(listener));
+  auto accept_loop = [shared_listener, active, shared_handler]() {
     while (true) {
-      UniqueSocket connection(accept(listener.Get(), nullptr, nullptr));
+      UniqueSocket connection(accept(shared_listener->Get(), nullptr, nullptr));
       if (!connection) {
         Sleep(10);  // e.g. out of resources; try again rather than spin
         continue;
@@ -166,17 +167,19 @@ bool ServeConnections(UniqueSocket listener, ConnectionHandler handler) {
         continue;
       }
       try {
-        std::thread([connection = std::move(connection), active, shared_handler]() mutable {
-          (*shared_handler)(std::move(connection));
+        const SOCKET socket = connection.Get();
+        StartDetachedThread([socket, active, shared_handler]() {
+          (*shared_handler)(UniqueSocket(socket));
           active->fetch_sub(1);
-        }).detach();
+        });
+        connection.Release();  // the thread owns it now
       } catch (const std::system_error&) {
-        active->fetch_sub(1);  // the connection was closed with the lambda
+        active->fetch_sub(1);  // `connection` still owns the socket and closes it
       }
     }
   };
   try {
-    std::thread(std::move(accept_loop)).detach();
+    StartDetachedThread(std::move(accept_loop));
   } catch (const std::system_error&) {
     return false;
   }

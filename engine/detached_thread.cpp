@@ -1,0 +1,36 @@
+#include "engine/detached_thread.h"
+
+#include <windows.h>
+#include <process.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+#include <system_error>
+#include <utility>
+
+namespace pelno {
+namespace {
+
+using Job = std::function<void()>;
+
+unsigned __stdcall RunDetachedJob(void* parameter) {
+  const std::unique_ptr<Job> job(static_cast<Job*>(parameter));
+  (*job)();
+  return 0;
+}
+
+}  // namespace
+
+void StartDetachedThread(std::function<void()> job) {
+  auto owned = std::make_unique<Job>(std::move(job));
+  const std::uintptr_t thread =
+      ::_beginthreadex(nullptr, 0, RunDetachedJob, owned.get(), 0, nullptr);
+  if (thread == 0) {
+    throw std::system_error(errno, std::generic_category(), "_beginthreadex");
+  }
+  owned.release();  // the new thread frees it
+  ::CloseHandle(reinterpret_cast<HANDLE>(thread));
+}
+
+}  // namespace pelno
