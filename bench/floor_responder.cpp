@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace {
 

@@ -19,9 +19,6 @@ std::wstring ExecutableDirectory();
 // The running program's full path, or empty.
 std::wstring ExecutablePath();
 
-// UTF-8 to UTF-16; empty for empty input or a failed conversion.
-std::wstring Utf8ToWide(std::string_view text);
-
 // Result of an existence test. `error` is set (and `exists` false) when the
 // status query failed for another reason than "not there"; that text is the
 // failure message of whatever request needed the test.

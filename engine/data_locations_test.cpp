@@ -5,7 +5,6 @@
 #include <string>
 
 #include "engine/testing/fake_location_platform.h"
-#include "engine/text_encoding.h"
 
 namespace pelno {
 namespace {
@@ -124,14 +123,6 @@ TEST(HelperLookupTest, UnexpectedStatusFailureIsReported) {
   EXPECT_EQ(found.error,
             "filesystem error: exists: system message 1920 [C:\\Apps\\Client\\PelnoVpnHelper.exe]");
   EXPECT_EQ(found.path, L"");
-}
-
-TEST(TextEncodingTest, WideToUtf8KeepsNonAsciiAndReplacesLoneSurrogates) {
-  EXPECT_EQ(WideToUtf8(L"C:\\Users\\J\u00f6rg\\\u65e5"), "C:\\Users\\J\xC3\xB6rg\\\xE6\x97\xA5");
-  std::wstring lone = L"a";
-  lone += static_cast<wchar_t>(0xD800);
-  lone += L"b";
-  EXPECT_EQ(WideToUtf8(lone), "a\xEF\xBF\xBD" "b");
 }
 
 }  // namespace

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "engine/file_system_error.h"
-#include "engine/running_under_wine.h"
-#include "engine/system_error_text.h"
+#include "base/running_under_wine.h"
+#include "base/system_error_text.h"
 #include "engine/testing/temp_folder.h"
 #include "engine/win32_location_platform.h"
 
@@ -183,13 +183,6 @@ TEST(DataLocationsWinTest, UnexpectedStatusFailureBecomesTheLookupsErrorText) {
   const PathExistence result = PathExists(path);
   EXPECT_FALSE(result.exists);
   EXPECT_EQ(result.error, FileSystemErrorText("exists", SystemErrorText(code), path));
-}
-
-TEST(DataLocationsWinTest, Utf8ToWide) {
-  EXPECT_EQ(Utf8ToWide(""), L"");
-  EXPECT_EQ(Utf8ToWide("C:\\Users\\J\xC3\xB6rg"), L"C:\\Users\\J\u00f6rg");
-  EXPECT_EQ(Utf8ToWide(std::string_view("a\0b", 3)), std::wstring(L"a\0b", 3));
-  EXPECT_EQ(Utf8ToWide("\xF0\x9F\x98\x80"), L"\U0001F600");
 }
 
 TEST(DataLocationsWinTest, SystemErrorTextHasNoTrailingLineEnd) {

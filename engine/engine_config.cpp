@@ -4,7 +4,7 @@
 
 #include "engine/data_locations.h"
 #include "engine/file_system_error.h"
-#include "engine/system_error_text.h"
+#include "base/system_error_text.h"
 #include "engine/win32_location_platform.h"
 
 namespace pelno {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "engine/data_locations.h"
-#include "engine/system_error_text.h"
+#include "base/system_error_text.h"
 #include "engine/testing/relocated_location_platform.h"
 #include "engine/testing/temp_folder.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/output_summary.h"
-#include "engine/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace pelno {
 

@@ -15,7 +15,7 @@
 #include "engine/testing/fake_location_platform.h"
 #include "engine/testing/relocated_location_platform.h"
 #include "engine/testing/temp_folder.h"
-#include "engine/text_encoding.h"
+#include "base/text_encoding.h"
 
 namespace pelno {
 namespace {

@@ -1,6 +1,6 @@
 #include "engine/file_system_error.h"
 
-#include "engine/text_encoding.h"
+#include "base/text_encoding.h"
 
 namespace pelno {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/running_under_wine.h"
-#include "engine/unique_handle.h"
+#include "base/running_under_wine.h"
+#include "base/unique_handle.h"
 #include "engine/win32_proxy_settings_platform.h"
 
 namespace pelno {

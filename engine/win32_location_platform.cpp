@@ -6,11 +6,10 @@
 #include <objbase.h>
 #include <shlobj.h>
 
-#include <climits>
 #include <memory>
 
 #include "engine/data_locations.h"
-#include "engine/system_error_text.h"
+#include "base/system_error_text.h"
 
 namespace pelno {
 namespace {
@@ -64,18 +63,5 @@ PathExistence PathExists(const std::wstring& path) {
 }
 ExecutableLookup FindEngineExecutable() { return FindEngineExecutable(SystemLocationPlatform()); }
 ExecutableLookup FindHelperExecutable() { return FindHelperExecutable(SystemLocationPlatform()); }
-
-std::wstring Utf8ToWide(std::string_view text) {
-  if (text.empty()) return {};
-  if (text.size() > static_cast<std::size_t>(INT_MAX)) return {};
-  const int bytes = static_cast<int>(text.size());
-  const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), bytes, nullptr, 0);
-  if (length <= 0) return {};
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  if (::MultiByteToWideChar(CP_UTF8, 0, text.data(), bytes, wide.data(), length) != length) {
-    return {};
-  }
-  return wide;
-}
 
 }  // namespace pelno

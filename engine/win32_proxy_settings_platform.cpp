@@ -2,9 +2,9 @@
 
 #include <wininet.h>
 
-#include "engine/running_under_wine.h"
+#include "base/running_under_wine.h"
 #include "engine/system_proxy.h"
-#include "engine/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace pelno {
 namespace {

@@ -7,7 +7,7 @@
 #include <system_error>
 #include <utility>
 
-#include "engine/detached_thread.h"
+#include "base/detached_thread.h"
 #include "helper/control_routes.h"
 #include "helper/http_request.h"
 #include "helper/http_response.h"

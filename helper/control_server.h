@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/unique_handle.h"
+#include "base/unique_handle.h"
 #include "helper/control_router.h"
 #include "helper/thread_recycler.h"
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "engine/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace pelno {
 

@@ -3,7 +3,7 @@
 #include <objbase.h>
 #include <winsvc.h>
 
-#include "engine/unique_handle.h"
+#include "base/unique_handle.h"
 #include "helper/control_server.h"
 #include "helper/helper_session.h"
 #include "helper/service_installer.h"

@@ -2,7 +2,7 @@
 
 #include <system_error>
 
-#include "engine/detached_thread.h"
+#include "base/detached_thread.h"
 #include "tools/stand_in_engine/socket_io.h"
 
 namespace pelno {

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "engine/unique_handle.h"
-#include "tools/stand_in_engine/win_text.h"
+#include "base/unique_handle.h"
+#include "base/text_encoding.h"
 
 namespace pelno {
 
@@ -23,15 +23,15 @@ LaunchRecord CollectLaunchRecord(const std::string& command, const std::vector<s
                                  std::vector<uint64_t> inheritable_handles) {
   LaunchRecord record;
   record.command = command;
-  record.command_line = NarrowFromWide(GetCommandLineW());
+  record.command_line = WideToUtf8(GetCommandLineW());
   record.argv = argv;
   DWORD size = GetCurrentDirectoryW(0, nullptr);
   std::wstring cwd(size, L'\0');
   DWORD length = size > 0 ? GetCurrentDirectoryW(size, cwd.data()) : 0;
   cwd.resize(length < size ? length : 0);
-  record.cwd = NarrowFromWide(cwd);
+  record.cwd = WideToUtf8(cwd);
   for (const char* name : kRecordedEnvironmentVariables) {
-    std::wstring wide_name = WideFromNarrow(name);
+    std::wstring wide_name = Utf8ToWide(name);
     SetLastError(ERROR_SUCCESS);
     DWORD needed = GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
     if (needed == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) {
@@ -41,7 +41,7 @@ LaunchRecord CollectLaunchRecord(const std::string& command, const std::vector<s
     std::wstring value(needed, L'\0');
     DWORD got = needed > 0 ? GetEnvironmentVariableW(wide_name.c_str(), value.data(), needed) : 0;
     value.resize(got < needed ? got : 0);
-    record.env.emplace_back(name, NarrowFromWide(value));
+    record.env.emplace_back(name, WideToUtf8(value));
   }
   record.pid = GetCurrentProcessId();
   record.inheritable_handles = std::move(inheritable_handles);
@@ -49,7 +49,7 @@ LaunchRecord CollectLaunchRecord(const std::string& command, const std::vector<s
 }
 
 bool AppendRecordLine(const std::string& path_utf8, const std::string& line, std::string& error) {
-  std::wstring path = WideFromNarrow(path_utf8);
+  std::wstring path = Utf8ToWide(path_utf8);
   // Append-only access: every write lands at the end, also when several fetch
   // commands record into one file at the same time.
   UniqueHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA,

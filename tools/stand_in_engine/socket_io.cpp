@@ -7,7 +7,7 @@
 #include <memory>
 #include <system_error>
 
-#include "engine/detached_thread.h"
+#include "base/detached_thread.h"
 #include "tools/stand_in_engine/http_message.h"
 
 namespace pelno {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/unique_handle.h"
+#include "base/unique_handle.h"
 #include "tools/stand_in_engine/stand_in_config.h"
 #include "tools/stand_in_engine/traffic_meter.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/unique_handle.h"
+#include "base/unique_handle.h"
 #include "tools/stand_in_engine/controller_api.h"
 #include "tools/stand_in_engine/direct_fetch.h"
 #include "tools/stand_in_engine/engine_command.h"
@@ -17,7 +17,7 @@
 #include "tools/stand_in_engine/proxy_inbound.h"
 #include "tools/stand_in_engine/socket_io.h"
 #include "tools/stand_in_engine/stand_in_config.h"
-#include "tools/stand_in_engine/win_text.h"
+#include "base/text_encoding.h"
 
 namespace pelno {
 namespace {
@@ -56,13 +56,13 @@ std::vector<std::string> ArgumentsUtf8() {
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (wide == nullptr) return args;
-  for (int i = 0; i < count; ++i) args.push_back(NarrowFromWide(wide[i]));
+  for (int i = 0; i < count; ++i) args.push_back(WideToUtf8(wide[i]));
   LocalFree(wide);
   return args;
 }
 
 bool ReadConfigFile(const std::string& path, std::string& text, std::string& error) {
-  std::wstring wide = WideFromNarrow(path);
+  std::wstring wide = Utf8ToWide(path);
   UniqueHandle file(CreateFileW(wide.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

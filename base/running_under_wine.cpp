@@ -1,4 +1,4 @@
-#include "engine/running_under_wine.h"
+#include "base/running_under_wine.h"
 
 #include <windows.h>
 

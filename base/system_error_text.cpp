@@ -1,8 +1,8 @@
-#include "engine/system_error_text.h"
+#include "base/system_error_text.h"
 
 #include <memory>
 
-#include "engine/text_encoding.h"
+#include "base/text_encoding.h"
 
 namespace pelno {
 namespace {

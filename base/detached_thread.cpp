@@ -1,4 +1,4 @@
-#include "engine/detached_thread.h"
+#include "base/detached_thread.h"
 
 #include <windows.h>
 #include <process.h>
