@@ -8,7 +8,6 @@
 #include <utility>
 
 #include "base/detached_thread.h"
-#include "helper/control_routes.h"
 #include "helper/http_request.h"
 #include "helper/http_response.h"
 #include "helper/log_journal.h"
@@ -40,16 +39,6 @@ void SetReceiveTimeout(SOCKET socket, std::chrono::milliseconds timeout) {
                sizeof milliseconds);
 }
 
-[[noreturn]] void AcceptForever(SOCKET listener) {
-  ThreadRecycler threads(StartDetachedThread, kMaxIdleConnectionThreads,
-                         kConnectionThreadIdleLifetime);
-  for (;;) {
-    UniqueSocket connection = AcceptConnection(listener);
-    if (!connection) continue;
-    StartConnectionThread(std::move(connection), threads);
-  }
-}
-
 }  // namespace
 
 UniqueSocket OpenListeningSocket(std::uint16_t port, int& error) {
@@ -79,11 +68,14 @@ UniqueSocket OpenListeningSocket(std::uint16_t port, int& error) {
 
 UniqueSocket AcceptConnection(SOCKET listener) {
   UniqueSocket connection(::accept(listener, nullptr, nullptr));
-  // Accepted sockets take the listener's attributes; clearing the flag again keeps
-  // them out of any child process whatever the provider does.
-  if (connection) {
-    ::SetHandleInformation(reinterpret_cast<HANDLE>(connection.Get()), HANDLE_FLAG_INHERIT, 0);
-  }
+  if (!connection) return connection;
+  // Accepted sockets take the listener's attributes: clearing the flag again keeps
+  // them out of any child process whatever the provider does, and a listener under
+  // WSAEventSelect would hand over its event and non-blocking mode.
+  ::SetHandleInformation(reinterpret_cast<HANDLE>(connection.Get()), HANDLE_FLAG_INHERIT, 0);
+  ::WSAEventSelect(connection.Get(), nullptr, 0);
+  u_long blocking = 0;
+  ::ioctlsocket(connection.Get(), FIONBIO, &blocking);
   return connection;
 }
 
@@ -111,33 +103,57 @@ void ServeConnection(UniqueSocket socket, const RouteTable& routes,
   ServeRequest(routes, assembler.Request(), channel);
 }
 
-void HandleControlConnection(SOCKET socket) {
-  ServeConnection(UniqueSocket(socket), ControlRoutes(), kConnectionIdleTimeout);
-}
-
-void StartConnectionThread(UniqueSocket connection, ThreadRecycler& threads) {
+void StartConnectionThread(UniqueSocket connection, ThreadRecycler& threads, LogJournal& journal,
+                           std::function<void(SOCKET)> serve) {
   const SOCKET socket = connection.Get();
   try {
-    threads.Run([socket] { HandleControlConnection(socket); });
+    threads.Run([socket, serve = std::move(serve)] { serve(socket); });
     connection.Release();  // the thread owns it now
   } catch (const std::system_error& error) {
-    AppendLog(std::string("Control connection dropped: no thread could be started (") +
-              error.what() + ")");
+    journal.AppendLog(std::string("Control connection dropped: no thread could be started (") +
+                      error.what() + ")");
     // `connection` closes the socket on the way out.
   }
 }
 
-int RunControlServer() {
-  AppendLog("PelnoVpnHelper started");
+ControlServer::ControlServer(const RouteTable& routes, LogJournal& journal)
+    : routes_(routes), journal_(journal), stopEvent_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+void ControlServer::Stop() { ::SetEvent(stopEvent_.Get()); }
+
+void ControlServer::HandleControlConnection(SOCKET socket) {
+  ServeConnection(UniqueSocket(socket), routes_, kConnectionIdleTimeout);
+}
+
+int ControlServer::Run() {
+  journal_.AppendLog("PelnoVpnHelper started");
   WSADATA winsock;
   if (::WSAStartup(kWinsockVersion, &winsock) != 0) return 1;
   int error = 0;
   UniqueSocket listener = OpenListeningSocket(kControlPort, error);
-  if (!listener) {
+  // The listener signals this event when a connection waits, so one wait covers
+  // both a new connection and Stop.
+  UniqueHandle acceptEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!listener || !stopEvent_ || !acceptEvent ||
+      ::WSAEventSelect(listener.Get(), acceptEvent.Get(), FD_ACCEPT) == SOCKET_ERROR) {
+    listener.Reset();
     ::WSACleanup();
     return 1;
   }
-  AcceptForever(listener.Get());
+
+  ThreadRecycler threads(StartDetachedThread, kMaxIdleConnectionThreads,
+                         kConnectionThreadIdleLifetime);
+  const HANDLE events[] = {stopEvent_.Get(), acceptEvent.Get()};
+  while (::WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+    // Take every connection that waits; the listener is non-blocking now.
+    while (UniqueSocket connection = AcceptConnection(listener.Get())) {
+      StartConnectionThread(std::move(connection), threads, journal_,
+                            [this](SOCKET socket) { HandleControlConnection(socket); });
+    }
+  }
+  listener.Reset();
+  // Winsock stays initialised: connection threads may still be answering.
+  return ::WaitForSingleObject(stopEvent_.Get(), 0) == WAIT_OBJECT_0 ? 0 : 1;
 }
 
 }  // namespace pelno

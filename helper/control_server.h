@@ -8,10 +8,12 @@
 #include <string_view>
 
 #include "base/unique_handle.h"
-#include "helper/control_router.h"
+#include "helper/route_dispatch.h"
 #include "helper/thread_recycler.h"
 
 namespace pelno {
+
+class LogJournal;
 
 inline constexpr std::uint16_t kControlPort = 17891;
 // A connection whose request is still incomplete is dropped, without a response,
@@ -22,12 +24,31 @@ inline constexpr std::chrono::milliseconds kConnectionIdleTimeout{30000};
 inline constexpr std::chrono::milliseconds kConnectionThreadIdleLifetime{60000};
 inline constexpr std::size_t kMaxIdleConnectionThreads = 32;
 
-// Logs the start line, listens on 127.0.0.1:kControlPort and serves for ever.
-// Returns 1 when Winsock, the socket, bind or listen fails.
-int RunControlServer();
+// Serves the route table on 127.0.0.1:kControlPort until Stop. The routes and the
+// journal must outlive every connection thread, that is the program.
+class ControlServer {
+ public:
+  ControlServer(const RouteTable& routes, LogJournal& journal);
+  ControlServer(const ControlServer&) = delete;
+  ControlServer& operator=(const ControlServer&) = delete;
 
-// Reads one request from the socket, answers it and closes the socket (owned from here on).
-void HandleControlConnection(SOCKET socket);
+  // RunControlServer: logs the start line, listens and accepts on the calling
+  // thread. Returns 1 when the set-up fails, 0 once Stop has ended the accepting.
+  // Connections already accepted finish on their own threads.
+  int Run();
+
+  // Makes Run stop accepting and return; callable from any thread, before or
+  // during Run.
+  void Stop();
+
+  // Reads one request from the socket, answers it and closes the socket (owned from here on).
+  void HandleControlConnection(SOCKET socket);
+
+ private:
+  const RouteTable& routes_;
+  LogJournal& journal_;
+  UniqueHandle stopEvent_;
+};
 
 // Sends one complete response with a single send; its result is ignored.
 void WriteHttpResponse(SOCKET socket, std::string_view contentType, std::string_view body,
@@ -47,9 +68,9 @@ UniqueSocket AcceptConnection(SOCKET listener);
 void ServeConnection(UniqueSocket socket, const RouteTable& routes,
                      std::chrono::milliseconds idleTimeout);
 
-// Hands the connection to a thread of its own running HandleControlConnection. When
-// no thread can be had the connection is closed, one line is logged and the caller
-// goes on accepting.
-void StartConnectionThread(UniqueSocket connection, ThreadRecycler& threads);
+// Hands the connection to a thread that runs `serve` on it. When no thread can be
+// had the connection is closed, one line is logged and the caller goes on accepting.
+void StartConnectionThread(UniqueSocket connection, ThreadRecycler& threads, LogJournal& journal,
+                           std::function<void(SOCKET)> serve);
 
 }  // namespace pelno

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <string>
 #include <system_error>
+#include <thread>
 
 #include "helper/log_journal.h"
 
@@ -97,12 +98,52 @@ TEST_F(ControlServerTest, BindFailureReportsTheWinsockError) {
   EXPECT_TRUE(error == WSAEADDRINUSE || error == WSAEACCES) << error;
 }
 
-TEST_F(ControlServerTest, RunControlServerReturnsOneWhenThePortIsTaken) {
+TEST_F(ControlServerTest, RunReturnsOneWhenThePortIsTaken) {
   UniqueSocket holder = HoldPort(kControlPort);
-  EXPECT_EQ(RunControlServer(), 1);
+  LogJournal journal;
+  const RouteTable routes;
+  ControlServer server(routes, journal);
+  EXPECT_EQ(server.Run(), 1);
   // The start line is logged before the set-up is tried.
-  const std::string journal = ReadLogJournal();
-  EXPECT_NE(journal.find("] PelnoVpnHelper started\r\n"), std::string::npos);
+  EXPECT_NE(journal.ReadLogJournal().find("] PelnoVpnHelper started\r\n"), std::string::npos);
+}
+
+// A stop from another thread ends the accepting and frees the port; a connection
+// accepted before it is still answered.
+TEST_F(ControlServerTest, StopEndsRunAndReleasesThePort) {
+  LogJournal journal;
+  const RouteTable routes = {{"GET", "/ping", kTextPlain,
+                              [](const ControlRequest&) { return std::string("pong"); }, nullptr}};
+  ControlServer server(routes, journal);
+  int result = -1;
+  std::thread running([&] { result = server.Run(); });
+  sockaddr_in control = address_;
+  control.sin_port = ::htons(kControlPort);
+  UniqueSocket client;
+  for (int attempt = 0; attempt < 100 && !client; ++attempt) {
+    UniqueSocket candidate(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (::connect(candidate.Get(), reinterpret_cast<const sockaddr*>(&control), sizeof control) == 0)
+      client = std::move(candidate);
+    else
+      std::this_thread::sleep_for(50ms);
+  }
+  ASSERT_TRUE(client);
+  std::this_thread::sleep_for(200ms);  // accepted, its thread waits for the request
+  server.Stop();
+  running.join();
+  EXPECT_EQ(result, 0);
+  const std::string request = "GET /ping HTTP/1.1\r\n\r\n";
+  ::send(client.Get(), request.data(), static_cast<int>(request.size()), 0);
+  char reply[256] = {};
+  const DWORD timeoutMs = 10000;
+  ::setsockopt(client.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
+               sizeof timeoutMs);
+  std::string received;
+  for (int n; (n = ::recv(client.Get(), reply, sizeof reply, 0)) > 0;) received.append(reply, n);
+  EXPECT_TRUE(received.size() >= 4 && received.compare(received.size() - 4, 4, "pong") == 0)
+      << received;
+  int error = 0;
+  EXPECT_TRUE(OpenListeningSocket(kControlPort, error)) << error;
 }
 
 TEST_F(ControlServerTest, WithoutAThreadTheConnectionIsClosedAndLogged) {
@@ -114,7 +155,8 @@ TEST_F(ControlServerTest, WithoutAThreadTheConnectionIsClosedAndLogged) {
         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
       },
       1, 0ms);
-  StartConnectionThread(AcceptConnection(listener_.Get()), threads);
+  LogJournal journal;
+  StartConnectionThread(AcceptConnection(listener_.Get()), threads, journal, [](SOCKET) {});
   EXPECT_TRUE(asked);
   const std::string request = "GET /ping HTTP/1.1\r\n\r\n";
   ::send(client.Get(), request.data(), static_cast<int>(request.size()), 0);
@@ -125,8 +167,7 @@ TEST_F(ControlServerTest, WithoutAThreadTheConnectionIsClosedAndLogged) {
   while ((n = ::recv(client.Get(), chunk, sizeof chunk, 0)) > 0) received.append(chunk, n);
   EXPECT_TRUE(n == 0 || ::WSAGetLastError() == WSAECONNRESET) << ::WSAGetLastError();
   EXPECT_EQ(received, "");
-  const std::string journal = ReadLogJournal();
-  EXPECT_NE(journal.rfind("Control connection dropped: no thread could be started"),
+  EXPECT_NE(journal.ReadLogJournal().rfind("Control connection dropped: no thread could be started"),
             std::string::npos);
 }
 

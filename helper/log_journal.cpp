@@ -25,14 +25,9 @@ void LogJournal::AppendLine(std::string_view line) {
   if (text_.size() > kLogJournalLimit) text_.erase(0, text_.size() - kLogJournalLimit);
 }
 
-std::string LogJournal::Copy() const {
+std::string LogJournal::ReadLogJournal() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return text_;
-}
-
-LogJournal& ProcessLogJournal() {
-  static LogJournal journal;
-  return journal;
 }
 
 namespace {
@@ -48,10 +43,8 @@ std::tm LocalTimeNow() {
 }
 }  // namespace
 
-void AppendLog(std::string_view message) {
-  ProcessLogJournal().AppendLine(FormatLogLine(LocalTimeNow(), message));
+void LogJournal::AppendLog(std::string_view message) {
+  AppendLine(FormatLogLine(LocalTimeNow(), message));
 }
-
-std::string ReadLogJournal() { return ProcessLogJournal().Copy(); }
 
 }  // namespace pelno

@@ -14,24 +14,19 @@ inline constexpr std::size_t kLogJournalLimit = 65536;  // bytes the journal kee
 // "[YYYY-MM-DD hh:mm:ss] " + message (cut at kLogMessageLimit, then "...") + "\r\n".
 std::string FormatLogLine(const std::tm& localTime, std::string_view message);
 
+// The program builds one journal and hands it to whatever logs.
 class LogJournal {
  public:
+  // Formats a line with the current local time and appends it; any thread.
+  void AppendLog(std::string_view message);
   // Appends a ready line; keeps only the last kLogJournalLimit bytes.
   void AppendLine(std::string_view line);
-  std::string Copy() const;
+  // A copy of the whole journal, taken under the lock.
+  std::string ReadLogJournal() const;
 
  private:
   mutable std::mutex mutex_;
   std::string text_;
 };
-
-// The process-wide journal.
-LogJournal& ProcessLogJournal();
-
-// Formats a line with the current local time and appends it to the process journal.
-void AppendLog(std::string_view message);
-
-// A copy of the whole process journal.
-std::string ReadLogJournal();
 
 }  // namespace pelno

@@ -2,8 +2,23 @@
 // plain process, chosen from how it was started.
 #include <windows.h>
 
+#include "helper/control_api.h"
+#include "helper/control_server.h"
+#include "helper/engine_session_runtime.h"
+#include "helper/log_journal.h"
 #include "helper/service_host.h"
+#include "helper/session_controller.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
-  return pelno::RunHelperProgram(commandLine != nullptr ? commandLine : L"");
+  using namespace pelno;
+  LogJournal journal;
+  EngineSessionRuntime runtime(journal);
+  SessionController session(runtime);
+  const RouteTable routes = MakeControlApiRoutes(session, journal);
+  ControlServer server(routes, journal);
+  HelperProgram program{session, server};
+  const int exitCode = RunHelperProgram(commandLine != nullptr ? commandLine : L"", program);
+  // Connection threads may still be answering and use the objects above: end the
+  // process here rather than destroy them under those threads.
+  ::ExitProcess(static_cast<UINT>(exitCode));
 }

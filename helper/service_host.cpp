@@ -3,29 +3,56 @@
 #include <objbase.h>
 #include <winsvc.h>
 
+#include <string>
+
 #include "base/unique_handle.h"
 #include "helper/control_server.h"
-#include "helper/helper_session.h"
 #include "helper/service_installer.h"
+#include "helper/session_controller.h"
 
 namespace pelno {
 namespace {
 
 constexpr std::wstring_view kInstallSwitch = L"--install-service";
+// How long a console control handler waits for the plain process's clean-up before
+// it lets the system end the process anyway.
+constexpr DWORD kConsoleCleanUpWaitMs = 10000;
+
+// The service manager's callbacks carry no context: they reach the program's
+// objects through this pointer, set once before the dispatcher starts.
+HelperProgram* g_program = nullptr;
 
 SERVICE_STATUS g_serviceStatus{};
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 
+// Set by the plain process once its clean-up has run, for the console handler.
+HANDLE g_cleanedUp = nullptr;
+
+// Ctrl+C, Ctrl+Break, console close, log-off and shutdown end the plain process the
+// way a service stop ends the service: stop accepting, let a session operation in
+// progress finish, restore the proxy, stop the engine. The system ends the process
+// once this returns for the last three, so it waits for that clean-up.
+BOOL WINAPI ConsoleControlHandler(DWORD) {
+  g_program->server.Stop();
+  ::WaitForSingleObject(g_cleanedUp, kConsoleCleanUpWaitMs);
+  return TRUE;
+}
+
 // The plain process: one per session, guarded by a named mutex.
-int RunPlainProcess() {
+int RunPlainProcess(HelperProgram& program) {
   UniqueHandle instance(::CreateMutexW(nullptr, TRUE, kSingleInstanceMutexName));
-  DWORD createError = ::GetLastError();
+  const DWORD createError = ::GetLastError();
   if (!instance || createError == ERROR_ALREADY_EXISTS) return 0;
 
-  HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  int result = RunControlServer();  // returns only when its set-up fails
-  HelperSession().ShutDown();
+  UniqueHandle cleanedUp(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  g_cleanedUp = cleanedUp.Get();
+  ::SetConsoleCtrlHandler(ConsoleControlHandler, TRUE);
+
+  const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const int result = program.server.Run();  // returns on a set-up failure or a stop
+  program.session.ShutDown();
   if (SUCCEEDED(com)) ::CoUninitialize();
+  ::SetEvent(g_cleanedUp);
   return result;
 }
 
@@ -46,14 +73,12 @@ void ReportServiceStatus(DWORD state, DWORD exitCode) {
   ::SetServiceStatus(g_statusHandle, &g_serviceStatus);
 }
 
+// Runs on the dispatcher thread and only signals: the clean-up runs on the service's
+// main thread once the server has stopped accepting (ServiceMain).
 void WINAPI ServiceControlHandler(DWORD control) {
   if (control != SERVICE_CONTROL_STOP && control != SERVICE_CONTROL_SHUTDOWN) return;
   ReportServiceStatus(SERVICE_STOP_PENDING, 0);
-  // Takes the session lock, so a start still running on a connection thread
-  // finishes before the proxy is restored and the engine stopped.
-  HelperSession().ShutDown();
-  ReportServiceStatus(SERVICE_STOPPED, 0);
-  ::ExitProcess(0);
+  g_program->server.Stop();
 }
 
 void WINAPI ServiceMain(DWORD, LPWSTR*) {
@@ -61,18 +86,22 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   if (g_statusHandle == nullptr) return;
   ReportServiceStatus(SERVICE_START_PENDING, 0);
   ReportServiceStatus(SERVICE_RUNNING, 0);
-  int result = RunControlServer();
+  const int result = g_program->server.Run();
+  // Waits for a start or stop still running on a connection thread (the session
+  // lock), then restores the proxy and stops the engine; later starts are refused.
+  g_program->session.ShutDown();
   ReportServiceStatus(SERVICE_STOPPED, static_cast<DWORD>(result));
 }
 
-int RunHelperProgram(std::wstring_view commandLine) {
+int RunHelperProgram(std::wstring_view commandLine, HelperProgram& program) {
   if (commandLine.find(kInstallSwitch) != std::wstring_view::npos) return InstallService();
 
-  wchar_t name[] = L"PelnoVpnHelperService";
-  SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
+  g_program = &program;
+  std::wstring name(kServiceName);
+  SERVICE_TABLE_ENTRYW table[] = {{name.data(), ServiceMain}, {nullptr, nullptr}};
   if (::StartServiceCtrlDispatcherW(table)) return 0;
   if (::GetLastError() != ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) return 0;
-  return RunPlainProcess();
+  return RunPlainProcess(program);
 }
 
 }  // namespace pelno

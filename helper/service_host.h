@@ -8,10 +8,21 @@
 
 namespace pelno {
 
+class ControlServer;
+class SessionController;
+
 inline constexpr wchar_t kSingleInstanceMutexName[] = L"PelnoVpnHelperSingletonV2";
 
+// What the program serves with, built once by the program entry and kept for the
+// whole life of the process.
+struct HelperProgram {
+  SessionController& session;
+  ControlServer& server;
+};
+
 // Program entry: `commandLine` is the command line without the program name.
-int RunHelperProgram(std::wstring_view commandLine);
+// Returns the process exit code.
+int RunHelperProgram(std::wstring_view commandLine, HelperProgram& program);
 
 void WINAPI ServiceMain(DWORD argc, LPWSTR* argv);
 void WINAPI ServiceControlHandler(DWORD control);

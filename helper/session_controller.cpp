@@ -4,6 +4,11 @@
 #include "helper/status_reply.h"
 
 namespace pelno {
+namespace {
+
+constexpr std::string_view kHelperStoppingMessage = "PelnoVpnHelper is stopping";
+
+}  // namespace
 
 std::string SessionController::StartProxySession(std::string_view configText) {
   return Start(configText, Mode::kProxy);
@@ -18,6 +23,7 @@ std::string SessionController::Start(std::string_view configText, Mode mode) {
     return MakeStatusReply(kStatusDisconnected, "Empty subscription config or runtime config");
 
   std::lock_guard<std::mutex> guard(lock_);
+  if (shutDown_) return MakeStatusReply(kStatusDisconnected, kHelperStoppingMessage);
   std::string error;
   std::string ignored;
   runtime_.RestoreSystemProxy(ignored);
@@ -65,6 +71,7 @@ std::string SessionController::GetSessionStatus() {
 
 void SessionController::ShutDown() {
   std::lock_guard<std::mutex> guard(lock_);
+  shutDown_ = true;
   std::string ignored;
   runtime_.RestoreSystemProxy(ignored);
   runtime_.StopEngine();

@@ -21,6 +21,7 @@ class SessionController {
 
   // Restores the system proxy and stops the engine under the session lock; used when
   // the service stops or the plain process ends, so it never interleaves with a start.
+  // Starts that come later (a connection accepted before the end) are refused.
   void ShutDown();
 
  private:
@@ -31,6 +32,7 @@ class SessionController {
   // Held for the whole of every start, stop and status: requests from several
   // connections never interleave on the engine slot and the saved proxy record.
   std::mutex lock_;
+  bool shutDown_ = false;  // guarded by lock_
 };
 
 }  // namespace pelno

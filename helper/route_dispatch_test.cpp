@@ -1,4 +1,4 @@
-#include "helper/control_router.h"
+#include "helper/route_dispatch.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,29 @@
+#include "helper/control_api.h"
+
+#include "helper/log_journal.h"
+#include "helper/session_controller.h"
+
+namespace pelno {
+
+// Rows without a handler are known but not served yet; they answer 404.
+RouteTable MakeControlApiRoutes(SessionController& session, LogJournal& journal) {
+  return {
+      {"GET", "/ping", kTextPlain, [](const ControlRequest&) { return std::string("pong"); },
+       nullptr},
+      {"GET", "/status", kApplicationJson,
+       [&session](const ControlRequest&) { return session.GetSessionStatus(); }, nullptr},
+      {"GET", "/traffic-snapshot", kApplicationJson, nullptr, nullptr},
+      {"POST", "/start", kApplicationJson,
+       [&session](const ControlRequest& r) { return session.StartProxySession(r.body); }, nullptr},
+      {"POST", "/start-tun", kApplicationJson,
+       [&session](const ControlRequest& r) { return session.StartTunSession(r.body); }, nullptr},
+      {"POST", "/stop", kApplicationJson,
+       [&session](const ControlRequest&) { return session.StopSession(); }, nullptr},
+      {"POST", "/urltest", kNdjson, nullptr, nullptr},  // streams: set `stream`
+      {"POST", "/cancel-urltest", kApplicationJson, nullptr, nullptr},
+      {"GET", "/logs", kTextPlain,
+       [&journal](const ControlRequest&) { return journal.ReadLogJournal(); }, nullptr},
+  };
+}
+
+}  // namespace pelno

@@ -1,0 +1,17 @@
+// The helper's control API: every endpoint's method, path, content type and
+// handler, in matching order.
+#pragma once
+
+#include "helper/route_dispatch.h"
+
+namespace pelno {
+
+class LogJournal;
+class SessionController;
+
+inline constexpr std::string_view kNdjson = "application/x-ndjson";
+
+// The route table over the program's session and journal, which must outlive it.
+RouteTable MakeControlApiRoutes(SessionController& session, LogJournal& journal);
+
+}  // namespace pelno

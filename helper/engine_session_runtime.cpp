@@ -1,0 +1,31 @@
+#include "helper/engine_session_runtime.h"
+
+#include "engine/data_locations.h"
+#include "engine/engine_config.h"
+#include "helper/log_journal.h"
+
+namespace pelno {
+
+bool EngineSessionRuntime::RestoreSystemProxy(std::string& error) {
+  return pelno::RestoreSystemProxy(proxy_, error);
+}
+
+bool EngineSessionRuntime::EnableSystemProxy(int port, std::string& error) {
+  return pelno::EnableSystemProxy(proxy_, port, error);
+}
+
+void EngineSessionRuntime::StopEngine() { pelno::StopEngine(engine_); }
+
+bool EngineSessionRuntime::WriteEngineConfig(std::string_view configText, std::string& error) {
+  return pelno::WriteEngineConfig(configText, EngineVariant::kHelper, error);
+}
+
+bool EngineSessionRuntime::StartEngine(std::string& error) {
+  return pelno::StartEngine(engine_, EngineConfigPath(), EngineVariant::kHelper, error);
+}
+
+bool EngineSessionRuntime::IsEngineRunning() { return pelno::IsEngineRunning(engine_); }
+
+void EngineSessionRuntime::AppendLog(std::string_view message) { journal_.AppendLog(message); }
+
+}  // namespace pelno

@@ -1,0 +1,35 @@
+// The engine runtime as the helper's session controller uses it: one engine slot
+// and one saved proxy record for the whole program, with the engine runtime's
+// real Win32 operations behind them.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "engine/engine_process.h"
+#include "engine/system_proxy.h"
+#include "helper/session_runtime.h"
+
+namespace pelno {
+
+class LogJournal;
+
+class EngineSessionRuntime : public SessionRuntime {
+ public:
+  explicit EngineSessionRuntime(LogJournal& journal) : journal_(journal) {}
+
+  bool RestoreSystemProxy(std::string& error) override;
+  bool EnableSystemProxy(int port, std::string& error) override;
+  void StopEngine() override;
+  bool WriteEngineConfig(std::string_view configText, std::string& error) override;
+  bool StartEngine(std::string& error) override;
+  bool IsEngineRunning() override;
+  void AppendLog(std::string_view message) override;
+
+ private:
+  LogJournal& journal_;
+  EngineProcess engine_;
+  SavedProxySettings proxy_;
+};
+
+}  // namespace pelno
