@@ -54,7 +54,7 @@ std::wstring ModuleFileText(LocationPlatform& platform) {
 ExecutableLookup FirstExisting(LocationPlatform& platform,
                                const std::vector<std::wstring>& candidates) {
   for (const std::wstring& candidate : candidates) {
-    PathExistence existence = PathExists(platform, candidate);
+    PathExistence existence = PathExists(candidate, platform);
     if (!existence.error.empty()) return {{}, std::move(existence.error)};
     if (existence.exists) return {candidate, {}};
   }
@@ -91,7 +91,7 @@ std::wstring EngineConfigPath(LocationPlatform& platform) {
   return DataDirectory(platform) + std::wstring(kConfigFileSuffix);
 }
 
-PathExistence PathExists(LocationPlatform& platform, const std::wstring& path) {
+PathExistence PathExists(const std::wstring& path, LocationPlatform& platform) {
   const std::uint32_t code = platform.QueryPathStatus(path);
   if (code == 0) return {true, {}};
   for (const std::uint32_t notFound : kNotFoundCodes) {
@@ -100,12 +100,12 @@ PathExistence PathExists(LocationPlatform& platform, const std::wstring& path) {
   return {false, FileSystemErrorText("exists", platform.ErrorMessage(code), path)};
 }
 
-ExecutableLookup FindEngineExecutable(LocationPlatform& platform) {
+ExecutableLookup FindEngineExecutable(EngineSearch search, LocationPlatform& platform) {
   const std::wstring directory = ExecutableDirectory(platform);
   const std::wstring name(kEngineFileName);
   ExecutableLookup found =
       FirstExisting(platform, {directory + L"\\" + name, directory + L"\\data\\" + name});
-  if (found.Failed() || found.Found()) return found;
+  if (found.Failed() || found.Found() || search == EngineSearch::kProgramFolders) return found;
 
   const std::uint32_t required = platform.SearchSystemPath(name, 0, nullptr);
   if (required == 0) return {};

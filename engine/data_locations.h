@@ -9,15 +9,18 @@ namespace pelno {
 
 class LocationPlatform;
 
+// The real platform (Win32 builds); the default of every lookup below.
+LocationPlatform& SystemLocationPlatform();
+
 // Roaming application data + "\PelnoVPN"; the executable directory when the known
 // folder cannot be had. Never empty.
-std::wstring DataDirectory();
+std::wstring DataDirectory(LocationPlatform& platform = SystemLocationPlatform());
 // DataDirectory() + "\sing-box.json".
-std::wstring EngineConfigPath();
+std::wstring EngineConfigPath(LocationPlatform& platform = SystemLocationPlatform());
 // The running program's directory, or "." when its path cannot be read.
-std::wstring ExecutableDirectory();
+std::wstring ExecutableDirectory(LocationPlatform& platform = SystemLocationPlatform());
 // The running program's full path, or empty.
-std::wstring ExecutablePath();
+std::wstring ExecutablePath(LocationPlatform& platform = SystemLocationPlatform());
 
 // Result of an existence test. `error` is set (and `exists` false) when the
 // status query failed for another reason than "not there"; that text is the
@@ -40,22 +43,19 @@ inline constexpr std::wstring_view kEngineFileName = L"sing-box.exe";
 inline constexpr std::string_view kEngineNotFoundMessage =
     "sing-box.exe not found; place it next to the app exe or in the data directory";
 
+// Where the engine may come from. The privileged helper never takes it from the
+// search path: the current directory and PATH folders may be writable by anyone.
+enum class EngineSearch { kProgramFolders, kProgramFoldersThenSearchPath };
+
 // Any kind of entry counts; codes 2, 3, 53, 64, 123 and 267 mean absent.
-PathExistence PathExists(const std::wstring& path);
-// Next to the program, then its "data" folder, then the system search path.
-ExecutableLookup FindEngineExecutable();
+PathExistence PathExists(const std::wstring& path,
+                         LocationPlatform& platform = SystemLocationPlatform());
+// Next to the program, then its "data" folder, then (when asked) the system search path.
+ExecutableLookup FindEngineExecutable(EngineSearch search,
+                                      LocationPlatform& platform = SystemLocationPlatform());
 // PelnoVpnHelperService.exe, then PelnoVpnHelper.exe, next to the program and then
 // in its "data" folder. Never the search path.
-ExecutableLookup FindHelperExecutable();
-
-// The same operations over an explicit platform (tests, or a caller that has one).
-std::wstring DataDirectory(LocationPlatform& platform);
-std::wstring EngineConfigPath(LocationPlatform& platform);
-std::wstring ExecutableDirectory(LocationPlatform& platform);
-std::wstring ExecutablePath(LocationPlatform& platform);
-PathExistence PathExists(LocationPlatform& platform, const std::wstring& path);
-ExecutableLookup FindEngineExecutable(LocationPlatform& platform);
-ExecutableLookup FindHelperExecutable(LocationPlatform& platform);
+ExecutableLookup FindHelperExecutable(LocationPlatform& platform = SystemLocationPlatform());
 
 // Directory part of a Windows path, both '\' and '/' being separators: the file
 // name and the separators before it go, a root ("C:\", "\\server") stays.

@@ -9,6 +9,8 @@
 namespace pelno {
 namespace {
 
+constexpr EngineSearch kWithSearchPath = EngineSearch::kProgramFoldersThenSearchPath;
+
 using testing::FakeLocationPlatform;
 
 // Network and device prefixes count as roots.
@@ -67,22 +69,25 @@ TEST(PathExistsTest, NotFoundCodesMeanAbsentOthersAreErrors) {
   FakeLocationPlatform platform;
   for (const std::uint32_t code : {2u, 3u, 53u, 64u, 123u, 267u}) {
     platform.statusCodes[L"C:\\x"] = code;
-    const PathExistence result = PathExists(platform, L"C:\\x");
+    const PathExistence result = PathExists(L"C:\\x", platform);
     EXPECT_FALSE(result.exists) << code;
     EXPECT_EQ(result.error, "") << code;
   }
   platform.statusCodes[L"C:\\x"] = 0;
-  EXPECT_TRUE(PathExists(platform, L"C:\\x").exists);
+  EXPECT_TRUE(PathExists(L"C:\\x", platform).exists);
   platform.statusCodes[L"C:\\x"] = 5;
-  const PathExistence denied = PathExists(platform, L"C:\\x");
+  const PathExistence denied = PathExists(L"C:\\x", platform);
   EXPECT_FALSE(denied.exists);
   EXPECT_EQ(denied.error, "filesystem error: exists: system message 5 [C:\\x]");
 }
 
-TEST(EngineLookupTest, SearchPathIsAskedForTheLengthFirst) {
+TEST(EngineLookupTest, SearchPathIsAskedForTheLengthFirstAndOnlyWhenAllowed) {
   FakeLocationPlatform platform;
   platform.searchHit = L"D:\\tools\\sing-box.exe";
-  const ExecutableLookup found = FindEngineExecutable(platform);
+  // The privileged helper's lookup ends after the program's own two folders.
+  EXPECT_EQ(FindEngineExecutable(EngineSearch::kProgramFolders, platform).path, L"");
+  EXPECT_TRUE(platform.searchLengths.empty());
+  const ExecutableLookup found = FindEngineExecutable(kWithSearchPath, platform);
   EXPECT_EQ(found.path, L"D:\\tools\\sing-box.exe");
   EXPECT_EQ(platform.searchLengths, (std::vector<std::uint32_t>{0, 22}));
 }
@@ -91,14 +96,14 @@ TEST(EngineLookupTest, SearchPathResultThatDoesNotFitIsIgnored) {
   FakeLocationPlatform platform;
   platform.searchHit = L"D:\\tools\\sing-box.exe";
   platform.searchCopiedOverride = 22;  // grew between the calls: m == n
-  EXPECT_EQ(FindEngineExecutable(platform).path, L"");
+  EXPECT_EQ(FindEngineExecutable(kWithSearchPath, platform).path, L"");
 }
 
 TEST(EngineLookupTest, RootDirectoryGivesDoubledSeparator) {
   FakeLocationPlatform platform;
   platform.modulePath = L"C:\\app.exe";
   platform.AddEntry(L"C:\\\\sing-box.exe");
-  EXPECT_EQ(FindEngineExecutable(platform).path, L"C:\\\\sing-box.exe");
+  EXPECT_EQ(FindEngineExecutable(kWithSearchPath, platform).path, L"C:\\\\sing-box.exe");
 }
 
 TEST(EngineLookupTest, UnexpectedStatusFailureStopsTheLookupWithItsText) {
@@ -106,7 +111,7 @@ TEST(EngineLookupTest, UnexpectedStatusFailureStopsTheLookupWithItsText) {
   platform.statusCodes[L"C:\\Apps\\Client\\sing-box.exe"] = 5;
   platform.AddEntry(L"C:\\Apps\\Client\\data\\sing-box.exe");
   platform.searchHit = L"D:\\tools\\sing-box.exe";
-  const ExecutableLookup found = FindEngineExecutable(platform);
+  const ExecutableLookup found = FindEngineExecutable(kWithSearchPath, platform);
   EXPECT_TRUE(found.Failed());
   EXPECT_EQ(found.path, L"");
   EXPECT_EQ(found.error,

@@ -9,7 +9,6 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
-#include <cctype>
 #include <string>
 #include <vector>
 
@@ -80,96 +79,38 @@ class CurrentDirectory {
   std::wstring previous_;
 };
 
-TEST(DataLocationsWinTest, DataDirectoryIsTheRoamingKnownFolderPlusProductName) {
+TEST(DataLocationsWinTest, KnownFolderAndProgramPath) {
   wchar_t* roaming = nullptr;
   ASSERT_EQ(::SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &roaming), S_OK);
   const std::wstring expected = std::wstring(roaming) + L"\\PelnoVPN";
   ::CoTaskMemFree(roaming);
-  EXPECT_EQ(DataDirectory(), expected);
-  EXPECT_EQ(DataDirectory().substr(DataDirectory().size() - 9), L"\\PelnoVPN");
   EXPECT_EQ(EngineConfigPath(), expected + L"\\sing-box.json");
-}
-
-TEST(DataLocationsWinTest, ExecutablePathAndDirectoryAreThoseOfTheRunningProgram) {
   EXPECT_EQ(ExecutablePath(), ModulePath());
   EXPECT_EQ(ExecutableDirectory(), ModuleDirectory());
-  EXPECT_NE(ExecutableDirectory().back(), L'\\');
 }
 
-TEST(DataLocationsWinTest, NextToTheProgramBeatsTheDataFolder) {
-  ProgramDirEntries entries;
-  entries.Folder(L"data");
-  const std::wstring inData = entries.File(L"data\\sing-box.exe");
-  const std::wstring nextTo = entries.File(L"sing-box.exe");
-  EXPECT_EQ(FindEngineExecutable().path, nextTo);
-  ASSERT_TRUE(::DeleteFileW(nextTo.c_str()));
-  EXPECT_EQ(FindEngineExecutable().path, inData);
-}
-
-TEST(DataLocationsWinTest, DirectoryNamedLikeTheEngineCounts) {
-  ProgramDirEntries entries;
-  const std::wstring folder = entries.Folder(L"sing-box.exe");
-  const ExecutableLookup found = FindEngineExecutable();
-  EXPECT_EQ(found.path, folder);
-  EXPECT_FALSE(found.Failed());
-  EXPECT_TRUE(PathExists(folder).exists);
-}
-
-TEST(DataLocationsWinTest, SearchPathIsUsedOnlyWhenNothingLiesBesideTheProgram) {
+// An engine planted in the current directory (part of the system search order) is
+// taken by the application's lookup only; the helper's ends at its own folders.
+TEST(DataLocationsWinTest, EngineLookupOnRealFolders) {
   ProgramDirEntries entries;
   TempFolder elsewhere(L"search");
-  const std::wstring onSearchPath = elsewhere / L"sing-box.exe";
-  ASSERT_TRUE(WriteFileBytes(onSearchPath, "MZ"));
-  CurrentDirectory cwd(elsewhere.path());
-
-  // The current directory is part of the system search order.
-  EXPECT_EQ(FindEngineExecutable().path, onSearchPath);
-
-  entries.Folder(L"data");
-  const std::wstring inData = entries.File(L"data\\sing-box.exe");
-  EXPECT_EQ(FindEngineExecutable().path, inData);
-}
-
-TEST(DataLocationsWinTest, NothingAnywhereIsEmptyWithoutError) {
-  ProgramDirEntries entries;
-  TempFolder empty(L"empty");
-  CurrentDirectory cwd(empty.path());
-  const ExecutableLookup found = FindEngineExecutable();
-  EXPECT_EQ(found.path, L"");
-  EXPECT_EQ(found.error, "");
-  EXPECT_EQ(FindHelperExecutable().path, L"");
-}
-
-TEST(DataLocationsWinTest, HelperCandidatesInOrder) {
-  ProgramDirEntries entries;
-  TempFolder elsewhere(L"helper");
+  const std::wstring planted = elsewhere / L"sing-box.exe";
+  ASSERT_TRUE(WriteFileBytes(planted, "MZ"));
   ASSERT_TRUE(WriteFileBytes(elsewhere / L"PelnoVpnHelperService.exe", "MZ"));
-  CurrentDirectory cwd(elsewhere.path());  // never looked for on the search path
-  EXPECT_EQ(FindHelperExecutable().path, L"");
+  CurrentDirectory cwd(elsewhere.path());
+  EXPECT_EQ(FindEngineExecutable(EngineSearch::kProgramFoldersThenSearchPath).path, planted);
+  const ExecutableLookup helperLookup = FindEngineExecutable(EngineSearch::kProgramFolders);
+  EXPECT_EQ(helperLookup.path, L"");
+  EXPECT_EQ(helperLookup.error, "");
+  EXPECT_EQ(FindHelperExecutable().path, L"");  // never on the search path
 
   entries.Folder(L"data");
-  const std::wstring dataShort = entries.File(L"data\\PelnoVpnHelper.exe");
-  EXPECT_EQ(FindHelperExecutable().path, dataShort);
-  const std::wstring dataService = entries.File(L"data\\PelnoVpnHelperService.exe");
-  EXPECT_EQ(FindHelperExecutable().path, dataService);
-  const std::wstring nextShort = entries.File(L"PelnoVpnHelper.exe");
-  EXPECT_EQ(FindHelperExecutable().path, nextShort);
-  const std::wstring nextService = entries.File(L"PelnoVpnHelperService.exe");
-  EXPECT_EQ(FindHelperExecutable().path, nextService);
-}
-
-TEST(DataLocationsWinTest, PathExistsOnRealEntries) {
-  TempFolder folder(L"exists");
-  ASSERT_TRUE(WriteFileBytes(folder / L"file.txt", "x"));
-  EXPECT_TRUE(PathExists(folder.path()).exists);
-  EXPECT_TRUE(PathExists(folder / L"file.txt").exists);
-  for (const std::wstring& absent :
-       {folder / L"missing", folder / L"missing\\deeper", folder / L"file.txt\\below",
-        folder / L"bad<name"}) {
-    const PathExistence result = PathExists(absent);
-    EXPECT_FALSE(result.exists);
-    EXPECT_EQ(result.error, "");
-  }
+  const std::wstring inData = entries.Folder(L"data\\sing-box.exe");  // a folder counts too
+  EXPECT_EQ(FindEngineExecutable(EngineSearch::kProgramFolders).path, inData);
+  const std::wstring nextTo = entries.File(L"sing-box.exe");
+  EXPECT_EQ(FindEngineExecutable(EngineSearch::kProgramFoldersThenSearchPath).path, nextTo);
+  const std::wstring helper = entries.File(L"data\\PelnoVpnHelper.exe");
+  EXPECT_EQ(FindHelperExecutable().path, helper);
 }
 
 // Wine answers a status query on an unknown network server with error 66, which
@@ -183,16 +124,6 @@ TEST(DataLocationsWinTest, UnexpectedStatusFailureBecomesTheLookupsErrorText) {
   const PathExistence result = PathExists(path);
   EXPECT_FALSE(result.exists);
   EXPECT_EQ(result.error, FileSystemErrorText("exists", SystemErrorText(code), path));
-}
-
-TEST(DataLocationsWinTest, SystemErrorTextHasNoTrailingLineEnd) {
-  const std::string text = SystemErrorText(ERROR_FILE_NOT_FOUND);
-  ASSERT_FALSE(text.empty());
-  EXPECT_NE(text.back(), '\n');
-  EXPECT_NE(text.back(), '\r');
-  std::string lower = text;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  EXPECT_NE(lower.find("file"), std::string::npos) << text;
   EXPECT_EQ(SystemErrorText(0x2FFFFFFF), "Windows error 805306367");
 }
 

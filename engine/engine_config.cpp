@@ -5,7 +5,7 @@
 #include "engine/data_locations.h"
 #include "engine/file_system_error.h"
 #include "base/system_error_text.h"
-#include "engine/win32_location_platform.h"
+#include "base/unique_handle.h"
 
 namespace pelno {
 namespace {
@@ -76,10 +76,6 @@ bool WriteEngineConfig(std::string_view configText, EngineVariant variant, std::
     return false;
   }
   return true;
-}
-
-bool WriteEngineConfig(std::string_view configText, EngineVariant variant, std::string& error) {
-  return WriteEngineConfig(configText, variant, error, SystemLocationPlatform());
 }
 
 }  // namespace pelno

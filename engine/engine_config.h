@@ -4,22 +4,22 @@
 #include <string>
 #include <string_view>
 
-#include "engine/engine_process.h"
+#include <windows.h>
+
+#include "engine/data_locations.h"
 
 namespace pelno {
 
-class LocationPlatform;
+// Which program writes: the two word a directory failure differently.
+enum class EngineVariant { kHelper, kApplication };
 
 // Creates the data directory and writes configText byte for byte to
 // EngineConfigPath(), truncating what was there. On failure writes the message to
 // `error` (helper: the system's text for the directory error code; application:
 // the file-system error text of "create_directories"; both: "Failed to write
 // sing-box config") and returns false.
-bool WriteEngineConfig(std::string_view configText, EngineVariant variant, std::string& error);
-
-// The same with the data directory taken from `locations` (tests).
 bool WriteEngineConfig(std::string_view configText, EngineVariant variant, std::string& error,
-                       LocationPlatform& locations);
+                       LocationPlatform& locations = SystemLocationPlatform());
 
 // Creates `path` and every missing parent. An existing directory is success;
 // returns 0 or the Win32 error code of the step that failed.

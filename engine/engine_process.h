@@ -5,46 +5,14 @@
 
 #include <string>
 
-#include "engine/output_summary.h"
 #include "base/unique_handle.h"
+#include "engine/process_launcher.h"
+#include "engine/data_locations.h"
 
 namespace pelno {
 
-class LocationPlatform;
-
-// Which program launches the engine: the helper collects the engine's output
-// through a pipe and words its failures with details; the application does not.
-enum class EngineVariant { kHelper, kApplication };
-
 // The one engine a program runs. Owns both handles; only StopEngine empties it.
-struct EngineProcess {
-  UniqueHandle process;
-  UniqueHandle thread;
-  DWORD processId = 0;
-  DWORD threadId = 0;
-};
-
-// Starts sing-box.exe on configPath into the slot and checks that it is still
-// running 800 ms later. On failure writes the message to `error` and returns false.
-bool StartEngine(EngineProcess& slot, const std::wstring& configPath, EngineVariant variant,
-                 std::string& error);
-
-// Terminates a running engine (exit code 0, waits up to 3 s) and empties the slot.
-void StopEngine(EngineProcess& slot);
-
-// The slot holds a process whose exit code is STILL_ACTIVE.
-bool IsEngineRunning(const EngineProcess& slot);
-
-// The bytes waiting in a pipe, read without ever blocking: at most 4096 per read,
-// and no further read once more than 4096 have been collected.
-std::string DrainOutputPipe(HANDLE readEnd);
-
-// `"<engine>" run -c "<config>"`, both paths quoted as they are.
-std::wstring EngineRunCommandLine(const std::wstring& enginePath, const std::wstring& configPath);
-
-// Sets the three ENABLE_DEPRECATED_* variables to "true" in this process's
-// environment, which every engine launched afterwards inherits.
-void SetEngineEnvironment();
+using EngineProcess = LaunchedProcess;
 
 // Creates the helper engine's output pipe, both ends not inheritable. A seam
 // because a failing CreatePipe cannot be produced on demand.
@@ -57,9 +25,29 @@ class OutputPipeFactory {
 // CreatePipe with the system's default buffer size.
 OutputPipeFactory& SystemOutputPipeFactory();
 
-// StartEngine with the lookup, the data directory and the pipe taken from the
-// given platforms (tests).
-bool StartEngine(EngineProcess& slot, const std::wstring& configPath, EngineVariant variant,
-                 std::string& error, LocationPlatform& locations, OutputPipeFactory& pipes);
+// The helper's engine: found next to the program or in its "data" folder only (never
+// on the search path, whose folders an unprivileged user may write), its output
+// collected through a pipe and quoted in a failure. Starts sing-box.exe on
+// configPath into the slot and checks that it still runs 800 ms later; on failure
+// writes the message to `error`, leaves the slot empty and returns false.
+bool StartHelperEngine(EngineProcess& slot, const std::wstring& configPath, std::string& error,
+                       LocationPlatform& locations = SystemLocationPlatform(),
+                       OutputPipeFactory& pipes = SystemOutputPipeFactory());
+
+// The application's engine: found next to the program, in its "data" folder or on
+// the search path, without a pipe. An engine that exited within the 800 ms stays in
+// the slot until the caller stops it.
+bool StartApplicationEngine(EngineProcess& slot, const std::wstring& configPath, std::string& error,
+                            LocationPlatform& locations = SystemLocationPlatform());
+
+// Terminates a running engine (exit code 0, waits up to 3 s) and empties the slot.
+void StopEngine(EngineProcess& slot);
+
+// The slot holds a process that has not ended (asked of the handle itself, so an
+// engine whose exit code happens to be 259 does not count as running).
+bool IsEngineRunning(const EngineProcess& slot);
+
+// `"<engine>" run -c "<config>"`, both paths quoted as they are.
+std::wstring EngineRunCommandLine(const std::wstring& enginePath, const std::wstring& configPath);
 
 }  // namespace pelno

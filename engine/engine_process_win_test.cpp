@@ -12,6 +12,7 @@
 
 #include "engine/data_locations.h"
 #include "engine/engine_config.h"
+#include "engine/process_exit_watch.h"
 #include "engine/testing/fake_location_platform.h"
 #include "engine/testing/relocated_location_platform.h"
 #include "engine/testing/temp_folder.h"
@@ -117,9 +118,7 @@ class EngineProcessTest : public ::testing::Test {
 
   std::string RecordMember() { return "\"record_file\":" + JsonString(recordFile); }
 
-  bool Start(const std::wstring& config, EngineVariant variant = EngineVariant::kHelper) {
-    return StartEngine(slot, config, variant, error, platform, SystemOutputPipeFactory());
-  }
+  bool Start(const std::wstring& config) { return StartHelperEngine(slot, config, error, platform); }
 
   TempFolder root{L"process"};
   std::wstring programDir = root / L"program dir";
@@ -144,10 +143,6 @@ TEST_F(EngineProcessTest, OutputOfAnEngineThatExitsAtOnceIsTheFailureMessage) {
       {R"("stdout":"FATAL[0000] decode config at inbounds[0]: unknown field","exit_code":1)",
        "FATAL[0000] decode config at inbounds[0]: unknown field"},
       {R"("exit_code":1)", "<empty>"},
-      {R"("stdout":"\r\nfirst\r\n\r\nsecond\n","stderr":"third","exit_code":2)",
-       "first second third"},
-      {"\"stdout\":\"" + std::string(1000, 'x') + "\",\"exit_code\":1",
-       std::string(900, 'x') + "..."},
       {R"("stdout":"0123456789abcdef0123456789abcdef\r\n","output_repeat":3200,"exit_code":1)",
        large + "..."},
   };
@@ -155,34 +150,20 @@ TEST_F(EngineProcessTest, OutputOfAnEngineThatExitsAtOnceIsTheFailureMessage) {
     ASSERT_FALSE(Start(WriteConfig(c.script))) << c.script;
     EXPECT_EQ(error, std::string(kExitedImmediately) + c.message);
     EXPECT_FALSE(slot.process);
-    EXPECT_FALSE(slot.thread);
   }
-  // The real engine's own complaint about a broken configuration.
-  const std::wstring config = DataDirectory(platform) + L"\\sing-box.json";
-  ASSERT_TRUE(WriteFileBytes(config, "{ not json"));
-  ASSERT_FALSE(Start(config));
-  EXPECT_EQ(error.rfind(kExitedImmediately, 0), 0u) << error;
-  EXPECT_NE(error.find("stand-in engine"), std::string::npos) << error;
 }
 
-TEST_F(EngineProcessTest, LaunchesWithQuotedPathsEnvironmentAndDataDirectory) {
-  for (const wchar_t* name : {L"ENABLE_DEPRECATED_LEGACY_DNS_SERVERS",
-                              L"ENABLE_DEPRECATED_OUTBOUND_DNS_RULE_ITEM",
-                              L"ENABLE_DEPRECATED_MISSING_DOMAIN_RESOLVER"}) {
-    ::SetEnvironmentVariableW(name, nullptr);
-  }
+// The command line, working directory and variables reach the engine; the variables
+// are the child's own, the launching program's environment stays as it was. The
+// engine runs in the program's kill-on-close job.
+TEST_F(EngineProcessTest, LaunchesWithQuotedPathsEnvironmentDataDirectoryAndJob) {
+  ::SetEnvironmentVariableW(L"ENABLE_DEPRECATED_LEGACY_DNS_SERVERS", nullptr);
   const std::wstring config = WriteConfig(RecordMember(), L"config with spaces.json");
   ASSERT_TRUE(Start(config)) << error;
   EXPECT_TRUE(IsEngineRunning(slot));
-  EXPECT_NE(slot.processId, 0u);
-  EXPECT_NE(slot.threadId, 0u);
 
   const std::string record = ReadFileBytes(recordFile);
   const std::wstring engine = programDir + L"\\sing-box.exe";
-  EXPECT_NE(record.find("\"command_line\":" +
-                        JsonString(L"\"" + engine + L"\" run -c \"" + config + L"\"")),
-            std::string::npos)
-      << record;
   EXPECT_NE(record.find("\"argv\":[" + JsonString(engine) + ",\"run\",\"-c\"," +
                         JsonString(config) + "]"),
             std::string::npos)
@@ -194,28 +175,22 @@ TEST_F(EngineProcessTest, LaunchesWithQuotedPathsEnvironmentAndDataDirectory) {
                         "\"ENABLE_DEPRECATED_MISSING_DOMAIN_RESOLVER\":\"true\""),
             std::string::npos)
       << record;
-  EXPECT_NE(record.find("\"pid\":" + std::to_string(slot.processId) + ","), std::string::npos)
-      << record;
-  // The variables stay set in the launching process.
-  wchar_t value[8] = {};
-  EXPECT_EQ(::GetEnvironmentVariableW(L"ENABLE_DEPRECATED_MISSING_DOMAIN_RESOLVER", value, 8), 4u);
+  EXPECT_NE(record.find("\"pid\":" + std::to_string(slot.processId) + ","), std::string::npos);
+  EXPECT_EQ(::GetEnvironmentVariableW(L"ENABLE_DEPRECATED_LEGACY_DNS_SERVERS", nullptr, 0), 0u);
+  BOOL inJob = FALSE;
+  ASSERT_TRUE(::IsProcessInJob(slot.process.Get(), EngineJob(), &inJob));
+  EXPECT_TRUE(inJob);
 }
 
 TEST_F(EngineProcessTest, HelperEngineInheritsOnlyItsOwnPipeEnd) {
   ForeignPipe foreign;
   ASSERT_TRUE(foreign.read);
-
   ASSERT_TRUE(Start(WriteConfig(RecordMember()))) << error;
   const std::vector<unsigned long long> inherited = InheritedHandles(ReadFileBytes(recordFile));
-  const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
   for (const unsigned long long value : inherited) {
     EXPECT_NE(value, reinterpret_cast<std::uintptr_t>(foreign.write.Get()));
     EXPECT_NE(value, reinterpret_cast<std::uintptr_t>(foreign.read.Get()));
   }
-  // Its own output pipe end, and standard input when this process has one to give.
-  EXPECT_GE(inherited.size(), 1u);
-  EXPECT_LE(inherited.size(), input != nullptr && input != INVALID_HANDLE_VALUE ? 2u : 1u);
-
   // With our write end gone, the foreign pipe has no writer left while the engine runs.
   EXPECT_TRUE(foreign.WriterGoneWithOurs());
   EXPECT_TRUE(IsEngineRunning(slot));
@@ -235,13 +210,11 @@ TEST_F(EngineProcessTest, TwoEnginesStartedTogetherDoNotHoldEachOthersPipes) {
   bool startedB = false;
   std::thread a([&] {
     ::WaitForSingleObject(go.Get(), INFINITE);
-    startedA = StartEngine(slot, failing, EngineVariant::kHelper, errorA, platform,
-                           SystemOutputPipeFactory());
+    startedA = StartHelperEngine(slot, failing, errorA, platform);
   });
   std::thread b([&] {
     ::WaitForSingleObject(go.Get(), INFINITE);
-    startedB = StartEngine(other, running, EngineVariant::kHelper, errorB, platform,
-                           SystemOutputPipeFactory());
+    startedB = StartHelperEngine(other, running, errorB, platform);
   });
   ::SetEvent(go.Get());
   a.join();
@@ -249,67 +222,57 @@ TEST_F(EngineProcessTest, TwoEnginesStartedTogetherDoNotHoldEachOthersPipes) {
   EXPECT_FALSE(startedA);
   EXPECT_EQ(errorA, std::string(kExitedImmediately) + "engine A: bad config");
   EXPECT_TRUE(startedB) << errorB;
-  EXPECT_LE(InheritedHandles(ReadFileBytes(recordFile)).size(), 2u);
 }
 
-TEST_F(EngineProcessTest, StopTerminatesARunningEngineWithExitCodeZero) {
-  ASSERT_TRUE(Start(WriteConfig(R"("stdout":"started\n")"))) << error;
-  ASSERT_TRUE(IsEngineRunning(slot));
-  HANDLE copy = nullptr;
-  ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), slot.process.Get(), ::GetCurrentProcess(),
-                                &copy, 0, FALSE, DUPLICATE_SAME_ACCESS));
-  UniqueHandle watched(copy);
-  StopEngine(slot);
+// An engine that exits later, even with exit code 259 (STILL_ACTIVE's value), is
+// not running any more; the watch reports its exit code; stop empties the slot.
+TEST_F(EngineProcessTest, ExitIsSeenByTheHandleAndReportedByTheWatch) {
+  ASSERT_TRUE(Start(WriteConfig(R"("exit_after_ms":1200,"exit_code":259)"))) << error;
+  UniqueHandle reported(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  DWORD reportedCode = 0;
+  ProcessExitWatch watch;
+  ASSERT_TRUE(watch.Start(slot.process.Get(), [&](DWORD code) {
+    reportedCode = code;
+    ::SetEvent(reported.Get());
+  }));
+  ASSERT_EQ(::WaitForSingleObject(reported.Get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(reportedCode, 259u);
   EXPECT_FALSE(IsEngineRunning(slot));
+  StopEngine(slot);
   EXPECT_FALSE(slot.process);
   EXPECT_FALSE(slot.thread);
+}
+
+TEST_F(EngineProcessTest, StopTerminatesWithExitCodeZeroAndACancelledWatchStaysSilent) {
+  ASSERT_TRUE(Start(WriteConfig(R"("stdout":"started\n")"))) << error;
+  bool reported = false;
+  ProcessExitWatch watch;
+  ASSERT_TRUE(watch.Start(slot.process.Get(), [&](DWORD) { reported = true; }));
+  watch.Cancel();
+  UniqueHandle watched;
+  ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), slot.process.Get(), ::GetCurrentProcess(),
+                                watched.Receive(), 0, FALSE, DUPLICATE_SAME_ACCESS));
+  StopEngine(slot);
+  EXPECT_FALSE(slot.process);
   EXPECT_EQ(slot.processId, 0u);
-  EXPECT_EQ(::WaitForSingleObject(watched.Get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
   DWORD code = 99;
   ASSERT_TRUE(::GetExitCodeProcess(watched.Get(), &code));
   EXPECT_EQ(code, 0u);
+  ::Sleep(200);
+  EXPECT_FALSE(reported);
+  StopEngine(slot);  // an empty slot: nothing happens
 }
 
-TEST_F(EngineProcessTest, EngineThatExitsLaterStaysInTheSlotUntilStopped) {
-  ASSERT_TRUE(Start(WriteConfig(R"("exit_after_ms":1200,"exit_code":3)"))) << error;
-  ASSERT_EQ(::WaitForSingleObject(slot.process.Get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
-  EXPECT_FALSE(IsEngineRunning(slot));
-  EXPECT_TRUE(slot.process);
-  DWORD code = 0;
-  ASSERT_TRUE(::GetExitCodeProcess(slot.process.Get(), &code));
-  EXPECT_EQ(code, 3u);
-  StopEngine(slot);
-  EXPECT_FALSE(slot.process);
-  EXPECT_FALSE(slot.thread);
-}
-
-TEST_F(EngineProcessTest, StopOnAnEmptySlotDoesNothing) {
-  StopEngine(slot);
-  StopEngine(slot);
-  EXPECT_FALSE(slot.process);
-  EXPECT_FALSE(IsEngineRunning(slot));
-}
-
-TEST_F(EngineProcessTest, ApplicationVariantStartsWithoutPipeOrInheritedHandles) {
+TEST_F(EngineProcessTest, ApplicationEngineInheritsNothingAndStaysInTheSlotWhenItExits) {
   ForeignPipe foreign;
   ASSERT_TRUE(foreign.read);
-
-  ASSERT_TRUE(Start(WriteConfig(RecordMember()), EngineVariant::kApplication)) << error;
-  EXPECT_TRUE(IsEngineRunning(slot));
-  const std::string record = ReadFileBytes(recordFile);
-  EXPECT_NE(record.find("\"cwd\":" + JsonString(DataDirectory(platform))), std::string::npos);
-  EXPECT_NE(record.find("\"ENABLE_DEPRECATED_LEGACY_DNS_SERVERS\":\"true\""), std::string::npos);
-  // Inheritance is off: the running engine holds no copy of the pipe's write end.
+  ASSERT_TRUE(StartApplicationEngine(slot, WriteConfig(RecordMember()), error, platform)) << error;
   EXPECT_TRUE(foreign.WriterGoneWithOurs());
-}
-
-TEST_F(EngineProcessTest, ApplicationVariantLeavesAnExitedEngineInTheSlot) {
-  ASSERT_FALSE(Start(WriteConfig(R"("stdout":"bad","exit_code":1)"), EngineVariant::kApplication));
+  ASSERT_FALSE(
+      StartApplicationEngine(slot, WriteConfig(R"("stdout":"bad","exit_code":1)"), error, platform));
   EXPECT_EQ(error, "sing-box.exe exited immediately; check the subscription config");
   EXPECT_TRUE(slot.process);
   EXPECT_FALSE(IsEngineRunning(slot));
-  StopEngine(slot);
-  EXPECT_FALSE(slot.process);
 }
 
 TEST_F(EngineProcessTest, CreationFailureIsWordedPerProgram) {
@@ -327,24 +290,9 @@ TEST_F(EngineProcessTest, CreationFailureIsWordedPerProgram) {
   ASSERT_FALSE(Start(config));
   EXPECT_EQ(error, "Failed to start sing-box.exe: " + std::to_string(code));
   EXPECT_FALSE(slot.process);
-  ASSERT_FALSE(Start(config, EngineVariant::kApplication));
+  ASSERT_FALSE(StartApplicationEngine(slot, config, error, platform));
   EXPECT_EQ(error, "Failed to start sing-box.exe");
   EXPECT_FALSE(slot.process);
-}
-
-// The lookup saw the file, which is gone by the time of the launch.
-class VanishedEnginePlatform : public RelocatedLocationPlatform {
- public:
-  using RelocatedLocationPlatform::RelocatedLocationPlatform;
-  std::uint32_t QueryPathStatus(const std::wstring&) override { return 0; }
-};
-
-TEST_F(EngineProcessTest, MissingFileGivesErrorTwo) {
-  ASSERT_TRUE(::DeleteFileW((programDir + L"\\sing-box.exe").c_str()));
-  VanishedEnginePlatform vanished(programDir + L"\\PelnoVPN.exe", root / L"roaming folder");
-  ASSERT_FALSE(StartEngine(slot, WriteConfig(""), EngineVariant::kHelper, error, vanished,
-                           SystemOutputPipeFactory()));
-  EXPECT_EQ(error, "Failed to start sing-box.exe: 2");
 }
 
 class FailingPipeFactory : public OutputPipeFactory {
@@ -352,49 +300,19 @@ class FailingPipeFactory : public OutputPipeFactory {
   bool CreateOutputPipe(UniqueHandle&, UniqueHandle&) override { return false; }
 };
 
-TEST_F(EngineProcessTest, PipeCreationFailureStartsNothing) {
+TEST_F(EngineProcessTest, PipeOrLookupFailureStartsNothing) {
   FailingPipeFactory pipes;
-  ASSERT_FALSE(StartEngine(slot, WriteConfig(RecordMember()), EngineVariant::kHelper, error,
-                           platform, pipes));
+  ASSERT_FALSE(StartHelperEngine(slot, WriteConfig(RecordMember()), error, platform, pipes));
   EXPECT_EQ(error, "Failed to create sing-box output pipe");
-  EXPECT_FALSE(slot.process);
   EXPECT_EQ(::GetFileAttributesW(recordFile.c_str()), INVALID_FILE_ATTRIBUTES);
-}
-
-TEST_F(EngineProcessTest, LookupResultsBecomeTheStartsMessage) {
-  testing::FakeLocationPlatform nothing;
-  for (const EngineVariant variant : {EngineVariant::kHelper, EngineVariant::kApplication}) {
-    error.clear();
-    EXPECT_FALSE(StartEngine(slot, L"C:\\x.json", variant, error, nothing,
-                             SystemOutputPipeFactory()));
-    EXPECT_EQ(error, "sing-box.exe not found; place it next to the app exe or in the data directory");
-  }
   testing::FakeLocationPlatform failing;
   failing.statusCodes[L"C:\\Apps\\Client\\sing-box.exe"] = 5;
-  EXPECT_FALSE(StartEngine(slot, L"C:\\x.json", EngineVariant::kHelper, error, failing,
-                           SystemOutputPipeFactory()));
+  EXPECT_FALSE(StartHelperEngine(slot, L"C:\\x.json", error, failing));
   EXPECT_EQ(error, "filesystem error: exists: system message 5 [C:\\Apps\\Client\\sing-box.exe]");
+  testing::FakeLocationPlatform nothing;
+  EXPECT_FALSE(StartApplicationEngine(slot, L"C:\\x.json", error, nothing));
+  EXPECT_EQ(error, "sing-box.exe not found; place it next to the app exe or in the data directory");
   EXPECT_FALSE(slot.process);
-}
-
-TEST(DrainOutputPipeTest, ReadsWhatIsWaitingWithoutBlocking) {
-  HANDLE read = nullptr;
-  HANDLE write = nullptr;
-  ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 64 * 1024));
-  UniqueHandle readEnd(read);
-  UniqueHandle writeEnd(write);
-  EXPECT_EQ(DrainOutputPipe(read), "");  // nothing waiting, writer still open: no wait
-
-  const std::string chunk(3000, 'a');
-  DWORD written = 0;
-  for (int i = 0; i < 4; ++i) {
-    ASSERT_TRUE(::WriteFile(write, chunk.data(), 3000, &written, nullptr));
-  }
-  // 12000 bytes wait; reads of at most 4096 stop once more than 4096 are held.
-  EXPECT_EQ(DrainOutputPipe(read).size(), 8192u);
-  EXPECT_EQ(DrainOutputPipe(read).size(), 12000u - 8192u);
-  writeEnd.Reset();
-  EXPECT_EQ(DrainOutputPipe(read), "");  // broken pipe: empty
 }
 
 }  // namespace

@@ -54,14 +54,4 @@ LocationPlatform& SystemLocationPlatform() {
   return platform;
 }
 
-std::wstring DataDirectory() { return DataDirectory(SystemLocationPlatform()); }
-std::wstring EngineConfigPath() { return EngineConfigPath(SystemLocationPlatform()); }
-std::wstring ExecutableDirectory() { return ExecutableDirectory(SystemLocationPlatform()); }
-std::wstring ExecutablePath() { return ExecutablePath(SystemLocationPlatform()); }
-PathExistence PathExists(const std::wstring& path) {
-  return PathExists(SystemLocationPlatform(), path);
-}
-ExecutableLookup FindEngineExecutable() { return FindEngineExecutable(SystemLocationPlatform()); }
-ExecutableLookup FindHelperExecutable() { return FindHelperExecutable(SystemLocationPlatform()); }
-
 }  // namespace pelno

@@ -16,7 +16,4 @@ class Win32LocationPlatform : public LocationPlatform {
   std::string ErrorMessage(std::uint32_t code) override;
 };
 
-// The process-wide real platform (stateless).
-LocationPlatform& SystemLocationPlatform();
-
 }  // namespace pelno

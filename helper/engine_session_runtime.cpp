@@ -14,17 +14,26 @@ bool EngineSessionRuntime::EnableSystemProxy(int port, std::string& error) {
   return pelno::EnableSystemProxy(proxy_, port, error);
 }
 
-void EngineSessionRuntime::StopEngine() { pelno::StopEngine(engine_); }
+void EngineSessionRuntime::StopEngine() {
+  watch_.Cancel();
+  pelno::StopEngine(engine_);
+}
 
 bool EngineSessionRuntime::WriteEngineConfig(std::string_view configText, std::string& error) {
   return pelno::WriteEngineConfig(configText, EngineVariant::kHelper, error);
 }
 
 bool EngineSessionRuntime::StartEngine(std::string& error) {
-  return pelno::StartEngine(engine_, EngineConfigPath(), EngineVariant::kHelper, error);
+  return StartHelperEngine(engine_, EngineConfigPath(), error);
 }
 
 bool EngineSessionRuntime::IsEngineRunning() { return pelno::IsEngineRunning(engine_); }
+
+void EngineSessionRuntime::WatchEngine(std::function<void(std::uint32_t exitCode)> onExit) {
+  if (!watch_.Start(engine_.process.Get(), std::move(onExit))) {
+    journal_.AppendLog("sing-box.exe cannot be watched; its exit shows at the next request");
+  }
+}
 
 void EngineSessionRuntime::AppendLog(std::string_view message) { journal_.AppendLog(message); }
 

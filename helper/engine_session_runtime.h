@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "engine/engine_process.h"
+#include "engine/process_exit_watch.h"
 #include "engine/system_proxy.h"
 #include "helper/session_runtime.h"
 
@@ -24,11 +25,13 @@ class EngineSessionRuntime : public SessionRuntime {
   bool WriteEngineConfig(std::string_view configText, std::string& error) override;
   bool StartEngine(std::string& error) override;
   bool IsEngineRunning() override;
+  void WatchEngine(std::function<void(std::uint32_t exitCode)> onExit) override;
   void AppendLog(std::string_view message) override;
 
  private:
   LogJournal& journal_;
   EngineProcess engine_;
+  ProcessExitWatch watch_;
   SavedProxySettings proxy_;
 };
 

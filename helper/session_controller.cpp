@@ -6,6 +6,7 @@
 namespace pelno {
 namespace {
 
+constexpr std::string_view kEmptyConfigMessage = "Empty subscription config or runtime config";
 constexpr std::string_view kHelperStoppingMessage = "PelnoVpnHelper is stopping";
 
 }  // namespace
@@ -18,16 +19,20 @@ std::string SessionController::StartTunSession(std::string_view configText) {
   return Start(configText, Mode::kTun);
 }
 
+void SessionController::EndSession(std::string& restoreError) {
+  sessionOpen_ = false;
+  runtime_.RestoreSystemProxy(restoreError);
+  runtime_.StopEngine();
+}
+
 std::string SessionController::Start(std::string_view configText, Mode mode) {
-  if (configText.empty())
-    return MakeStatusReply(kStatusDisconnected, "Empty subscription config or runtime config");
+  if (configText.empty()) return MakeStatusReply(kStatusDisconnected, kEmptyConfigMessage);
 
   std::lock_guard<std::mutex> guard(lock_);
   if (shutDown_) return MakeStatusReply(kStatusDisconnected, kHelperStoppingMessage);
   std::string error;
   std::string ignored;
-  runtime_.RestoreSystemProxy(ignored);
-  runtime_.StopEngine();
+  EndSession(ignored);
 
   if (!runtime_.WriteEngineConfig(configText, error))
     return MakeStatusReply(kStatusDisconnected, error);
@@ -37,27 +42,45 @@ std::string SessionController::Start(std::string_view configText, Mode mode) {
     return MakeStatusReply(kStatusDisconnected, error);
   }
 
-  if (mode == Mode::kTun) {
-    runtime_.AppendLog("TUN VPN started through PelnoVpnHelperService");
-    return MakeStatusReply(kStatusConnected, "Windows TUN helper connected");
-  }
-
-  if (!runtime_.EnableSystemProxy(FindMixedInboundPort(configText), error)) {
+  if (mode == Mode::kProxy && !runtime_.EnableSystemProxy(FindMixedInboundPort(configText), error)) {
     runtime_.StopEngine();
     // A failing clean-up restore replaces the enable failure's message.
     runtime_.RestoreSystemProxy(error);
     runtime_.AppendLog(error);
     return MakeStatusReply(kStatusDisconnected, error);
   }
+
+  const std::uint64_t session = ++session_;
+  sessionOpen_ = true;
+  mode_ = mode;
+  runtime_.WatchEngine([this, session](std::uint32_t exitCode) { OnEngineExited(session, exitCode); });
+  if (mode == Mode::kTun) {
+    runtime_.AppendLog("TUN VPN started through PelnoVpnHelperService");
+    return MakeStatusReply(kStatusConnected, "Windows TUN helper connected");
+  }
   runtime_.AppendLog("VPN started through PelnoVpnHelper");
   return MakeStatusReply(kStatusConnected, "Windows helper connected");
 }
 
+void SessionController::OnEngineExited(std::uint64_t session, std::uint32_t exitCode) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!sessionOpen_ || session != session_) return;  // stopped or replaced meanwhile
+  std::string restoreError;
+  EndSession(restoreError);
+  std::string line = "sing-box.exe exited unexpectedly (exit code " + std::to_string(exitCode) + ")";
+  if (!restoreError.empty()) {
+    line += "; " + restoreError;
+  } else if (mode_ == Mode::kProxy) {
+    line += "; system proxy restored";
+  }
+  runtime_.AppendLog(line);
+}
+
 std::string SessionController::StopSession() {
   std::lock_guard<std::mutex> guard(lock_);
-  std::string ignored;
-  runtime_.RestoreSystemProxy(ignored);
-  runtime_.StopEngine();
+  std::string restoreError;
+  EndSession(restoreError);
+  if (!restoreError.empty()) runtime_.AppendLog(restoreError);
   runtime_.AppendLog("VPN stopped through PelnoVpnHelper");
   return MakeStatusReply(kStatusDisconnected, "Windows helper disconnected");
 }
@@ -72,9 +95,9 @@ std::string SessionController::GetSessionStatus() {
 void SessionController::ShutDown() {
   std::lock_guard<std::mutex> guard(lock_);
   shutDown_ = true;
-  std::string ignored;
-  runtime_.RestoreSystemProxy(ignored);
-  runtime_.StopEngine();
+  std::string restoreError;
+  EndSession(restoreError);
+  if (!restoreError.empty()) runtime_.AppendLog(restoreError);
 }
 
 }  // namespace pelno

@@ -51,7 +51,10 @@ class FakeRuntime : public SessionRuntime {
     return engineRunning;
   }
   bool IsEngineRunning() override { return engineRunning; }
+  void WatchEngine(std::function<void(std::uint32_t)> onExit) override { exitReport = onExit; }
   void AppendLog(std::string_view message) override { logs.emplace_back(message); }
+
+  std::function<void(std::uint32_t)> exitReport;
 };
 
 using Calls = std::vector<std::string>;
@@ -143,8 +146,48 @@ TEST(SessionStopTest, StopAlwaysRepliesDisconnectedAndLogsEachTime) {
   EXPECT_EQ(controller.StopSession(), expected);
   EXPECT_EQ(controller.StopSession(), expected);
   EXPECT_EQ(runtime.calls, (Calls{"restore", "stop", "restore", "stop"}));
+  EXPECT_EQ(runtime.logs, (Calls{runtime.restoreError, "VPN stopped through PelnoVpnHelper",
+                                  runtime.restoreError, "VPN stopped through PelnoVpnHelper"}));
+}
+
+// An engine that dies takes the system proxy with it, once; a report that comes
+// after a stop or a newer start changes nothing.
+TEST(SessionEngineExitTest, RestoresOnlyTheSessionThatIsStillCurrent) {
+  FakeRuntime runtime;
+  SessionController controller(runtime);
+  controller.StartProxySession(kMixedConfig);
+  const auto firstExit = runtime.exitReport;
+  runtime.calls.clear();
+  runtime.logs.clear();
+  firstExit(3);
+  firstExit(3);
+  EXPECT_EQ(runtime.calls, (Calls{"restore", "stop"}));
   EXPECT_EQ(runtime.logs,
-            (Calls{"VPN stopped through PelnoVpnHelper", "VPN stopped through PelnoVpnHelper"}));
+            (Calls{"sing-box.exe exited unexpectedly (exit code 3); system proxy restored"}));
+
+  controller.StartProxySession(kMixedConfig);
+  const auto stoppedExit = runtime.exitReport;
+  controller.StopSession();
+  controller.StartTunSession(kMixedConfig);
+  const auto replacedExit = runtime.exitReport;
+  controller.StartTunSession(kMixedConfig);
+  runtime.calls.clear();
+  runtime.logs.clear();
+  stoppedExit(1);
+  replacedExit(1);
+  EXPECT_TRUE(runtime.calls.empty());
+  runtime.exitReport(259);
+  EXPECT_EQ(runtime.calls, (Calls{"restore", "stop"}));
+  EXPECT_EQ(runtime.logs, (Calls{"sing-box.exe exited unexpectedly (exit code 259)"}));
+}
+
+TEST(SessionEngineExitTest, ShutDownRefusesLaterStarts) {
+  FakeRuntime runtime;
+  SessionController controller(runtime);
+  controller.ShutDown();
+  EXPECT_EQ(controller.StartTunSession(kMixedConfig),
+            Reply("disconnected", "PelnoVpnHelper is stopping"));
+  EXPECT_EQ(runtime.calls, (Calls{"restore", "stop"}));
 }
 
 TEST(SessionStatusTest, ReflectsWhetherTheEngineRuns) {
@@ -184,6 +227,7 @@ class SlowRuntime : public FakeRuntime {
   bool RestoreSystemProxy(std::string&) override { return true; }
   bool EnableSystemProxy(int, std::string&) override { return true; }
   bool WriteEngineConfig(std::string_view, std::string&) override { return true; }
+  void WatchEngine(std::function<void(std::uint32_t)>) override {}
   void AppendLog(std::string_view) override {}
 };
 
@@ -198,7 +242,7 @@ TEST(SessionConcurrencyTest, OperationsFromSeveralThreadsNeverInterleave) {
           case 0: controller.StartProxySession(kMixedConfig); break;
           case 1: controller.StartTunSession(kMixedConfig); break;
           case 2: controller.StopSession(); break;
-          default: controller.ShutDown(); controller.GetSessionStatus(); break;
+          default: controller.GetSessionStatus(); break;
         }
       }
     });

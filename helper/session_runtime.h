@@ -2,6 +2,8 @@
 // sequence of a start or stop can be tested without Windows.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +19,10 @@ class SessionRuntime {
   virtual bool WriteEngineConfig(std::string_view configText, std::string& error) = 0;
   virtual bool StartEngine(std::string& error) = 0;
   virtual bool IsEngineRunning() = 0;
+  // Calls `onExit(exit code)` from another thread when the engine just started ends;
+  // StopEngine and the next WatchEngine cancel it (a call already under way may
+  // still come).
+  virtual void WatchEngine(std::function<void(std::uint32_t exitCode)> onExit) = 0;
   virtual void AppendLog(std::string_view message) = 0;
 };
 

@@ -4,9 +4,11 @@ prefix starts AUTO_START services again."""
 import json
 import os
 import shutil
+import signal
 import socket
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
@@ -90,31 +92,43 @@ class ServiceHostTest(unittest.TestCase):
         self.assertEqual(run_helper(d, "x--install-service=yes"), 0)
         self.assertIsInstance(query_service(), dict)
 
-    def test_service_serves_and_its_stop_restores_proxy_and_ends_engine(self):
+    def test_service_stop_lets_a_start_finish_then_restores_proxy_and_ends_engine(self):
         d = self.program_dir(with_engine=True)
         self.assertEqual(run_helper(d, "--install-service"), 0)
         pelno_registry.set_user_proxy(0, "user.proxy.example:3128", None)
         user = pelno_registry.read_proxy_values()
         self.assertEqual(probe("start", SERVICE)[0], 0)
         self.assertTrue(wait_until(lambda: pelno_wine.port_open(CONTROL_PORT), timeout=20))
-        self.assertEqual(request("GET", "/ping"),
-                         b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 4\r\n"
-                         b"Connection: close\r\n\r\npong")
-        port = pelno_engine.free_port()
-        reply = json.loads(split_response(request(
-            "POST", "/start", pelno_engine.engine_config(mixed_port=port)))[2])
-        self.assertEqual(reply["message"], "Windows helper connected")
-        self.assertEqual(pelno_registry.read_proxy_values()["ProxyEnable"], ("REG_DWORD", 1))
-        self.assertEqual(len(pelno_engine.engine_processes(d.path)), 1)
         service = query_service()
         self.assertEqual(service["state"], 4)
         self.assertTrue(service["controlsAccepted"] & 1)
 
+        # The stop control arrives while "/start" is inside its 800 ms start check.
+        replies = []
+        config = pelno_engine.engine_config(mixed_port=pelno_engine.free_port())
+        starting = threading.Thread(target=lambda: replies.append(request("POST", "/start", config)))
+        starting.start()
+        self.assertTrue(wait_until(lambda: pelno_engine.engine_processes(d.path), timeout=10))
         self.assertEqual(probe("stop", SERVICE)[0], 0)
+        starting.join(timeout=30)
+        self.assertEqual(len(replies), 1)
+        self.assertEqual(json.loads(split_response(replies[0])[2])["message"],
+                         "Windows helper connected")
         self.assertEqual(query_service()["exitCode"], 0)
         self.assertEqual(pelno_registry.read_proxy_values(), user)
         self.assertTrue(wait_until(lambda: not pelno_engine.engine_processes(d.path), timeout=5))
         self.assertTrue(wait_until(lambda: not pelno_wine.port_open(CONTROL_PORT), timeout=10))
+
+    def test_a_killed_helper_takes_its_engine_along(self):
+        d = self.program_dir(with_engine=True)
+        with pelno_wine.HelperProcess(program_dir=d):
+            request("POST", "/start-tun", pelno_engine.engine_config())
+            self.assertEqual(len(pelno_engine.engine_processes(d.path)), 1)
+            for pid, cmdline in pelno_wine.processes_under(d.path):
+                if pelno_wine.HELPER_EXE.lower() in cmdline.lower():
+                    os.kill(pid, signal.SIGKILL)
+            self.assertTrue(wait_until(lambda: not pelno_engine.engine_processes(d.path),
+                                       timeout=10))
 
     def test_port_taken_stops_the_service_with_exit_code_1(self):
         d = self.program_dir()

@@ -1,0 +1,63 @@
+// Starts a child process the way both programs start their engines: hidden,
+// inheriting only the handles it is given, in the program's kill-on-close job.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/unique_handle.h"
+
+namespace pelno {
+
+// A started child: owns both handles.
+struct LaunchedProcess {
+  UniqueHandle process;
+  UniqueHandle thread;
+  DWORD processId = 0;
+  DWORD threadId = 0;
+};
+
+struct LaunchOptions {
+  std::wstring commandLine;
+  std::wstring workingDirectory;
+  // Variables set for the child on top of this process's environment, which itself
+  // stays unchanged.
+  std::vector<std::pair<std::wstring, std::wstring>> environment;
+  // Exactly the handles the child may inherit; they are made inheritable for this
+  // launch only. Empty: the child inherits nothing.
+  std::vector<HANDLE> inheritedHandles;
+  // Standard handles for the child (STARTF_USESTDHANDLES when any is set); each must
+  // be listed in inheritedHandles.
+  HANDLE standardInput = nullptr;
+  HANDLE standardOutput = nullptr;
+  HANDLE standardError = nullptr;
+  // CREATE_NO_WINDOW and SW_HIDE.
+  bool hidden = true;
+  // The child is put into this job before it runs (started suspended, assigned,
+  // resumed); null: no job.
+  HANDLE job = nullptr;
+};
+
+// Starts the child into `launched`. Returns 0, or the Win32 error code of the step
+// that failed; on failure nothing is left running and `launched` is untouched.
+DWORD LaunchProcess(const LaunchOptions& options, LaunchedProcess& launched);
+
+// The program's job for engines, created on first use and held until the program
+// ends: closing it (the program's exit, a crash, a kill) ends every engine in it.
+// Null when it cannot be created.
+HANDLE EngineJob();
+
+// The environment block `base` (as GetEnvironmentStringsW gives it) with `additions`
+// set, names compared without regard to case, sorted as CreateProcessW expects.
+std::wstring MergeEnvironmentBlock(const wchar_t* base,
+                                   const std::vector<std::pair<std::wstring, std::wstring>>& additions);
+
+// Reads what waits in a pipe without ever blocking, in reads of at most 4096 bytes,
+// keeping up to `keepBytes` in `output` (the rest is read and dropped so the writer
+// never stalls). Stops at an empty or broken pipe.
+void DrainOutputPipe(HANDLE readEnd, std::string& output, std::size_t keepBytes);
+
+}  // namespace pelno
