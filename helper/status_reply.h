@@ -9,7 +9,9 @@ namespace pelno {
 inline constexpr std::string_view kStatusConnected = "connected";
 inline constexpr std::string_view kStatusDisconnected = "disconnected";
 
-// Escapes LF, CR, double quote and backslash; every other byte is copied as it is.
+// Escapes LF and CR as \n and \r, double quote and backslash with a backslash, and
+// every other byte below 0x20 as \u00XX (upper-case hex, so tab is \u0009); all
+// other bytes, UTF-8 sequences included, are copied as they are.
 std::string EscapeJsonString(std::string_view text);
 
 // {"status":"<status>","platform":"windows","message":"<message>"}

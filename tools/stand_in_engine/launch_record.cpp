@@ -1,39 +1,26 @@
 #include "tools/stand_in_engine/launch_record.h"
 
-#include "tools/stand_in_engine/json_value.h"
+#include <nlohmann/json.hpp>
 
 namespace pelno {
 
 std::string BuildRecordLine(const LaunchRecord& record) {
-  std::string line = "{\"command\":";
-  AppendJsonString(line, record.command);
-  line += ",\"command_line\":";
-  AppendJsonString(line, record.command_line);
-  line += ",\"argv\":[";
-  for (size_t i = 0; i < record.argv.size(); ++i) {
-    if (i > 0) line += ',';
-    AppendJsonString(line, record.argv[i]);
+  // Members in the order readers of the file expect.
+  nlohmann::ordered_json env = nlohmann::ordered_json::object();
+  for (const auto& [name, value] : record.env) {
+    env[name] = value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
   }
-  line += "],\"cwd\":";
-  AppendJsonString(line, record.cwd);
-  line += ",\"env\":{";
-  for (size_t i = 0; i < record.env.size(); ++i) {
-    if (i > 0) line += ',';
-    AppendJsonString(line, record.env[i].first);
-    line += ':';
-    if (record.env[i].second) {
-      AppendJsonString(line, *record.env[i].second);
-    } else {
-      line += "null";
-    }
-  }
-  line += "},\"pid\":" + std::to_string(record.pid) + ",\"inheritable_handles\":[";
-  for (size_t i = 0; i < record.inheritable_handles.size(); ++i) {
-    if (i > 0) line += ',';
-    line += std::to_string(record.inheritable_handles[i]);
-  }
-  line += "]}\n";
-  return line;
+  const nlohmann::ordered_json line = {
+      {"command", record.command},
+      {"command_line", record.command_line},
+      {"argv", record.argv},
+      {"cwd", record.cwd},
+      {"env", env},
+      {"pid", record.pid},
+      {"inheritable_handles", record.inheritable_handles},
+  };
+  // Bytes that are not UTF-8 become U+FFFD instead of failing the record.
+  return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace pelno

@@ -1,27 +1,50 @@
 #include "tools/stand_in_engine/stand_in_config.h"
 
+#include <nlohmann/json.hpp>
+
 #include "tools/stand_in_engine/http_message.h"
 
 namespace pelno {
 namespace {
 
-bool ReadString(const JsonValue& object, std::string_view key, std::string& out,
-                std::string& error) {
-  const JsonValue* v = object.Find(key);
+// Keeps the members in document order, so errors name the first bad key.
+using Json = nlohmann::ordered_json;
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// The member with that key (the last one when a key repeats), or null.
+const Json* Find(const Json& object, std::string_view key) {
+  const auto it = object.find(key);
+  return it == object.end() ? nullptr : &*it;
+}
+
+// The value when the number was written as an integer within int64 range.
+std::optional<int64_t> AsInt64(const Json& value) {
+  if (value.is_number_unsigned()) {
+    const auto n = value.get<uint64_t>();
+    if (n <= static_cast<uint64_t>(INT64_MAX)) return static_cast<int64_t>(n);
+    return std::nullopt;
+  }
+  if (value.is_number_integer()) return value.get<int64_t>();
+  return std::nullopt;
+}
+
+bool ReadString(const Json& object, std::string_view key, std::string& out, std::string& error) {
+  const Json* v = Find(object, key);
   if (v == nullptr) return true;
-  if (!v->IsString()) {
+  if (!v->is_string()) {
     error = "\"" + std::string(key) + "\" must be a string";
     return false;
   }
-  out = v->AsString();
+  out = v->get<std::string>();
   return true;
 }
 
-bool ReadInteger(const JsonValue& object, std::string_view key, int64_t min, int64_t max,
+bool ReadInteger(const Json& object, std::string_view key, int64_t min, int64_t max,
                  std::optional<int64_t>& out, std::string& error) {
-  const JsonValue* v = object.Find(key);
+  const Json* v = Find(object, key);
   if (v == nullptr) return true;
-  std::optional<int64_t> n = v->IsNumber() ? v->AsInt64() : std::nullopt;
+  std::optional<int64_t> n = AsInt64(*v);
   if (!n || *n < min || *n > max) {
     error = "\"" + std::string(key) + "\" must be an integer from " + std::to_string(min) + " to " +
             std::to_string(max);
@@ -37,37 +60,33 @@ std::string BindableAddress(std::string_view host) {
   return IsIpv4Literal(host) ? std::string(host) : std::string(kDefaultListenAddress);
 }
 
-bool ReadController(const JsonValue& root, StandInConfig& config, std::string& error) {
-  const JsonValue* experimental = root.Find("experimental");
-  if (experimental == nullptr || !experimental->IsObject()) return true;
-  const JsonValue* api = experimental->Find("clash_api");
-  if (api == nullptr || !api->IsObject()) return true;
-  const JsonValue* controller = api->Find("external_controller");
-  if (controller == nullptr) return true;
-  if (!controller->IsString()) {
-    error = "\"external_controller\" must be a string";
-    return false;
-  }
-  if (controller->AsString().empty()) return true;  // an empty value disables the API
+bool ReadController(const Json& root, StandInConfig& config, std::string& error) {
+  const Json* experimental = Find(root, "experimental");
+  if (experimental == nullptr || !experimental->is_object()) return true;
+  const Json* api = Find(*experimental, "clash_api");
+  if (api == nullptr || !api->is_object()) return true;
+  std::string address;
+  if (!ReadString(*api, "external_controller", address, error)) return false;
+  if (address.empty()) return true;  // absent, or an empty value that disables the API
   std::string host;
   uint16_t port = 0;
-  if (!SplitHostPort(controller->AsString(), host, port)) {
-    error = "\"external_controller\" must be host:port, got \"" + controller->AsString() + "\"";
+  if (!SplitHostPort(address, host, port)) {
+    error = "\"external_controller\" must be host:port, got \"" + address + "\"";
     return false;
   }
   config.controller = ListenEndpoint{BindableAddress(host), port};
   return true;
 }
 
-bool ReadInbounds(const JsonValue& root, StandInConfig& config, std::string& error) {
-  const JsonValue* inbounds = root.Find("inbounds");
+bool ReadInbounds(const Json& root, StandInConfig& config, std::string& error) {
+  const Json* inbounds = Find(root, "inbounds");
   if (inbounds == nullptr) return true;
-  if (!inbounds->IsArray()) {
+  if (!inbounds->is_array()) {
     error = "\"inbounds\" must be an array";
     return false;
   }
-  for (const JsonValue& inbound : inbounds->Items()) {
-    if (!inbound.IsObject()) {
+  for (const Json& inbound : *inbounds) {
+    if (!inbound.is_object()) {
       error = "each inbound must be an object";
       return false;
     }
@@ -87,15 +106,15 @@ bool ReadInbounds(const JsonValue& root, StandInConfig& config, std::string& err
   return true;
 }
 
-bool ReadOutbounds(const JsonValue& root, StandInConfig& config, std::string& error) {
-  const JsonValue* outbounds = root.Find("outbounds");
+bool ReadOutbounds(const Json& root, StandInConfig& config, std::string& error) {
+  const Json* outbounds = Find(root, "outbounds");
   if (outbounds == nullptr) return true;
-  if (!outbounds->IsArray()) {
+  if (!outbounds->is_array()) {
     error = "\"outbounds\" must be an array";
     return false;
   }
-  for (const JsonValue& outbound : outbounds->Items()) {
-    if (!outbound.IsObject()) {
+  for (const Json& outbound : *outbounds) {
+    if (!outbound.is_object()) {
       error = "each outbound must be an object";
       return false;
     }
@@ -113,28 +132,28 @@ bool ReadOutbounds(const JsonValue& root, StandInConfig& config, std::string& er
   return true;
 }
 
-bool ReadScriptedFetch(const JsonValue& fetch, StandInScript& script, std::string& error) {
-  if (!fetch.IsObject()) {
+bool ReadScriptedFetch(const Json& fetch, StandInScript& script, std::string& error) {
+  if (!fetch.is_object()) {
     error = "\"stand_in\".\"fetch\" must be an object";
     return false;
   }
-  for (const auto& [tag, entry] : fetch.Members()) {
-    if (!entry.IsObject()) {
+  for (const auto& [tag, entry] : fetch.items()) {
+    if (!entry.is_object()) {
       error = "\"stand_in\".\"fetch\".\"" + tag + "\" must be an object";
       return false;
     }
     ScriptedFetch scripted;
-    for (const auto& [key, value] : entry.Members()) {
+    for (const auto& [key, value] : entry.items()) {
       if (key == "delay_ms") {
         std::optional<int64_t> delay;
         if (!ReadInteger(entry, "delay_ms", 0, kMaxScriptedDelayMs, delay, error)) return false;
         scripted.delay_ms = *delay;
       } else if (key == "fail") {
-        if (!value.IsBool()) {
+        if (!value.is_boolean()) {
           error = "\"fail\" must be true or false";
           return false;
         }
-        scripted.fail = value.AsBool();
+        scripted.fail = value.get<bool>();
       } else {
         error = "unknown key \"" + key + "\" in \"stand_in\".\"fetch\".\"" + tag + "\"";
         return false;
@@ -145,14 +164,14 @@ bool ReadScriptedFetch(const JsonValue& fetch, StandInScript& script, std::strin
   return true;
 }
 
-bool ReadScript(const JsonValue& root, StandInScript& script, std::string& error) {
-  const JsonValue* stand_in = root.Find("stand_in");
+bool ReadScript(const Json& root, StandInScript& script, std::string& error) {
+  const Json* stand_in = Find(root, "stand_in");
   if (stand_in == nullptr) return true;
-  if (!stand_in->IsObject()) {
+  if (!stand_in->is_object()) {
     error = "\"stand_in\" must be an object";
     return false;
   }
-  for (const auto& [key, value] : stand_in->Members()) {
+  for (const auto& [key, value] : stand_in->items()) {
     std::optional<int64_t> n;
     if (key == "stdout") {
       if (!ReadString(*stand_in, key, script.stdout_text, error)) return false;
@@ -193,8 +212,20 @@ bool ReadScript(const JsonValue& root, StandInScript& script, std::string& error
 
 }  // namespace
 
-bool InterpretConfig(const JsonValue& root, StandInConfig& config, std::string& error) {
-  if (!root.IsObject()) {
+bool ParseStandInConfig(std::string_view text, StandInConfig& config, std::string& error) {
+  // The library would skip a byte-order mark; the engine refuses it.
+  if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+    error = "a byte-order mark is not JSON";
+    return false;
+  }
+  Json root;
+  try {
+    root = Json::parse(text);
+  } catch (const Json::parse_error& e) {
+    error = e.what();  // names the line and column
+    return false;
+  }
+  if (!root.is_object()) {
     error = "the configuration must be a JSON object";
     return false;
   }
@@ -205,12 +236,6 @@ bool InterpretConfig(const JsonValue& root, StandInConfig& config, std::string& 
   }
   config = std::move(result);
   return true;
-}
-
-bool ParseStandInConfig(std::string_view text, StandInConfig& config, std::string& error) {
-  JsonValue root;
-  if (!ParseJson(text, root, error)) return false;
-  return InterpretConfig(root, config, error);
 }
 
 }  // namespace pelno

@@ -7,9 +7,8 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
-
-#include "tools/stand_in_engine/json_value.h"
 
 namespace pelno {
 
@@ -48,12 +47,11 @@ struct StandInConfig {
   StandInScript script;
 };
 
-// Reads the parts the stand-in uses. Keys it does not know are ignored, except
+// Parses strict JSON (no comments, no byte-order mark, no trailing commas) and
+// reads the parts the stand-in uses. Keys it does not know are ignored, except
 // inside "stand_in", where an unknown key is an error (it is most likely a typo in
-// a test). Returns false with `error` set when a used key has a wrong type or value.
-bool InterpretConfig(const JsonValue& root, StandInConfig& config, std::string& error);
-
-// Parse and interpret in one step.
+// a test). Returns false with `error` set when the text is not JSON or a used key
+// has a wrong type or value.
 bool ParseStandInConfig(std::string_view text, StandInConfig& config, std::string& error);
 
 }  // namespace pelno
