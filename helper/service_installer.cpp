@@ -34,27 +34,33 @@ int InstallService(ServiceControlManager& manager, const std::wstring& programPa
   service.errorControl = SERVICE_ERROR_NORMAL;
   service.serviceAccess = kServiceAccess;
 
+  bool existing = false;
   if (!manager.CreateOwnService(service, error)) {
     DWORD openError = 0;
     if (error != ERROR_SERVICE_EXISTS || !manager.OpenExistingService(service, openError)) {
       manager.CloseManager();
       return kServiceUnavailable;
     }
-    manager.Reconfigure(service);  // best effort, as the description and DACL below
+    existing = true;
   }
-
-  manager.SetDescription(kServiceDescription);
-
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(kServiceSddl, SDDL_REVISION_1,
-                                                             &descriptor, nullptr)) {
-    std::unique_ptr<void, LocalFreeDeleter> owned(descriptor);
-    manager.ApplyDacl(descriptor);
+  // An existing service that keeps its old binary path or its old access rules is
+  // not installed: the application would go on starting the old program, or could
+  // not start this one.
+  bool ok = !existing || manager.Reconfigure(service);
+  if (ok) {
+    manager.SetDescription(kServiceDescription);  // a description is cosmetic
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(kServiceSddl, SDDL_REVISION_1,
+                                                               &descriptor, nullptr)) {
+      std::unique_ptr<void, LocalFreeDeleter> owned(descriptor);
+      ok = manager.ApplyDacl(descriptor) || !existing;
+    } else {
+      ok = !existing;
+    }
   }
-
   manager.CloseService();
   manager.CloseManager();
-  return kInstalled;
+  return ok ? kInstalled : kServiceUnavailable;
 }
 
 int InstallService() {

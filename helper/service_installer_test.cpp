@@ -20,6 +20,7 @@ struct AceSummary {
 class FakeManager : public ServiceControlManager {
  public:
   DWORD openManagerError = 0, createError = 0, openServiceError = 0;
+  bool reconfigureOk = true, daclOk = true;
   DWORD managerAccess = 0;
   std::vector<std::string> calls;
   ServiceDefinition created, reconfigured;
@@ -47,7 +48,7 @@ class FakeManager : public ServiceControlManager {
   bool Reconfigure(const ServiceDefinition& s) override {
     calls.push_back("reconfigure");
     reconfigured = s;
-    return false;  // its result must not matter
+    return reconfigureOk;
   }
   bool SetDescription(const std::wstring& text) override {
     calls.push_back("describe");
@@ -70,7 +71,7 @@ class FakeManager : public ServiceControlManager {
       dacl.push_back({sid ? sid : L"?", allowed->Mask});
       ::LocalFree(sid);
     }
-    return false;
+    return daclOk;
   }
   void CloseService() override {
     calls.push_back("close-service");
@@ -114,6 +115,10 @@ TEST(InstallServiceTest, DaclGivesSystemAndAdminsFullControlAndUsersStartStop) {
 TEST(InstallServiceTest, ExistingServiceIsReconfiguredInPlace) {
   FakeManager manager;
   manager.createError = ERROR_SERVICE_EXISTS;
+  manager.daclOk = false;
+  EXPECT_EQ(InstallService(manager, kPath), 3);  // the old access rules stay: not installed
+  manager.calls.clear();
+  manager.daclOk = true;
   EXPECT_EQ(InstallService(manager, kPath), 0);
   EXPECT_EQ(manager.calls, (Calls{"open-manager", "create", "open-service", "reconfigure",
                                   "describe", "dacl", "close-service", "close-manager"}));
@@ -122,30 +127,41 @@ TEST(InstallServiceTest, ExistingServiceIsReconfiguredInPlace) {
   EXPECT_EQ(manager.reconfigured.displayName, L"Pelno VPN Helper Service");
 }
 
+// Result codes: 1 no program path, 2 no manager, 3 no service, or an existing one
+// that keeps its old binary path. A new service's description and DACL results
+// don't change the result.
 TEST(InstallServiceTest, FailuresMapToTheirResultCodes) {
-  {
+  const struct {
+    const char* name;
+    std::wstring path;
+    DWORD openManagerError, createError, openServiceError;
+    bool reconfigureOk, daclOk;
+    int result;
+    Calls calls;
+  } cases[] = {
+      {"no path", L"", 0, 0, 0, true, true, 1, {}},
+      {"manager denied", kPath, ERROR_ACCESS_DENIED, 0, 0, true, true, 2, {"open-manager"}},
+      {"create denied", kPath, 0, ERROR_ACCESS_DENIED, 0, true, true, 3,
+       {"open-manager", "create", "close-manager"}},
+      {"existing cannot be opened", kPath, 0, ERROR_SERVICE_EXISTS, ERROR_ACCESS_DENIED, true,
+       true, 3, {"open-manager", "create", "open-service", "close-manager"}},
+      {"reconfiguration fails", kPath, 0, ERROR_SERVICE_EXISTS, 0, false, true, 3,
+       {"open-manager", "create", "open-service", "reconfigure", "close-service",
+        "close-manager"}},
+      {"new service, DACL refused", kPath, 0, 0, 0, true, false, 0,
+       {"open-manager", "create", "describe", "dacl", "close-service", "close-manager"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     FakeManager manager;
-    EXPECT_EQ(InstallService(manager, L""), 1);
-    EXPECT_TRUE(manager.calls.empty());
-  }
-  {
-    FakeManager manager;
-    manager.openManagerError = ERROR_ACCESS_DENIED;
-    EXPECT_EQ(InstallService(manager, kPath), 2);
-    EXPECT_EQ(manager.calls, (Calls{"open-manager"}));
-  }
-  {
-    FakeManager manager;
-    manager.createError = ERROR_ACCESS_DENIED;
-    EXPECT_EQ(InstallService(manager, kPath), 3);
-    EXPECT_EQ(manager.calls, (Calls{"open-manager", "create", "close-manager"}));
-  }
-  {
-    FakeManager manager;
-    manager.createError = ERROR_SERVICE_EXISTS;
-    manager.openServiceError = ERROR_ACCESS_DENIED;
-    EXPECT_EQ(InstallService(manager, kPath), 3);
-    EXPECT_FALSE(manager.managerOpen);
+    manager.openManagerError = c.openManagerError;
+    manager.createError = c.createError;
+    manager.openServiceError = c.openServiceError;
+    manager.reconfigureOk = c.reconfigureOk;
+    manager.daclOk = c.daclOk;
+    EXPECT_EQ(InstallService(manager, c.path), c.result);
+    EXPECT_EQ(manager.calls, c.calls);
+    EXPECT_FALSE(manager.managerOpen && c.result != 0);
   }
 }
 

@@ -2,7 +2,7 @@
 # Installs what building and testing need on a Debian machine (run as root, or with sudo).
 set -euo pipefail
 packages=(
-  cmake ninja-build g++ python3 curl googletest
+  cmake ninja-build g++ python3 curl googletest nlohmann-json3-dev
   mingw-w64 g++-mingw-w64-x86-64
   wine wine64 xvfb
 )
