@@ -4,6 +4,7 @@
 #include "engine/engine_process.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <windows.h>
 
 #include <string>
@@ -38,41 +39,17 @@ std::wstring StandInEnginePath() {
   return path;
 }
 
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
+using Json = nlohmann::json;
 
-std::string JsonString(const std::wstring& text) { return JsonString(WideToUtf8(text)); }
+std::string Utf8(const std::wstring& text) { return WideToUtf8(text); }
 
-// The handle values listed under "inheritable_handles" in a launch record.
-std::vector<unsigned long long> InheritedHandles(const std::string& record) {
-  std::vector<unsigned long long> values;
-  const std::size_t start = record.find("\"inheritable_handles\":[");
-  if (start == std::string::npos) return values;
-  std::size_t pos = start + 23;
-  while (pos < record.size() && record[pos] != ']') {
-    if (record[pos] >= '0' && record[pos] <= '9') {
-      std::size_t end = pos;
-      values.push_back(std::stoull(record.substr(pos), &end));
-      pos += end;
-    } else {
-      ++pos;
-    }
-  }
-  return values;
+// The last launch line the stand-in engine wrote to its record file.
+Json LastLaunch(const std::wstring& recordFile) {
+  const std::string text = ReadFileBytes(recordFile);
+  const std::size_t end = text.find_last_not_of('\n');
+  if (end == std::string::npos) return Json();
+  const std::size_t start = text.rfind('\n', end);
+  return Json::parse(text.substr(start == std::string::npos ? 0 : start + 1), nullptr, false);
 }
 
 // An inheritable pipe of someone else in this process at launch time, like a
@@ -116,7 +93,7 @@ class EngineProcessTest : public ::testing::Test {
     return path;
   }
 
-  std::string RecordMember() { return "\"record_file\":" + JsonString(recordFile); }
+  std::string RecordMember() { return "\"record_file\":" + Json(Utf8(recordFile)).dump(); }
 
   bool Start(const std::wstring& config) { return StartHelperEngine(slot, config, error, platform); }
 
@@ -162,20 +139,14 @@ TEST_F(EngineProcessTest, LaunchesWithQuotedPathsEnvironmentDataDirectoryAndJob)
   ASSERT_TRUE(Start(config)) << error;
   EXPECT_TRUE(IsEngineRunning(slot));
 
-  const std::string record = ReadFileBytes(recordFile);
-  const std::wstring engine = programDir + L"\\sing-box.exe";
-  EXPECT_NE(record.find("\"argv\":[" + JsonString(engine) + ",\"run\",\"-c\"," +
-                        JsonString(config) + "]"),
-            std::string::npos)
-      << record;
-  EXPECT_NE(record.find("\"cwd\":" + JsonString(DataDirectory(platform))), std::string::npos)
-      << record;
-  EXPECT_NE(record.find("\"ENABLE_DEPRECATED_LEGACY_DNS_SERVERS\":\"true\","
-                        "\"ENABLE_DEPRECATED_OUTBOUND_DNS_RULE_ITEM\":\"true\","
-                        "\"ENABLE_DEPRECATED_MISSING_DOMAIN_RESOLVER\":\"true\""),
-            std::string::npos)
-      << record;
-  EXPECT_NE(record.find("\"pid\":" + std::to_string(slot.processId) + ","), std::string::npos);
+  const Json launch = LastLaunch(recordFile);
+  const std::string engine = Utf8(programDir + L"\\sing-box.exe");
+  EXPECT_EQ(launch["argv"], Json({engine, "run", "-c", Utf8(config)})) << launch;
+  EXPECT_EQ(launch["cwd"], Utf8(DataDirectory(platform)));
+  EXPECT_EQ(launch["env"], Json({{"ENABLE_DEPRECATED_LEGACY_DNS_SERVERS", "true"},
+                                 {"ENABLE_DEPRECATED_OUTBOUND_DNS_RULE_ITEM", "true"},
+                                 {"ENABLE_DEPRECATED_MISSING_DOMAIN_RESOLVER", "true"}}));
+  EXPECT_EQ(launch["pid"], slot.processId);
   EXPECT_EQ(::GetEnvironmentVariableW(L"ENABLE_DEPRECATED_LEGACY_DNS_SERVERS", nullptr, 0), 0u);
   BOOL inJob = FALSE;
   ASSERT_TRUE(::IsProcessInJob(slot.process.Get(), EngineJob(), &inJob));
@@ -186,8 +157,7 @@ TEST_F(EngineProcessTest, HelperEngineInheritsOnlyItsOwnPipeEnd) {
   ForeignPipe foreign;
   ASSERT_TRUE(foreign.read);
   ASSERT_TRUE(Start(WriteConfig(RecordMember()))) << error;
-  const std::vector<unsigned long long> inherited = InheritedHandles(ReadFileBytes(recordFile));
-  for (const unsigned long long value : inherited) {
+  for (const Json& value : LastLaunch(recordFile)["inheritable_handles"]) {
     EXPECT_NE(value, reinterpret_cast<std::uintptr_t>(foreign.write.Get()));
     EXPECT_NE(value, reinterpret_cast<std::uintptr_t>(foreign.read.Get()));
   }
