@@ -1,3 +1,5 @@
+// The system proxy's failure paths over a fake registry; the values it writes and
+// restores on success are checked on the real registry in system_proxy_win_test.
 #include "engine/system_proxy.h"
 
 #include <gtest/gtest.h>
@@ -15,16 +17,51 @@ using Calls = std::vector<std::string>;
 
 constexpr char kRestoreFailed[] = "Failed to restore Windows system proxy";
 constexpr char kEnableFailed[] = "Failed to enable Windows system proxy";
+constexpr char kOpenFailed[] = "Failed to open Windows proxy registry key";
 
 TEST(FormatProxyServerTest, ThreeEntriesWithThePortOrTheDefault) {
-  EXPECT_EQ(FormatProxyServer(2080),
-            L"http=127.0.0.1:2080;https=127.0.0.1:2080;socks=127.0.0.1:2080");
   EXPECT_EQ(FormatProxyServer(1), L"http=127.0.0.1:1;https=127.0.0.1:1;socks=127.0.0.1:1");
   EXPECT_EQ(FormatProxyServer(65535),
             L"http=127.0.0.1:65535;https=127.0.0.1:65535;socks=127.0.0.1:65535");
-  const std::wstring fallback = L"http=127.0.0.1:7897;https=127.0.0.1:7897;socks=127.0.0.1:7897";
   for (const std::int32_t port : {0, -1, 65536, INT32_MIN, INT32_MAX}) {
-    EXPECT_EQ(FormatProxyServer(port), fallback) << port;
+    EXPECT_EQ(FormatProxyServer(port),
+              L"http=127.0.0.1:7897;https=127.0.0.1:7897;socks=127.0.0.1:7897")
+        << port;
+  }
+}
+
+TEST(ReadRegistryStringTest, TrailingZerosGoOddSizesAndOtherTypesGiveEmpty) {
+  FakeProxySettingsPlatform registry;
+  const wchar_t text[] = L"abc\0\0";  // three zeros in all
+  registry.Set(L"Zeros", kRegistryTypeExpandString, text, sizeof(text));
+  // Half a character more than fits the buffer: the second query fails.
+  registry.Set(L"Odd", kRegistryTypeString, "a\0b\0c", 5);
+  registry.SetDword(L"Dword", 1);
+  const auto key = registry.OpenInternetSettings(ProxySettingsPlatform::KeyAccess::kQuery);
+  EXPECT_EQ(ReadRegistryString(*key, L"Zeros"), L"abc");
+  EXPECT_EQ(ReadRegistryString(*key, L"Odd"), L"");
+  EXPECT_EQ(ReadRegistryString(*key, L"Dword"), L"");
+}
+
+TEST(RefreshInternetSettingsTest, OnlyWineHasItsRefreshFailureExcused) {
+  const struct {
+    bool wine;
+    std::uint32_t changed, refresh;
+    bool ok;
+    Calls calls;
+  } cases[] = {
+      {false, 0, kInternetInvalidOperation, false, {"option:39", "option:37"}},
+      {true, 0, kInternetInvalidOperation, true, {"option:39", "option:37"}},
+      {true, 0, 87, false, {"option:39", "option:37"}},
+      {true, kInternetInvalidOperation, 0, false, {"option:39"}},
+  };
+  for (const auto& c : cases) {
+    FakeProxySettingsPlatform platform;
+    platform.wine = c.wine;
+    platform.settingsChangedResult = c.changed;
+    platform.refreshResult = c.refresh;
+    EXPECT_EQ(RefreshInternetSettings(platform), c.ok) << c.wine << " " << c.refresh;
+    EXPECT_EQ(platform.calls, c.calls);
   }
 }
 
@@ -40,86 +77,42 @@ class SystemProxyTest : public ::testing::Test {
   std::string error;
 };
 
-TEST_F(SystemProxyTest, EnableSavesThenWritesAndNotifies) {
-  ASSERT_TRUE(EnableSystemProxy(registry, saved, 2080, error));
-  EXPECT_EQ(error, "");
-  EXPECT_TRUE(saved.saved);
-  EXPECT_EQ(saved.proxyServer, L"corp:8080");
-  EXPECT_EQ(saved.proxyOverride, L"*.corp");
-  // The values written are checked against the real registry in system_proxy_win_test.
-  EXPECT_EQ(registry.calls, (Calls{"open-query", "close", "open-set", "set:ProxyEnable",
-                                   "set:ProxyServer", "set:ProxyOverride", "close", "option:39",
-                                   "option:37"}));
-}
-
-TEST_F(SystemProxyTest, AbsentOrEmptyValuesAreDeletedOnRestore) {
-  registry.values.erase(L"ProxyServer");
-  registry.SetString(L"ProxyOverride", L"");
-  ASSERT_TRUE(EnableSystemProxy(registry, saved, 2080, error));
-  ASSERT_TRUE(RestoreSystemProxy(registry, saved, error));
-  EXPECT_EQ(registry.values.count(L"ProxyServer"), 0u);
-  EXPECT_EQ(registry.values.count(L"ProxyOverride"), 0u);
-}
-
-TEST_F(SystemProxyTest, ReadRegistryStringDropsTrailingZeros) {
-  FakeProxySettingsPlatform::Value value{kRegistryTypeString, {}};
-  const wchar_t text[] = L"abc\0\0";
-  value.bytes.assign(reinterpret_cast<const std::uint8_t*>(text),
-                     reinterpret_cast<const std::uint8_t*>(text) + sizeof(text));
-  registry.values[L"ProxyServer"] = value;
-  auto key = registry.OpenInternetSettings(ProxySettingsPlatform::KeyAccess::kQuery);
-  EXPECT_EQ(ReadRegistryString(*key, L"ProxyServer"), L"abc");
-  EXPECT_EQ(ReadRegistryString(*key, L"Missing"), L"");
-
-  // A size that is not a whole number of characters: the buffer is one byte short,
-  // the second query fails, the text is empty.
-  value.bytes.push_back(0x41);
-  registry.values[L"ProxyServer"] = value;
-  EXPECT_EQ(ReadRegistryString(*key, L"ProxyServer"), L"");
-}
-
-TEST_F(SystemProxyTest, SaveFailsWhenTheKeyCannotBeRead) {
+TEST_F(SystemProxyTest, KeyThatCannotBeOpenedFailsAndOnlyASavedCaptureStays) {
   registry.openQueryFails = true;
   EXPECT_FALSE(EnableSystemProxy(registry, saved, 2080, error));
   EXPECT_EQ(error, "Failed to read Windows proxy registry key");
   EXPECT_FALSE(saved.saved);
   EXPECT_EQ(registry.calls, (Calls{"open-query"}));
-}
-
-TEST_F(SystemProxyTest, EnableFailsWhenTheKeyCannotBeOpenedForWriting) {
+  registry.openQueryFails = false;
   registry.openSetFails = true;
   EXPECT_FALSE(EnableSystemProxy(registry, saved, 2080, error));
-  EXPECT_EQ(error, "Failed to open Windows proxy registry key");
-  EXPECT_TRUE(saved.saved);
+  EXPECT_EQ(error, kOpenFailed);
   error.clear();
   EXPECT_FALSE(RestoreSystemProxy(registry, saved, error));
-  EXPECT_EQ(error, "Failed to open Windows proxy registry key");
+  EXPECT_EQ(error, kOpenFailed);
   EXPECT_TRUE(saved.saved);
 }
 
-TEST_F(SystemProxyTest, EnableStopsAtTheFirstFailedWriteAndStaysSaved) {
+TEST_F(SystemProxyTest, EnableStopsAtTheFirstFailedWriteAndNotifiesNothing) {
   registry.failingWrites = {L"ProxyServer"};
   EXPECT_FALSE(EnableSystemProxy(registry, saved, 2080, error));
   EXPECT_EQ(error, kEnableFailed);
   EXPECT_TRUE(saved.saved);
-  EXPECT_EQ(registry.DwordValue(L"ProxyEnable"), 1u);  // not undone here
-  EXPECT_EQ(registry.StringValue(L"ProxyOverride"), L"*.corp");
   EXPECT_EQ(registry.calls, (Calls{"open-query", "close", "open-set", "set:ProxyEnable",
                                    "set:ProxyServer", "close"}));
-  EXPECT_EQ(registry.openKeys, 0);
 }
 
-TEST_F(SystemProxyTest, EnableFailsWhenEitherNotificationFails) {
-  registry.settingsChangedResult = 87;
-  EXPECT_FALSE(EnableSystemProxy(registry, saved, 2080, error));
-  EXPECT_EQ(error, kEnableFailed);
-  EXPECT_EQ(registry.calls.back(), "option:39");  // no refresh after a failed change notice
-
-  registry.settingsChangedResult = 0;
-  registry.refreshResult = 87;
-  error.clear();
-  EXPECT_FALSE(EnableSystemProxy(registry, saved, 2080, error));
-  EXPECT_EQ(error, kEnableFailed);
+TEST_F(SystemProxyTest, EnableFailsWhenEitherNotificationFailsAndRestoreUndoesIt) {
+  for (const auto& [changed, refresh] : {std::pair<std::uint32_t, std::uint32_t>{87, 0}, {0, 87}}) {
+    registry.settingsChangedResult = changed;
+    registry.refreshResult = refresh;
+    EXPECT_FALSE(EnableSystemProxy(registry, saved, 2080, error));
+    EXPECT_EQ(error, kEnableFailed);
+    EXPECT_EQ(registry.StringValue(L"ProxyServer"), FormatProxyServer(2080));  // not undone
+    registry.settingsChangedResult = registry.refreshResult = 0;
+    EXPECT_TRUE(RestoreSystemProxy(registry, saved, error));
+    EXPECT_EQ(registry.StringValue(L"ProxyServer"), L"corp:8080");
+  }
 }
 
 TEST_F(SystemProxyTest, RestoreNotificationFailureKeepsSavedAndRetriesSameValues) {
@@ -128,83 +121,31 @@ TEST_F(SystemProxyTest, RestoreNotificationFailureKeepsSavedAndRetriesSameValues
   EXPECT_FALSE(RestoreSystemProxy(registry, saved, error));
   EXPECT_EQ(error, kRestoreFailed);
   EXPECT_TRUE(saved.saved);
-  EXPECT_EQ(registry.StringValue(L"ProxyServer"), L"corp:8080");
 
-  registry.SetString(L"ProxyServer", L"changed meanwhile");
+  registry.SetString(L"ProxyOverride", L"changed meanwhile");
   registry.refreshResult = 0;
-  registry.calls.clear();
   error.clear();
   EXPECT_TRUE(RestoreSystemProxy(registry, saved, error));
   EXPECT_EQ(error, "");
   EXPECT_FALSE(saved.saved);
-  EXPECT_EQ(registry.StringValue(L"ProxyServer"), L"corp:8080");
-  EXPECT_EQ(registry.calls, (Calls{"open-set", "set:ProxyEnable", "set:ProxyServer",
-                                   "set:ProxyOverride", "close", "option:39", "option:37"}));
+  EXPECT_EQ(registry.StringValue(L"ProxyOverride"), L"*.corp");
 }
 
-TEST_F(SystemProxyTest, RestoreDeleteFailingOtherwiseStopsAtOnce) {
-  registry.values.erase(L"ProxyServer");
-  ASSERT_TRUE(EnableSystemProxy(registry, saved, 2080, error));
-  registry.deleteResults[L"ProxyServer"] = 5;
-  registry.calls.clear();
-  EXPECT_FALSE(RestoreSystemProxy(registry, saved, error));
-  EXPECT_EQ(error, kRestoreFailed);
-  EXPECT_TRUE(saved.saved);
-  EXPECT_EQ(registry.calls, (Calls{"open-set", "set:ProxyEnable", "delete:ProxyServer", "close"}));
-  EXPECT_EQ(registry.StringValue(L"ProxyOverride"), L"localhost;127.0.0.1;<local>");
-}
-
-TEST_F(SystemProxyTest, RestoreDeleteOfMissingValueCountsAsSuccess) {
-  registry.values.erase(L"ProxyOverride");
-  ASSERT_TRUE(SaveSystemProxy(registry, saved, error));
-  registry.deleteResults[L"ProxyOverride"] = kRegistryValueNotFound;
-  EXPECT_TRUE(RestoreSystemProxy(registry, saved, error));
-  EXPECT_FALSE(saved.saved);
-}
-
-TEST_F(SystemProxyTest, RestoreWriteFailureLeavesOverrideUntouchedAndNotifiesNothing) {
-  ASSERT_TRUE(EnableSystemProxy(registry, saved, 2080, error));
-  registry.failingWrites = {L"ProxyServer"};
-  registry.calls.clear();
-  EXPECT_FALSE(RestoreSystemProxy(registry, saved, error));
-  EXPECT_EQ(error, kRestoreFailed);
-  EXPECT_TRUE(saved.saved);
-  EXPECT_EQ(registry.calls, (Calls{"open-set", "set:ProxyEnable", "set:ProxyServer", "close"}));
-}
-
-TEST_F(SystemProxyTest, FailedEnableIsUndoneByTheFollowingRestore) {
-  registry.refreshResult = 5;
-  EXPECT_FALSE(EnableSystemProxy(registry, saved, 2080, error));
-  registry.refreshResult = 0;
-  EXPECT_TRUE(RestoreSystemProxy(registry, saved, error));
-  EXPECT_EQ(registry.DwordValue(L"ProxyEnable"), 0u);
-  EXPECT_EQ(registry.StringValue(L"ProxyServer"), L"corp:8080");
-}
-
-TEST(RefreshInternetSettingsTest, InvalidOperationOnRefreshIsAcceptedOnlyUnderWine) {
-  FakeProxySettingsPlatform platform;
-  platform.refreshResult = kInternetInvalidOperation;
-  EXPECT_FALSE(RefreshInternetSettings(platform));  // Windows
-  platform.wine = true;
-  EXPECT_TRUE(RefreshInternetSettings(platform));
-  platform.refreshResult = 87;  // any other refresh failure still fails under Wine
-  EXPECT_FALSE(RefreshInternetSettings(platform));
-  platform.refreshResult = kInternetInvalidOperation;
-  platform.settingsChangedResult = kInternetInvalidOperation;  // only the refresh is excused
-  EXPECT_FALSE(RefreshInternetSettings(platform));
-  EXPECT_EQ(platform.calls.back(), "option:39");
-}
-
-TEST(RefreshInternetSettingsTest, EnableUnderWineSucceedsDespiteRefreshFailure) {
-  FakeProxySettingsPlatform platform;
-  platform.refreshResult = kInternetInvalidOperation;
-  platform.wine = true;
-  SavedProxySettings saved;
-  std::string error;
-  EXPECT_TRUE(EnableSystemProxy(platform, saved, 2080, error));
-  platform.wine = false;
-  EXPECT_FALSE(RestoreSystemProxy(platform, saved, error));
-  EXPECT_EQ(error, kRestoreFailed);
+// A failed write skips the remaining values; a failed delete returns at once.
+TEST_F(SystemProxyTest, RestoreStopsAtAFailedWriteOrDeleteAndStaysSaved) {
+  for (const bool serverAbsent : {false, true}) {
+    FakeProxySettingsPlatform platform = registry;
+    if (serverAbsent) platform.values.erase(L"ProxyServer");
+    SavedProxySettings settings;
+    ASSERT_TRUE(EnableSystemProxy(platform, settings, 2080, error));
+    platform.failingWrites = {L"ProxyServer"};
+    platform.calls.clear();
+    EXPECT_FALSE(RestoreSystemProxy(platform, settings, error));
+    EXPECT_EQ(error, kRestoreFailed);
+    EXPECT_TRUE(settings.saved);
+    const std::string server = serverAbsent ? "delete:ProxyServer" : "set:ProxyServer";
+    EXPECT_EQ(platform.calls, (Calls{"open-set", "set:ProxyEnable", server, "close"}));
+  }
 }
 
 }  // namespace

@@ -12,10 +12,7 @@ namespace pelno::testing {
 
 class FakeLocationPlatform : public LocationPlatform {
  public:
-  static constexpr std::uint32_t kFileNotFound = 2;
-
   bool roamingAvailable = true;
-  std::wstring roamingFolder = L"C:\\Users\\u\\AppData\\Roaming";
   bool moduleFails = false;
   std::wstring modulePath = L"C:\\Apps\\Client\\app.exe";
   // Status code per path; paths not listed are absent (code 2).
@@ -31,41 +28,34 @@ class FakeLocationPlatform : public LocationPlatform {
   void AddEntry(const std::wstring& path) { statusCodes[path] = 0; }
 
   bool RoamingAppDataFolder(std::wstring& folder) override {
-    if (!roamingAvailable) return false;
-    folder = roamingFolder;
-    return true;
+    folder = L"C:\\Users\\u\\AppData\\Roaming";
+    return roamingAvailable;
   }
 
   // Like GetModuleFileNameW: a path that does not fit is cut to length - 1
   // characters plus a terminating zero, and the result is `length`.
   std::uint32_t ModuleFileName(wchar_t* buffer, std::uint32_t length) override {
     if (moduleFails) return 0;
-    if (modulePath.size() >= length) {
-      std::copy_n(modulePath.begin(), length - 1, buffer);
-      buffer[length - 1] = L'\0';
-      return length;
-    }
-    std::copy(modulePath.begin(), modulePath.end(), buffer);
-    buffer[modulePath.size()] = L'\0';
-    return static_cast<std::uint32_t>(modulePath.size());
+    const std::size_t count = std::min<std::size_t>(modulePath.size(), length - 1);
+    std::copy_n(modulePath.begin(), count, buffer);
+    buffer[count] = L'\0';
+    return count < modulePath.size() ? length : static_cast<std::uint32_t>(count);
   }
 
   std::uint32_t QueryPathStatus(const std::wstring& path) override {
     queriedPaths.push_back(path);
     const auto it = statusCodes.find(path);
-    return it == statusCodes.end() ? kFileNotFound : it->second;
+    return it == statusCodes.end() ? 2 : it->second;
   }
 
   std::uint32_t SearchSystemPath(const std::wstring&, std::uint32_t length,
                                  wchar_t* buffer) override {
     searchLengths.push_back(length);
-    if (searchHit.empty()) return 0;
     const auto needed = static_cast<std::uint32_t>(searchHit.size() + 1);
-    if (length < needed) return needed;
+    if (searchHit.empty() || length < needed) return searchHit.empty() ? 0 : needed;
     std::copy(searchHit.begin(), searchHit.end(), buffer);
     buffer[searchHit.size()] = L'\0';
-    if (searchCopiedOverride != 0) return searchCopiedOverride;
-    return needed - 1;
+    return searchCopiedOverride != 0 ? searchCopiedOverride : needed - 1;
   }
 
   std::string ErrorMessage(std::uint32_t code) override {

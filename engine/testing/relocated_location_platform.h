@@ -18,17 +18,14 @@ class RelocatedLocationPlatform : public Win32LocationPlatform {
     folder = roamingFolder_;
     return true;
   }
-
   std::uint32_t ModuleFileName(wchar_t* buffer, std::uint32_t length) override {
     const std::size_t count = std::min<std::size_t>(programPath_.size(), length - 1);
-    std::copy_n(programPath_.begin(), count, buffer);
-    buffer[count] = L'\0';
+    *std::copy_n(programPath_.begin(), count, buffer) = L'\0';
     return static_cast<std::uint32_t>(count);
   }
 
  private:
-  std::wstring programPath_;
-  std::wstring roamingFolder_;
+  std::wstring programPath_, roamingFolder_;
 };
 
 }  // namespace pelno::testing
