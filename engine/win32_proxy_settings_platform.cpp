@@ -80,11 +80,6 @@ ProxySettingsPlatform& SystemProxySettingsPlatform() {
   return platform;
 }
 
-std::wstring ReadRegistryString(HKEY key, const std::wstring& name) {
-  BorrowedKey borrowed(key);
-  return ReadRegistryString(borrowed, name);
-}
-
 bool SaveSystemProxy(SavedProxySettings& saved, std::string& error) {
   return SaveSystemProxy(SystemProxySettingsPlatform(), saved, error);
 }

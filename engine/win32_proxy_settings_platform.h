@@ -22,7 +22,4 @@ class Win32ProxySettingsPlatform : public ProxySettingsPlatform {
 // The process-wide real platform (stateless).
 ProxySettingsPlatform& SystemProxySettingsPlatform();
 
-// ReadRegistryString on any open registry key (which stays open).
-std::wstring ReadRegistryString(HKEY key, const std::wstring& name);
-
 }  // namespace pelno
