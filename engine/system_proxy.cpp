@@ -67,8 +67,8 @@ bool RefreshInternetSettings(ProxySettingsPlatform& platform) {
   return refresh == kInternetInvalidOperation && platform.RunningUnderWine();
 }
 
-bool SaveSystemProxy(ProxySettingsPlatform& platform, SavedProxySettings& saved,
-                     std::string& error) {
+bool SaveSystemProxy(SavedProxySettings& saved, std::string& error,
+                     ProxySettingsPlatform& platform) {
   if (saved.saved) return true;
   std::unique_ptr<InternetSettingsKey> key =
       platform.OpenInternetSettings(ProxySettingsPlatform::KeyAccess::kQuery);
@@ -91,9 +91,9 @@ bool SaveSystemProxy(ProxySettingsPlatform& platform, SavedProxySettings& saved,
   return true;
 }
 
-bool EnableSystemProxy(ProxySettingsPlatform& platform, SavedProxySettings& saved,
-                       std::int32_t port, std::string& error) {
-  if (!SaveSystemProxy(platform, saved, error)) return false;
+bool EnableSystemProxy(SavedProxySettings& saved, std::int32_t port, std::string& error,
+                       ProxySettingsPlatform& platform) {
+  if (!SaveSystemProxy(saved, error, platform)) return false;
   std::unique_ptr<InternetSettingsKey> key =
       platform.OpenInternetSettings(ProxySettingsPlatform::KeyAccess::kSet);
   if (!key) {
@@ -110,8 +110,8 @@ bool EnableSystemProxy(ProxySettingsPlatform& platform, SavedProxySettings& save
   return false;
 }
 
-bool RestoreSystemProxy(ProxySettingsPlatform& platform, SavedProxySettings& saved,
-                        std::string& error) {
+bool RestoreSystemProxy(SavedProxySettings& saved, std::string& error,
+                        ProxySettingsPlatform& platform) {
   if (!saved.saved) return true;
   std::unique_ptr<InternetSettingsKey> key =
       platform.OpenInternetSettings(ProxySettingsPlatform::KeyAccess::kSet);

@@ -18,22 +18,19 @@ struct SavedProxySettings {
   std::wstring proxyOverride;
 };
 
-bool SaveSystemProxy(SavedProxySettings& saved, std::string& error);
-bool EnableSystemProxy(SavedProxySettings& saved, std::int32_t port, std::string& error);
-bool RestoreSystemProxy(SavedProxySettings& saved, std::string& error);
-// Announces changed settings to WinINet (settings-changed, then refresh).
-bool RefreshInternetSettings();
+// The real registry and WinINet (Win32 builds); the default platform below.
+ProxySettingsPlatform& SystemProxySettingsPlatform();
 
-// The same operations over an explicit platform (tests).
-bool SaveSystemProxy(ProxySettingsPlatform& platform, SavedProxySettings& saved,
-                     std::string& error);
-bool EnableSystemProxy(ProxySettingsPlatform& platform, SavedProxySettings& saved,
-                       std::int32_t port, std::string& error);
-bool RestoreSystemProxy(ProxySettingsPlatform& platform, SavedProxySettings& saved,
-                        std::string& error);
-// Under Wine the refresh option fails with 12018 although the settings take
-// effect; exactly that failure counts as success there, never on Windows.
-bool RefreshInternetSettings(ProxySettingsPlatform& platform);
+bool SaveSystemProxy(SavedProxySettings& saved, std::string& error,
+                     ProxySettingsPlatform& platform = SystemProxySettingsPlatform());
+bool EnableSystemProxy(SavedProxySettings& saved, std::int32_t port, std::string& error,
+                       ProxySettingsPlatform& platform = SystemProxySettingsPlatform());
+bool RestoreSystemProxy(SavedProxySettings& saved, std::string& error,
+                        ProxySettingsPlatform& platform = SystemProxySettingsPlatform());
+// Announces changed settings to WinINet (settings-changed, then refresh). Under Wine
+// the refresh option fails with 12018 although the settings take effect; exactly
+// that failure counts as success there, never on Windows.
+bool RefreshInternetSettings(ProxySettingsPlatform& platform = SystemProxySettingsPlatform());
 
 // A REG_SZ or REG_EXPAND_SZ value as stored (unexpanded, trailing zeros removed);
 // empty when absent, unreadable or of another type.

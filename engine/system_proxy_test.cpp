@@ -79,23 +79,23 @@ class SystemProxyTest : public ::testing::Test {
 
 TEST_F(SystemProxyTest, KeyThatCannotBeOpenedFailsAndOnlyASavedCaptureStays) {
   registry.openQueryFails = true;
-  EXPECT_FALSE(EnableSystemProxy(registry, saved, 2080, error));
+  EXPECT_FALSE(EnableSystemProxy(saved, 2080, error, registry));
   EXPECT_EQ(error, "Failed to read Windows proxy registry key");
   EXPECT_FALSE(saved.saved);
   EXPECT_EQ(registry.calls, (Calls{"open-query"}));
   registry.openQueryFails = false;
   registry.openSetFails = true;
-  EXPECT_FALSE(EnableSystemProxy(registry, saved, 2080, error));
+  EXPECT_FALSE(EnableSystemProxy(saved, 2080, error, registry));
   EXPECT_EQ(error, kOpenFailed);
   error.clear();
-  EXPECT_FALSE(RestoreSystemProxy(registry, saved, error));
+  EXPECT_FALSE(RestoreSystemProxy(saved, error, registry));
   EXPECT_EQ(error, kOpenFailed);
   EXPECT_TRUE(saved.saved);
 }
 
 TEST_F(SystemProxyTest, EnableStopsAtTheFirstFailedWriteAndNotifiesNothing) {
   registry.failingWrites = {L"ProxyServer"};
-  EXPECT_FALSE(EnableSystemProxy(registry, saved, 2080, error));
+  EXPECT_FALSE(EnableSystemProxy(saved, 2080, error, registry));
   EXPECT_EQ(error, kEnableFailed);
   EXPECT_TRUE(saved.saved);
   EXPECT_EQ(registry.calls, (Calls{"open-query", "close", "open-set", "set:ProxyEnable",
@@ -106,26 +106,26 @@ TEST_F(SystemProxyTest, EnableFailsWhenEitherNotificationFailsAndRestoreUndoesIt
   for (const auto& [changed, refresh] : {std::pair<std::uint32_t, std::uint32_t>{87, 0}, {0, 87}}) {
     registry.settingsChangedResult = changed;
     registry.refreshResult = refresh;
-    EXPECT_FALSE(EnableSystemProxy(registry, saved, 2080, error));
+    EXPECT_FALSE(EnableSystemProxy(saved, 2080, error, registry));
     EXPECT_EQ(error, kEnableFailed);
     EXPECT_EQ(registry.StringValue(L"ProxyServer"), FormatProxyServer(2080));  // not undone
     registry.settingsChangedResult = registry.refreshResult = 0;
-    EXPECT_TRUE(RestoreSystemProxy(registry, saved, error));
+    EXPECT_TRUE(RestoreSystemProxy(saved, error, registry));
     EXPECT_EQ(registry.StringValue(L"ProxyServer"), L"corp:8080");
   }
 }
 
 TEST_F(SystemProxyTest, RestoreNotificationFailureKeepsSavedAndRetriesSameValues) {
-  ASSERT_TRUE(EnableSystemProxy(registry, saved, 2080, error));
+  ASSERT_TRUE(EnableSystemProxy(saved, 2080, error, registry));
   registry.refreshResult = 12029;
-  EXPECT_FALSE(RestoreSystemProxy(registry, saved, error));
+  EXPECT_FALSE(RestoreSystemProxy(saved, error, registry));
   EXPECT_EQ(error, kRestoreFailed);
   EXPECT_TRUE(saved.saved);
 
   registry.SetString(L"ProxyOverride", L"changed meanwhile");
   registry.refreshResult = 0;
   error.clear();
-  EXPECT_TRUE(RestoreSystemProxy(registry, saved, error));
+  EXPECT_TRUE(RestoreSystemProxy(saved, error, registry));
   EXPECT_EQ(error, "");
   EXPECT_FALSE(saved.saved);
   EXPECT_EQ(registry.StringValue(L"ProxyOverride"), L"*.corp");
@@ -137,10 +137,10 @@ TEST_F(SystemProxyTest, RestoreStopsAtAFailedWriteOrDeleteAndStaysSaved) {
     FakeProxySettingsPlatform platform = registry;
     if (serverAbsent) platform.values.erase(L"ProxyServer");
     SavedProxySettings settings;
-    ASSERT_TRUE(EnableSystemProxy(platform, settings, 2080, error));
+    ASSERT_TRUE(EnableSystemProxy(settings, 2080, error, platform));
     platform.failingWrites = {L"ProxyServer"};
     platform.calls.clear();
-    EXPECT_FALSE(RestoreSystemProxy(platform, settings, error));
+    EXPECT_FALSE(RestoreSystemProxy(settings, error, platform));
     EXPECT_EQ(error, kRestoreFailed);
     EXPECT_TRUE(settings.saved);
     const std::string server = serverAbsent ? "delete:ProxyServer" : "set:ProxyServer";

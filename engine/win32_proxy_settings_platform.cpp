@@ -80,15 +80,4 @@ ProxySettingsPlatform& SystemProxySettingsPlatform() {
   return platform;
 }
 
-bool SaveSystemProxy(SavedProxySettings& saved, std::string& error) {
-  return SaveSystemProxy(SystemProxySettingsPlatform(), saved, error);
-}
-bool EnableSystemProxy(SavedProxySettings& saved, std::int32_t port, std::string& error) {
-  return EnableSystemProxy(SystemProxySettingsPlatform(), saved, port, error);
-}
-bool RestoreSystemProxy(SavedProxySettings& saved, std::string& error) {
-  return RestoreSystemProxy(SystemProxySettingsPlatform(), saved, error);
-}
-bool RefreshInternetSettings() { return RefreshInternetSettings(SystemProxySettingsPlatform()); }
-
 }  // namespace pelno

@@ -19,7 +19,4 @@ class Win32ProxySettingsPlatform : public ProxySettingsPlatform {
   bool RunningUnderWine() override;
 };
 
-// The process-wide real platform (stateless).
-ProxySettingsPlatform& SystemProxySettingsPlatform();
-
 }  // namespace pelno
