@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/data_locations.h"
@@ -83,7 +82,6 @@ class EngineProcessTest : public ::testing::Test {
 
   void TearDown() override {
     StopEngine(slot);
-    StopEngine(other);
   }
 
   // Writes a configuration whose "stand_in" object holds `script` (JSON members).
@@ -102,7 +100,6 @@ class EngineProcessTest : public ::testing::Test {
   std::wstring recordFile = root / L"launches.jsonl";
   RelocatedLocationPlatform platform{programDir + L"\\PelnoVPN.exe", root / L"roaming folder"};
   EngineProcess slot;
-  EngineProcess other;
   std::string error;
 };
 
@@ -164,34 +161,6 @@ TEST_F(EngineProcessTest, HelperEngineInheritsOnlyItsOwnPipeEnd) {
   // With our write end gone, the foreign pipe has no writer left while the engine runs.
   EXPECT_TRUE(foreign.WriterGoneWithOurs());
   EXPECT_TRUE(IsEngineRunning(slot));
-}
-
-TEST_F(EngineProcessTest, TwoEnginesStartedTogetherDoNotHoldEachOthersPipes) {
-  const std::wstring failing =
-      WriteConfig(R"("stdout":"engine A: bad config","exit_after_ms":300,"exit_code":1)", L"a.json");
-  const std::wstring running = WriteConfig(RecordMember(), L"b.json");
-  // Both threads are released together by one event. (Not std::latch: the mingw-w64
-  // libstdc++ 12 wait without futexes can lose the wake-up and leave a waiter for ever.)
-  UniqueHandle go(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  ASSERT_TRUE(go);
-  std::string errorA;
-  std::string errorB;
-  bool startedA = true;
-  bool startedB = false;
-  std::thread a([&] {
-    ::WaitForSingleObject(go.Get(), INFINITE);
-    startedA = StartHelperEngine(slot, failing, errorA, platform);
-  });
-  std::thread b([&] {
-    ::WaitForSingleObject(go.Get(), INFINITE);
-    startedB = StartHelperEngine(other, running, errorB, platform);
-  });
-  ::SetEvent(go.Get());
-  a.join();
-  b.join();
-  EXPECT_FALSE(startedA);
-  EXPECT_EQ(errorA, std::string(kExitedImmediately) + "engine A: bad config");
-  EXPECT_TRUE(startedB) << errorB;
 }
 
 // An engine that exits later, even with exit code 259 (STILL_ACTIVE's value), is

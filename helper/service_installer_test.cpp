@@ -86,7 +86,7 @@ class FakeManager : public ServiceControlManager {
 using Calls = std::vector<std::string>;
 const std::wstring kPath = L"C:\\Program Files\\Pelno VPN\\PelnoVpnHelperService.exe";
 
-TEST(InstallServiceTest, CreatesAnAutoStartOwnProcessServiceWithQuotedPath) {
+TEST(InstallServiceTest, CreatesAnAutoStartOwnProcessServiceWithQuotedPathAndDacl) {
   FakeManager manager;
   EXPECT_EQ(InstallService(manager, kPath), 0);
   EXPECT_EQ(manager.managerAccess, 3u);
@@ -100,11 +100,7 @@ TEST(InstallServiceTest, CreatesAnAutoStartOwnProcessServiceWithQuotedPath) {
   EXPECT_EQ(manager.description, L"Runs sing-box TUN mode for Pelno VPN.");
   EXPECT_EQ(manager.calls,
             (Calls{"open-manager", "create", "describe", "dacl", "close-service", "close-manager"}));
-}
-
-TEST(InstallServiceTest, DaclGivesSystemAndAdminsFullControlAndUsersStartStop) {
-  FakeManager manager;
-  ASSERT_EQ(InstallService(manager, kPath), 0);
+  // System and Administrators get full control, Authenticated Users start and stop.
   const DWORD full = SERVICE_ALL_ACCESS;  // CC DC LC SW RP WP DT LO CR SD RC WD WO
   const DWORD startStop = SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP;
   EXPECT_EQ(manager.dacl, (std::vector<AceSummary>{{L"S-1-5-18", full},
