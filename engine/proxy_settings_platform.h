@@ -21,11 +21,11 @@ inline constexpr std::uint32_t kInternetOptionRefresh = 37;
 // ERROR_INTERNET_INVALID_OPERATION.
 inline constexpr std::uint32_t kInternetInvalidOperation = 12018;
 
-// The opened key HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings.
-// Closed when destroyed.
-class InternetSettingsKey {
+// An opened registry key (the Internet Settings key, or the record key). Closed
+// when destroyed.
+class RegistryKey {
  public:
-  virtual ~InternetSettingsKey() = default;
+  virtual ~RegistryKey() = default;
   // RegQueryValueExW: `data` may be null to learn type and size (in bytes).
   virtual long QueryValue(const std::wstring& name, std::uint32_t& type, std::uint8_t* data,
                           std::uint32_t& size) = 0;
@@ -40,7 +40,10 @@ class ProxySettingsPlatform {
   enum class KeyAccess { kQuery, kSet };
   virtual ~ProxySettingsPlatform() = default;
   // Null when the key cannot be opened with that access.
-  virtual std::unique_ptr<InternetSettingsKey> OpenInternetSettings(KeyAccess access) = 0;
+  virtual std::unique_ptr<RegistryKey> OpenInternetSettings(KeyAccess access) = 0;
+  // HKCU\Software\PelnoVPN, where the programs keep the record of the user's
+  // settings; kSet creates it when missing. Null when it cannot be opened.
+  virtual std::unique_ptr<RegistryKey> OpenRecordKey(KeyAccess access) = 0;
   // InternetSetOptionW(NULL, option, NULL, 0): 0 on success, else the error code.
   virtual std::uint32_t SetInternetOption(std::uint32_t option) = 0;
   // Whether the program runs under Wine, whose WinINet refuses the refresh option.

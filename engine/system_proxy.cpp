@@ -10,9 +10,6 @@ namespace pelno {
 namespace {
 
 constexpr std::int32_t kLargestPort = 65535;
-const std::wstring kProxyEnable = L"ProxyEnable";
-const std::wstring kProxyServer = L"ProxyServer";
-const std::wstring kProxyOverride = L"ProxyOverride";
 constexpr std::wstring_view kLocalOverride = L"localhost;127.0.0.1;<local>";
 
 constexpr std::string_view kReadKeyFailed = "Failed to read Windows proxy registry key";
@@ -20,19 +17,29 @@ constexpr std::string_view kOpenKeyFailed = "Failed to open Windows proxy regist
 constexpr std::string_view kEnableFailed = "Failed to enable Windows system proxy";
 constexpr std::string_view kRestoreFailed = "Failed to restore Windows system proxy";
 
-enum class RestoreStep { kDone, kFailed, kAbort };
+constexpr std::string_view kRecordFailed = "Failed to save the Windows proxy settings record";
 
-// Writes a saved string back, or deletes the value when the saved text is empty
-// (absent and empty were not told apart when saving). A delete that fails for
-// another reason than "not there" aborts the restore at once.
-RestoreStep RestoreString(InternetSettingsKey& key, const std::wstring& name,
-                          const std::wstring& text) {
-  if (text.empty()) {
-    const long result = key.DeleteValue(name);
-    if (result == kRegistrySuccess || result == kRegistryValueNotFound) return RestoreStep::kDone;
-    return RestoreStep::kAbort;
+bool WriteRecord(ProxySettingsPlatform& platform, const std::wstring& name, const std::wstring& text) {
+  std::unique_ptr<RegistryKey> key = platform.OpenRecordKey(ProxySettingsPlatform::KeyAccess::kSet);
+  return key && key->SetString(name, text) == kRegistrySuccess;
+}
+
+void RemoveRecord(ProxySettingsPlatform& platform, const std::wstring& name) {
+  // Best effort: a record left over from a restore that succeeded no longer matches
+  // the registry at the next start and is removed then without touching anything.
+  if (std::unique_ptr<RegistryKey> key =
+          platform.OpenRecordKey(ProxySettingsPlatform::KeyAccess::kSet)) {
+    key->DeleteValue(name);
   }
-  return key.SetString(name, text) == kRegistrySuccess ? RestoreStep::kDone : RestoreStep::kFailed;
+}
+
+// Writes `values` to the Internet Settings key and notifies the system.
+bool PutProxyValues(ProxySettingsPlatform& platform, const ProxyValues& values) {
+  std::unique_ptr<RegistryKey> key = platform.OpenInternetSettings(ProxySettingsPlatform::KeyAccess::kSet);
+  if (!key) return false;
+  const bool written = WriteProxyValues(*key, values) == WriteOutcome::kWritten;
+  key.reset();
+  return written && RefreshInternetSettings(platform);
 }
 
 }  // namespace
@@ -43,16 +50,16 @@ std::wstring FormatProxyServer(std::int32_t port) {
   return L"http=127.0.0.1:" + p + L";https=127.0.0.1:" + p + L";socks=127.0.0.1:" + p;
 }
 
-std::wstring ReadRegistryString(InternetSettingsKey& key, const std::wstring& name) {
+std::optional<std::wstring> ReadRegistryString(RegistryKey& key, const std::wstring& name) {
   std::uint32_t type = 0;
   std::uint32_t size = 0;
-  if (key.QueryValue(name, type, nullptr, size) != kRegistrySuccess) return {};
-  if (type != kRegistryTypeString && type != kRegistryTypeExpandString) return {};
+  if (key.QueryValue(name, type, nullptr, size) != kRegistrySuccess) return std::nullopt;
+  if (type != kRegistryTypeString && type != kRegistryTypeExpandString) return std::nullopt;
   std::vector<wchar_t> text(size / sizeof(wchar_t), L'\0');
   std::uint32_t bytes = static_cast<std::uint32_t>(text.size() * sizeof(wchar_t));
   if (key.QueryValue(name, type, reinterpret_cast<std::uint8_t*>(text.data()), bytes) !=
       kRegistrySuccess) {
-    return {};
+    return std::nullopt;
   }
   // The value may have grown between the two queries; never read past the buffer.
   std::size_t length = std::min<std::size_t>(bytes / sizeof(wchar_t), text.size());
@@ -70,40 +77,36 @@ bool RefreshInternetSettings(ProxySettingsPlatform& platform) {
 bool SaveSystemProxy(SavedProxySettings& saved, std::string& error,
                      ProxySettingsPlatform& platform) {
   if (saved.saved) return true;
-  std::unique_ptr<InternetSettingsKey> key =
+  std::unique_ptr<RegistryKey> key =
       platform.OpenInternetSettings(ProxySettingsPlatform::KeyAccess::kQuery);
   if (!key) {
     error = kReadKeyFailed;
     return false;
   }
-  std::uint32_t enable = 0;
-  std::uint32_t type = 0;
-  std::uint32_t size = sizeof(enable);
-  if (key->QueryValue(kProxyEnable, type, reinterpret_cast<std::uint8_t*>(&enable), size) !=
-      kRegistrySuccess) {
-    enable = 0;
-  }
-  saved.proxyEnable = enable;
-  saved.proxyServer = ReadRegistryString(*key, kProxyServer);
-  saved.proxyOverride = ReadRegistryString(*key, kProxyOverride);
-  key.reset();
+  saved.user = ReadProxyValues(*key);
   saved.saved = true;
   return true;
 }
 
 bool EnableSystemProxy(SavedProxySettings& saved, std::int32_t port, std::string& error,
                        ProxySettingsPlatform& platform) {
+  const bool firstCapture = !saved.saved;
   if (!SaveSystemProxy(saved, error, platform)) return false;
-  std::unique_ptr<InternetSettingsKey> key =
+  const ProxyValues ours{1, FormatProxyServer(port), std::wstring(kLocalOverride)};
+  // The user's settings are never changed without a record to bring them back.
+  if (!saved.recordName.empty() &&
+      !WriteRecord(platform, saved.recordName, FormatProxyRecord(saved.user, ours))) {
+    if (firstCapture) saved.saved = false;
+    error = kRecordFailed;
+    return false;
+  }
+  std::unique_ptr<RegistryKey> key =
       platform.OpenInternetSettings(ProxySettingsPlatform::KeyAccess::kSet);
   if (!key) {
     error = kOpenKeyFailed;
     return false;
   }
-  const bool written = key->SetDword(kProxyEnable, 1) == kRegistrySuccess &&
-                       key->SetString(kProxyServer, FormatProxyServer(port)) == kRegistrySuccess &&
-                       key->SetString(kProxyOverride, std::wstring(kLocalOverride)) ==
-                           kRegistrySuccess;
+  const bool written = WriteProxyValues(*key, ours) == WriteOutcome::kWritten;
   key.reset();
   if (written && RefreshInternetSettings(platform)) return true;
   error = kEnableFailed;
@@ -113,29 +116,48 @@ bool EnableSystemProxy(SavedProxySettings& saved, std::int32_t port, std::string
 bool RestoreSystemProxy(SavedProxySettings& saved, std::string& error,
                         ProxySettingsPlatform& platform) {
   if (!saved.saved) return true;
-  std::unique_ptr<InternetSettingsKey> key =
+  std::unique_ptr<RegistryKey> key =
       platform.OpenInternetSettings(ProxySettingsPlatform::KeyAccess::kSet);
   if (!key) {
     error = kOpenKeyFailed;
     return false;
   }
-  RestoreStep step = key->SetDword(kProxyEnable, saved.proxyEnable) == kRegistrySuccess
-                         ? RestoreStep::kDone
-                         : RestoreStep::kFailed;
-  if (step == RestoreStep::kDone) step = RestoreString(*key, kProxyServer, saved.proxyServer);
-  if (step == RestoreStep::kDone) step = RestoreString(*key, kProxyOverride, saved.proxyOverride);
-  if (step == RestoreStep::kAbort) {
+  const bool written = WriteProxyValues(*key, saved.user) == WriteOutcome::kWritten;
+  key.reset();
+  if (!written || !RefreshInternetSettings(platform)) {
     error = kRestoreFailed;
     return false;
   }
-  const bool ok = step == RestoreStep::kDone;
-  key.reset();
-  if (ok && RefreshInternetSettings(platform)) {
-    saved.saved = false;
-    return true;
+  saved.saved = false;
+  if (!saved.recordName.empty()) RemoveRecord(platform, saved.recordName);
+  return true;
+}
+
+ProxyRecovery RecoverSystemProxy(const std::wstring& recordName, ProxySettingsPlatform& platform) {
+  std::optional<std::wstring> text;
+  if (std::unique_ptr<RegistryKey> key =
+          platform.OpenRecordKey(ProxySettingsPlatform::KeyAccess::kQuery)) {
+    text = ReadRegistryString(*key, recordName);
   }
-  error = kRestoreFailed;
-  return false;
+  if (!text) return ProxyRecovery::kNoRecord;
+  ProxyValues user;
+  ProxyValues ours;
+  if (!ParseProxyRecord(*text, user, ours)) {
+    RemoveRecord(platform, recordName);
+    return ProxyRecovery::kUnreadable;
+  }
+  std::unique_ptr<RegistryKey> settings =
+      platform.OpenInternetSettings(ProxySettingsPlatform::KeyAccess::kQuery);
+  if (!settings) return ProxyRecovery::kRestoreFailed;
+  const ProxyValues current = ReadProxyValues(*settings);
+  settings.reset();
+  if (current != ours) {
+    RemoveRecord(platform, recordName);
+    return ProxyRecovery::kChangedSince;
+  }
+  if (!PutProxyValues(platform, user)) return ProxyRecovery::kRestoreFailed;
+  RemoveRecord(platform, recordName);
+  return ProxyRecovery::kRestored;
 }
 
 }  // namespace pelno

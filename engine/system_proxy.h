@@ -6,17 +6,25 @@
 #include <string>
 #include <string_view>
 
+#include "engine/proxy_record.h"
+
 namespace pelno {
 
-class InternetSettingsKey;
+class RegistryKey;
 class ProxySettingsPlatform;
 
+// The user's settings, captured once before the program changes them. With a
+// record name, every enable first writes the durable record of them (see
+// proxy_record.h) and a successful restore removes it.
 struct SavedProxySettings {
   bool saved = false;
-  std::uint32_t proxyEnable = 0;
-  std::wstring proxyServer;
-  std::wstring proxyOverride;
+  ProxyValues user;
+  std::wstring recordName;
 };
+
+// The record names of the two programs.
+inline constexpr wchar_t kHelperProxyRecordName[] = L"PelnoVpnHelperService";
+inline constexpr wchar_t kApplicationProxyRecordName[] = L"PelnoVPN";
 
 // The real registry and WinINet (Win32 builds); the default platform below.
 ProxySettingsPlatform& SystemProxySettingsPlatform();
@@ -32,9 +40,22 @@ bool RestoreSystemProxy(SavedProxySettings& saved, std::string& error,
 // that failure counts as success there, never on Windows.
 bool RefreshInternetSettings(ProxySettingsPlatform& platform = SystemProxySettingsPlatform());
 
+// What a program found of its record at start.
+enum class ProxyRecovery {
+  kNoRecord,       // the last run ended cleanly
+  kRestored,       // the proxy still pointed at the dead engine: the user's settings are back
+  kChangedSince,   // someone set other values since: left alone, record removed
+  kUnreadable,     // not a whole record: registry left alone, record removed
+  kRestoreFailed,  // the user's settings could not be written back: record kept for next time
+};
+
+// Run once at start, before anything else touches the proxy.
+ProxyRecovery RecoverSystemProxy(const std::wstring& recordName,
+                                 ProxySettingsPlatform& platform = SystemProxySettingsPlatform());
+
 // A REG_SZ or REG_EXPAND_SZ value as stored (unexpanded, trailing zeros removed);
-// empty when absent, unreadable or of another type.
-std::wstring ReadRegistryString(InternetSettingsKey& key, const std::wstring& name);
+// nullopt when absent, unreadable or of another type.
+std::optional<std::wstring> ReadRegistryString(RegistryKey& key, const std::wstring& name);
 
 // "http=127.0.0.1:P;https=127.0.0.1:P;socks=127.0.0.1:P"; P is 7897 when the
 // port lies outside 1..65535.

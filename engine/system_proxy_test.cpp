@@ -39,8 +39,8 @@ TEST(ReadRegistryStringTest, TrailingZerosGoOddSizesAndOtherTypesGiveEmpty) {
   registry.SetDword(L"Dword", 1);
   const auto key = registry.OpenInternetSettings(ProxySettingsPlatform::KeyAccess::kQuery);
   EXPECT_EQ(ReadRegistryString(*key, L"Zeros"), L"abc");
-  EXPECT_EQ(ReadRegistryString(*key, L"Odd"), L"");
-  EXPECT_EQ(ReadRegistryString(*key, L"Dword"), L"");
+  EXPECT_EQ(ReadRegistryString(*key, L"Odd"), std::nullopt);
+  EXPECT_EQ(ReadRegistryString(*key, L"Dword"), std::nullopt);
 }
 
 TEST(RefreshInternetSettingsTest, OnlyWineHasItsRefreshFailureExcused) {
@@ -145,6 +145,81 @@ TEST_F(SystemProxyTest, RestoreStopsAtAFailedWriteOrDeleteAndStaysSaved) {
     EXPECT_TRUE(settings.saved);
     const std::string server = serverAbsent ? "delete:ProxyServer" : "set:ProxyServer";
     EXPECT_EQ(platform.calls, (Calls{"open-set", "set:ProxyEnable", server, "close"}));
+  }
+}
+
+// The record of the user's settings goes in before any value is changed, follows a
+// second enable's port, and goes once the user's settings are back (an absent value
+// deleted, not written empty).
+TEST_F(SystemProxyTest, RecordIsWrittenFirstAndRemovedByTheRestore) {
+  registry.values.erase(L"ProxyOverride");
+  saved.recordName = L"Program";
+  ASSERT_TRUE(EnableSystemProxy(saved, 2080, error, registry));
+  EXPECT_EQ(Calls(registry.calls.begin(), registry.calls.begin() + 4),
+            (Calls{"open-query", "close", "record-set:Program", "open-set"}));
+  ASSERT_TRUE(EnableSystemProxy(saved, 3080, error, registry));
+  ProxyValues user, ours;
+  ASSERT_TRUE(ParseProxyRecord(registry.StringValueIn(registry.records, L"Program"), user, ours));
+  EXPECT_EQ(user, (ProxyValues{0, L"corp:8080", std::nullopt}));
+  EXPECT_EQ(ours, (ProxyValues{1, FormatProxyServer(3080), L"localhost;127.0.0.1;<local>"}));
+  ASSERT_TRUE(RestoreSystemProxy(saved, error, registry));
+  EXPECT_TRUE(registry.records.empty());
+  EXPECT_EQ(registry.values.count(L"ProxyOverride"), 0u);
+  EXPECT_EQ(registry.StringValue(L"ProxyServer"), L"corp:8080");
+}
+
+TEST_F(SystemProxyTest, WithoutARecordTheEnableChangesNothing) {
+  registry.recordWritesFail = true;
+  saved.recordName = L"Program";
+  const auto before = registry.values;
+  EXPECT_FALSE(EnableSystemProxy(saved, 2080, error, registry));
+  EXPECT_EQ(error, "Failed to save the Windows proxy settings record");
+  EXPECT_EQ(registry.calls, (Calls{"open-query", "close", "record-set:Program"}));
+  EXPECT_FALSE(saved.saved);
+  EXPECT_TRUE(RestoreSystemProxy(saved, error, registry));  // nothing to put back
+  EXPECT_EQ(registry.values.size(), before.size());
+  EXPECT_EQ(registry.StringValue(L"ProxyServer"), L"corp:8080");
+}
+
+// What a program finds of its record at start, and what it does with it.
+TEST_F(SystemProxyTest, RecoveryAtStart) {
+  const std::wstring ourServer = FormatProxyServer(2080);
+  const ProxyValues user{std::nullopt, L"corp:8080", std::nullopt};
+  const ProxyValues ours{1, ourServer, L"localhost;127.0.0.1;<local>"};
+  const std::wstring whole = FormatProxyRecord(user, ours);
+  const struct {
+    const char* name;
+    std::optional<std::wstring> record;
+    std::wstring serverNow;  // ProxyServer found at start
+    bool restoreFails;
+    ProxyRecovery outcome;
+    bool recordKept;
+    std::wstring serverAfter;
+  } cases[] = {
+      {"clean last run", std::nullopt, ourServer, false, ProxyRecovery::kNoRecord, false, ourServer},
+      {"still ours", whole, ourServer, false, ProxyRecovery::kRestored, false, L"corp:8080"},
+      {"changed since", whole, L"other:1", false, ProxyRecovery::kChangedSince, false, L"other:1"},
+      {"cut in half", whole.substr(0, whole.size() / 2), ourServer, false,
+       ProxyRecovery::kUnreadable, false, ourServer},
+      {"another version", L"{\"version\":2,\"user\":{},\"ours\":{}}", ourServer, false,
+       ProxyRecovery::kUnreadable, false, ourServer},
+      {"restore fails", whole, ourServer, true, ProxyRecovery::kRestoreFailed, true, ourServer},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeProxySettingsPlatform platform;
+    platform.SetDword(L"ProxyEnable", 1);
+    platform.SetString(L"ProxyServer", c.serverNow);
+    platform.SetString(L"ProxyOverride", L"localhost;127.0.0.1;<local>");
+    if (c.record) platform.SetStringIn(platform.records, L"Program", *c.record);
+    if (c.restoreFails) platform.failingWrites = {L"ProxyEnable"};
+    EXPECT_EQ(RecoverSystemProxy(L"Program", platform), c.outcome);
+    EXPECT_EQ(platform.records.count(L"Program"), c.recordKept ? 1u : 0u);
+    EXPECT_EQ(platform.StringValue(L"ProxyServer"), c.serverAfter);
+    if (c.outcome == ProxyRecovery::kRestored) {
+      EXPECT_EQ(platform.values.count(L"ProxyEnable"), 0u);  // absent before: deleted
+      EXPECT_EQ(platform.values.count(L"ProxyOverride"), 0u);
+    }
   }
 }
 

@@ -10,7 +10,7 @@ namespace pelno {
 namespace {
 
 // Registry calls on a key that someone else keeps open.
-class BorrowedKey : public InternetSettingsKey {
+class BorrowedKey : public RegistryKey {
  public:
   explicit BorrowedKey(HKEY key) : key_(key) {}
 
@@ -56,7 +56,7 @@ class OwnedKey : public BorrowedKey {
 
 }  // namespace
 
-std::unique_ptr<InternetSettingsKey> Win32ProxySettingsPlatform::OpenInternetSettings(
+std::unique_ptr<RegistryKey> Win32ProxySettingsPlatform::OpenInternetSettings(
     KeyAccess access) {
   UniqueRegKey key;
   const REGSAM rights = access == KeyAccess::kQuery ? KEY_QUERY_VALUE : KEY_SET_VALUE;
@@ -64,6 +64,17 @@ std::unique_ptr<InternetSettingsKey> Win32ProxySettingsPlatform::OpenInternetSet
       ERROR_SUCCESS) {
     return nullptr;
   }
+  return std::make_unique<OwnedKey>(std::move(key));
+}
+
+std::unique_ptr<RegistryKey> Win32ProxySettingsPlatform::OpenRecordKey(KeyAccess access) {
+  UniqueRegKey key;
+  const LONG result =
+      access == KeyAccess::kQuery
+          ? ::RegOpenKeyExW(HKEY_CURRENT_USER, kRecordKeyPath, 0, KEY_QUERY_VALUE, key.Receive())
+          : ::RegCreateKeyExW(HKEY_CURRENT_USER, kRecordKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_SET_VALUE, nullptr, key.Receive(), nullptr);
+  if (result != ERROR_SUCCESS) return nullptr;
   return std::make_unique<OwnedKey>(std::move(key));
 }
 

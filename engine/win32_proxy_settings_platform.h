@@ -9,12 +9,14 @@
 
 namespace pelno {
 
+inline constexpr wchar_t kRecordKeyPath[] = L"Software\\PelnoVPN";
 inline constexpr wchar_t kInternetSettingsKeyPath[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
 class Win32ProxySettingsPlatform : public ProxySettingsPlatform {
  public:
-  std::unique_ptr<InternetSettingsKey> OpenInternetSettings(KeyAccess access) override;
+  std::unique_ptr<RegistryKey> OpenInternetSettings(KeyAccess access) override;
+  std::unique_ptr<RegistryKey> OpenRecordKey(KeyAccess access) override;
   std::uint32_t SetInternetOption(std::uint32_t option) override;
   bool RunningUnderWine() override;
 };

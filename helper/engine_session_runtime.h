@@ -17,7 +17,9 @@ class LogJournal;
 
 class EngineSessionRuntime : public SessionRuntime {
  public:
-  explicit EngineSessionRuntime(LogJournal& journal) : journal_(journal) {}
+  explicit EngineSessionRuntime(LogJournal& journal) : journal_(journal) {
+    proxy_.recordName = kHelperProxyRecordName;
+  }
 
   bool RestoreSystemProxy(std::string& error) override;
   bool EnableSystemProxy(int port, std::string& error) override;

@@ -16,7 +16,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
   SessionController session(runtime);
   const RouteTable routes = MakeControlApiRoutes(session, journal);
   ControlServer server(routes, journal);
-  HelperProgram program{session, server};
+  HelperProgram program{journal, session, server};
   const int exitCode = RunHelperProgram(commandLine != nullptr ? commandLine : L"", program);
   // Connection threads may still be answering and use the objects above: end the
   // process here rather than destroy them under those threads.

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "base/unique_handle.h"
+#include "engine/system_proxy.h"
 #include "helper/control_server.h"
+#include "helper/log_journal.h"
 #include "helper/service_installer.h"
 #include "helper/session_controller.h"
 
@@ -38,6 +40,27 @@ BOOL WINAPI ConsoleControlHandler(DWORD) {
   return TRUE;
 }
 
+// A helper that died with the proxy pointed at its engine left a record of the
+// user's settings: put them back before anything else touches the proxy.
+void RecoverProxyAfterUncleanExit(LogJournal& journal) {
+  switch (RecoverSystemProxy(kHelperProxyRecordName)) {
+    case ProxyRecovery::kNoRecord:
+      break;
+    case ProxyRecovery::kRestored:
+      journal.AppendLog("System proxy restored after an unclean exit");
+      break;
+    case ProxyRecovery::kChangedSince:
+      journal.AppendLog("System proxy changed since an unclean exit; left as it is");
+      break;
+    case ProxyRecovery::kUnreadable:
+      journal.AppendLog("Saved system proxy record was unreadable and has been removed");
+      break;
+    case ProxyRecovery::kRestoreFailed:
+      journal.AppendLog("Failed to restore Windows system proxy after an unclean exit");
+      break;
+  }
+}
+
 // The plain process: one per session, guarded by a named mutex.
 int RunPlainProcess(HelperProgram& program) {
   UniqueHandle instance(::CreateMutexW(nullptr, TRUE, kSingleInstanceMutexName));
@@ -49,6 +72,7 @@ int RunPlainProcess(HelperProgram& program) {
   ::SetConsoleCtrlHandler(ConsoleControlHandler, TRUE);
 
   const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  RecoverProxyAfterUncleanExit(program.journal);
   const int result = program.server.Run();  // returns on a set-up failure or a stop
   program.session.ShutDown();
   if (SUCCEEDED(com)) ::CoUninitialize();
@@ -86,6 +110,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   if (g_statusHandle == nullptr) return;
   ReportServiceStatus(SERVICE_START_PENDING, 0);
   ReportServiceStatus(SERVICE_RUNNING, 0);
+  RecoverProxyAfterUncleanExit(g_program->journal);
   const int result = g_program->server.Run();
   // Waits for a start or stop still running on a connection thread (the session
   // lock), then restores the proxy and stops the engine; later starts are refused.

@@ -9,6 +9,7 @@
 namespace pelno {
 
 class ControlServer;
+class LogJournal;
 class SessionController;
 
 inline constexpr wchar_t kSingleInstanceMutexName[] = L"PelnoVpnHelperSingletonV2";
@@ -16,6 +17,7 @@ inline constexpr wchar_t kSingleInstanceMutexName[] = L"PelnoVpnHelperSingletonV
 // What the program serves with, built once by the program entry and kept for the
 // whole life of the process.
 struct HelperProgram {
+  LogJournal& journal;
   SessionController& session;
   ControlServer& server;
 };

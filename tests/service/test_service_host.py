@@ -18,6 +18,7 @@ import pelno_wine
 from pelno_wine import CONTROL_PORT, request, split_response, wait_until
 
 SERVICE = "PelnoVpnHelperService"
+RECORD_KEY = r"HKCU\Software\PelnoVPN"  # the record of the user's proxy settings
 PROBE = "pelno-service-probe.exe"
 NOT_INSTALLED = 1060
 
@@ -33,6 +34,15 @@ def query_service():
     code, out = probe("query", SERVICE)
     answer = json.loads(out)
     return answer if code == 0 else answer["error"]
+
+
+def record_exists():
+    return pelno_wine.run_windows(["reg", "query", RECORD_KEY, "/v", SERVICE],
+                                  timeout=60).returncode == 0
+
+
+def logs():
+    return split_response(request("GET", "/logs"))[2].decode("utf-8", "replace")
 
 
 def run_helper(program_dir, *args, timeout=60):
@@ -119,16 +129,44 @@ class ServiceHostTest(unittest.TestCase):
         self.assertTrue(wait_until(lambda: not pelno_engine.engine_processes(d.path), timeout=5))
         self.assertTrue(wait_until(lambda: not pelno_wine.port_open(CONTROL_PORT), timeout=10))
 
-    def test_a_killed_helper_takes_its_engine_along(self):
+    def kill_helper_only(self, d):
+        for pid, cmdline in pelno_wine.processes_under(d.path):
+            if pelno_wine.HELPER_EXE.lower() in cmdline.lower():
+                os.kill(pid, signal.SIGKILL)
+
+    def test_a_killed_helper_takes_its_engine_along_and_its_proxy_is_put_right_at_restart(self):
         d = self.program_dir(with_engine=True)
-        with pelno_wine.HelperProcess(program_dir=d):
-            request("POST", "/start-tun", pelno_engine.engine_config())
-            self.assertEqual(len(pelno_engine.engine_processes(d.path)), 1)
-            for pid, cmdline in pelno_wine.processes_under(d.path):
-                if pelno_wine.HELPER_EXE.lower() in cmdline.lower():
-                    os.kill(pid, signal.SIGKILL)
-            self.assertTrue(wait_until(lambda: not pelno_engine.engine_processes(d.path),
-                                       timeout=10))
+        for user_changes_server in (False, True):
+            pelno_registry.set_user_proxy(0, "user.proxy.example:3128", None)
+            user = pelno_registry.read_proxy_values()
+            with pelno_wine.HelperProcess(program_dir=d):
+                port = pelno_engine.free_port()
+                request("POST", "/start", pelno_engine.engine_config(mixed_port=port))
+                self.assertEqual(len(pelno_engine.engine_processes(d.path)), 1)
+                self.kill_helper_only(d)  # no clean-up runs
+                self.assertTrue(wait_until(lambda: not pelno_engine.engine_processes(d.path),
+                                           timeout=10))
+            self.assertIn(f"127.0.0.1:{port}", pelno_registry.read_proxy_values()["ProxyServer"][1])
+            self.assertTrue(record_exists())
+            if user_changes_server:
+                pelno_registry.set_value("ProxyServer", "REG_SZ", "changed.example:1")
+            expected = pelno_registry.read_proxy_values() if user_changes_server else user
+            with pelno_wine.HelperProcess(program_dir=d):
+                self.assertEqual(pelno_registry.read_proxy_values(), expected)
+                self.assertFalse(record_exists())
+                restored = "] System proxy restored after an unclean exit\r\n" in logs()
+                self.assertEqual(restored, not user_changes_server)
+
+    def test_a_record_cut_in_half_is_removed_and_changes_nothing(self):
+        pelno_registry.set_user_proxy(1, "user.proxy.example:3128", "<local>")
+        user = pelno_registry.read_proxy_values()
+        pelno_wine.run_windows(["reg", "add", RECORD_KEY, "/v", SERVICE, "/t", "REG_SZ", "/d",
+                                '{"version":1,"user":{"ProxyEnable":0,', "/f"], timeout=60)
+        self.assertTrue(record_exists())
+        with pelno_wine.HelperProcess(program_dir=self.program_dir()):
+            self.assertEqual(pelno_registry.read_proxy_values(), user)
+            self.assertFalse(record_exists())
+            self.assertIn("] Saved system proxy record was unreadable and has been removed", logs())
 
     def test_port_taken_stops_the_service_with_exit_code_1(self):
         d = self.program_dir()
