@@ -65,7 +65,7 @@ class RegistryProxyTest : public ::testing::Test {
 };
 
 // Under Wine the refresh notification fails with 12018; these enables succeed anyway.
-TEST_F(RegistryProxyTest, EnableWritesTheExactValuesAndRestoreDeletesWhatWasAbsentOrEmpty) {
+TEST_F(RegistryProxyTest, EnableWritesTheExactValuesAndRestoreTellsAbsentFromEmpty) {
   Write(L"ProxyOverride", Sz(L""));
   ASSERT_TRUE(EnableSystemProxy(saved, 2080, error)) << error;
   EXPECT_EQ(Read(L"ProxyEnable"), Dword(1));
@@ -75,15 +75,16 @@ TEST_F(RegistryProxyTest, EnableWritesTheExactValuesAndRestoreDeletesWhatWasAbse
 
   ASSERT_TRUE(RestoreSystemProxy(saved, error)) << error;
   EXPECT_FALSE(saved.saved);
-  EXPECT_EQ(Read(L"ProxyEnable"), Dword(0));  // unreadable, so 0
+  // What was absent is absent again; what was empty is empty again.
+  EXPECT_EQ(Read(L"ProxyEnable"), Stored{});
   EXPECT_EQ(Read(L"ProxyServer"), Stored{});
-  EXPECT_EQ(Read(L"ProxyOverride"), Stored{});
+  EXPECT_EQ(Read(L"ProxyOverride"), Sz(L""));
 
   // Deleting a value that is already gone counts as success.
   ASSERT_TRUE(EnableSystemProxy(saved, 2080, error)) << error;
   Delete(L"ProxyServer");
   EXPECT_TRUE(RestoreSystemProxy(saved, error)) << error;
-  EXPECT_EQ(Read(L"ProxyOverride"), Stored{});
+  EXPECT_EQ(Read(L"ProxyServer"), Stored{});
 }
 
 TEST_F(RegistryProxyTest, EnableTwiceThenRestoreOnceGivesTheFirstCaptureUnexpanded) {
