@@ -22,10 +22,11 @@ unsigned __stdcall RunDetachedJob(void* parameter) {
 
 }  // namespace
 
-void StartDetachedThread(std::function<void()> job) {
+void StartDetachedThread(std::function<void()> job, std::size_t stackReserve) {
   auto owned = std::make_unique<Job>(std::move(job));
   const std::uintptr_t thread =
-      ::_beginthreadex(nullptr, 0, RunDetachedJob, owned.get(), 0, nullptr);
+      ::_beginthreadex(nullptr, static_cast<unsigned>(stackReserve), RunDetachedJob, owned.get(),
+                       stackReserve != 0 ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0, nullptr);
   if (thread == 0) {
     throw std::system_error(errno, std::generic_category(), "_beginthreadex");
   }

@@ -6,12 +6,14 @@
 // bookkeeping. A CRT thread whose handle is closed at once has none.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 
 namespace pelno {
 
 // Starts `job` on a new thread and lets it go; throws std::system_error when no
-// thread can be created.
-void StartDetachedThread(std::function<void()> job);
+// thread can be created. A non-zero `stackReserve` replaces the program's default
+// stack reservation (bytes).
+void StartDetachedThread(std::function<void()> job, std::size_t stackReserve = 0);
 
 }  // namespace pelno

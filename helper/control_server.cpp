@@ -33,36 +33,61 @@ class SocketChannel : public ResponseChannel {
 };
 
 // Makes a blocked recv on the socket give up after `timeout` without a byte.
-void SetReceiveTimeout(SOCKET socket, std::chrono::milliseconds timeout) {
+bool SetReceiveTimeout(SOCKET socket, std::chrono::milliseconds timeout, SetSocketOption setOption) {
   const DWORD milliseconds = static_cast<DWORD>(timeout.count());
-  ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&milliseconds),
-               sizeof milliseconds);
+  return setOption(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&milliseconds),
+                   sizeof milliseconds) == 0;
 }
+
+std::string Endpoint(std::uint16_t port) {
+  return std::string(kLoopbackAddress) + ":" + std::to_string(port);
+}
+
+// Holds one place among the open connections for as long as the connection's job
+// exists: it is given back when the job has run, or when no thread could take it.
+class ConnectionPlace {
+ public:
+  explicit ConnectionPlace(std::shared_ptr<std::atomic<std::size_t>> open) : open_(std::move(open)) {
+    ++*open_;
+  }
+  ConnectionPlace(const ConnectionPlace&) = delete;
+  ConnectionPlace& operator=(const ConnectionPlace&) = delete;
+  ~ConnectionPlace() { --*open_; }
+
+ private:
+  std::shared_ptr<std::atomic<std::size_t>> open_;
+};
 
 }  // namespace
 
-UniqueSocket OpenListeningSocket(std::uint16_t port, int& error) {
+UniqueSocket OpenListeningSocket(std::uint16_t port, SetupFailure& failure, SetSocketOption setOption) {
+  const auto fail = [&failure](std::string step) {
+    failure = {std::move(step), ::WSAGetLastError()};
+    return UniqueSocket();
+  };
   UniqueSocket listener(::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                                      WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));
-  if (!listener) {
-    error = ::WSAGetLastError();
-    return {};
-  }
-  // Exclusive use of the address: with SO_REUSEADDR any local process could bind the
-  // same port too and take the application's requests. A failure here is ignored.
+  if (!listener) return fail("create its socket");
+  // Without exclusive use another local process could bind the same port and take
+  // the application's requests.
   const int exclusive = 1;
-  ::setsockopt(listener.Get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
-               reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+  if (setOption(listener.Get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                reinterpret_cast<const char*>(&exclusive), sizeof exclusive) != 0) {
+    return fail("get exclusive use of " + Endpoint(port));
+  }
+  // Every connection sets its own receive time-out; trying it on the listener first
+  // finds a stack that refuses the option before any client is served without one.
+  if (!SetReceiveTimeout(listener.Get(), kConnectionIdleTimeout, setOption)) {
+    return fail("set a receive time-out");
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = ::htons(port);
   ::inet_pton(AF_INET, kLoopbackAddress, &address.sin_addr);
-  if (::bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
-          SOCKET_ERROR ||
-      ::listen(listener.Get(), SOMAXCONN) == SOCKET_ERROR) {
-    error = ::WSAGetLastError();
-    return {};
+  if (::bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
+    return fail("bind " + Endpoint(port));
   }
+  if (::listen(listener.Get(), SOMAXCONN) == SOCKET_ERROR) return fail("listen on " + Endpoint(port));
   return listener;
 }
 
@@ -84,14 +109,24 @@ void WriteHttpResponse(SOCKET socket, std::string_view contentType, std::string_
   SocketChannel(socket).Send(FormatHttpResponse(status, reason, contentType, body));
 }
 
-void ServeConnection(UniqueSocket socket, const RouteTable& routes,
-                     std::chrono::milliseconds idleTimeout) {
-  SetReceiveTimeout(socket.Get(), idleTimeout);
+void ServeConnection(UniqueSocket socket, const RouteTable& routes, SetSocketOption setOption) {
+  using namespace std::chrono;
+  const steady_clock::time_point deadline = steady_clock::now() + kRequestDeadline;
+  milliseconds timeout = kConnectionIdleTimeout;
+  if (!SetReceiveTimeout(socket.Get(), timeout, setOption)) return;
   RequestAssembler assembler;
   std::array<char, kReceiveChunkSize> chunk;
   while (assembler.state() == RequestState::kIncomplete) {
+    // Once the deadline is nearer than the idle limit, the next read may wait only
+    // until the deadline. A time-out of 0 would mean no limit at all.
+    const milliseconds left = duration_cast<milliseconds>(deadline - steady_clock::now());
+    if (left <= milliseconds::zero()) return;
+    if (left < timeout) {
+      timeout = left;
+      if (!SetReceiveTimeout(socket.Get(), timeout, setOption)) return;
+    }
     const int received = ::recv(socket.Get(), chunk.data(), static_cast<int>(chunk.size()), 0);
-    if (received <= 0) return;  // closed, failed or idle too long: no response
+    if (received <= 0) return;  // closed, failed or out of time: no response
     assembler.Append(std::string_view(chunk.data(), static_cast<std::size_t>(received)));
   }
   if (const auto refusal = RefusalResponse(assembler.state())) {
@@ -116,39 +151,68 @@ void StartConnectionThread(UniqueSocket connection, ThreadRecycler& threads, Log
   }
 }
 
-ControlServer::ControlServer(const RouteTable& routes, LogJournal& journal)
-    : routes_(routes), journal_(journal), stopEvent_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+ControlServer::ControlServer(const RouteTable& routes, LogJournal& journal, SetSocketOption setOption)
+    : routes_(routes),
+      journal_(journal),
+      setOption_(setOption),
+      stopEvent_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      openConnections_(std::make_shared<std::atomic<std::size_t>>(0)) {}
 
 void ControlServer::Stop() { ::SetEvent(stopEvent_.Get()); }
 
 void ControlServer::HandleControlConnection(SOCKET socket) {
-  ServeConnection(UniqueSocket(socket), routes_, kConnectionIdleTimeout);
+  ServeConnection(UniqueSocket(socket), routes_, setOption_);
+}
+
+void ControlServer::TakeConnection(UniqueSocket connection, ThreadRecycler& threads) {
+  if (openConnections_->load() >= kMaxControlConnections) {
+    // One line per burst: a flood must not fill the journal.
+    if (!atConnectionLimit_) {
+      journal_.AppendLog("Control connections at the limit of " + std::to_string(kMaxControlConnections) +
+                         "; new connections are closed");
+      atConnectionLimit_ = true;
+    }
+    return;  // `connection` closes here
+  }
+  atConnectionLimit_ = false;
+  auto place = std::make_shared<ConnectionPlace>(openConnections_);
+  StartConnectionThread(std::move(connection), threads, journal_,
+                        [this, place = std::move(place)](SOCKET socket) { HandleControlConnection(socket); });
 }
 
 int ControlServer::Run() {
   journal_.AppendLog("PelnoVpnHelper started");
+  const auto failed = [this](const std::string& step, int error) {
+    journal_.AppendLog("Control server could not " + step + " (Winsock error " + std::to_string(error) + ")");
+    return 1;
+  };
   WSADATA winsock;
-  if (::WSAStartup(kWinsockVersion, &winsock) != 0) return 1;
-  int error = 0;
-  UniqueSocket listener = OpenListeningSocket(kControlPort, error);
+  if (const int error = ::WSAStartup(kWinsockVersion, &winsock); error != 0) {
+    return failed("start Winsock", error);
+  }
+  SetupFailure failure;
+  UniqueSocket listener = OpenListeningSocket(kControlPort, failure, setOption_);
   // The listener signals this event when a connection waits, so one wait covers
   // both a new connection and Stop.
   UniqueHandle acceptEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!listener || !stopEvent_ || !acceptEvent ||
-      ::WSAEventSelect(listener.Get(), acceptEvent.Get(), FD_ACCEPT) == SOCKET_ERROR) {
+  if (listener && (!stopEvent_ || !acceptEvent ||
+                   ::WSAEventSelect(listener.Get(), acceptEvent.Get(), FD_ACCEPT) == SOCKET_ERROR)) {
+    failure = {"wait for connections", static_cast<int>(::GetLastError())};
     listener.Reset();
+  }
+  if (!listener) {
     ::WSACleanup();
-    return 1;
+    return failed(failure.step, failure.error);
   }
 
-  ThreadRecycler threads(StartDetachedThread, kMaxIdleConnectionThreads,
-                         kConnectionThreadIdleLifetime);
+  ThreadRecycler threads(
+      [](ThreadJob job) { StartDetachedThread(std::move(job), kConnectionThreadStackReserve); },
+      kMaxIdleConnectionThreads, kConnectionThreadIdleLifetime);
   const HANDLE events[] = {stopEvent_.Get(), acceptEvent.Get()};
   while (::WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
     // Take every connection that waits; the listener is non-blocking now.
     while (UniqueSocket connection = AcceptConnection(listener.Get())) {
-      StartConnectionThread(std::move(connection), threads, journal_,
-                            [this](SOCKET socket) { HandleControlConnection(socket); });
+      TakeConnection(std::move(connection), threads);
     }
   }
   listener.Reset();

@@ -2,9 +2,12 @@
 // each connection on a thread of its own.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <string_view>
 
 #include "base/unique_handle.h"
@@ -15,10 +18,24 @@ namespace pelno {
 
 class LogJournal;
 
+// setsockopt's shape. Wine never refuses the options the server depends on, so
+// tests hand in a stand-in that does.
+using SetSocketOption = int(WSAAPI*)(SOCKET, int level, int name, const char* value, int length);
+
 inline constexpr std::uint16_t kControlPort = 17891;
 // A connection whose request is still incomplete is dropped, without a response,
-// when no byte arrives for this long.
+// when no byte arrives for this long...
 inline constexpr std::chrono::milliseconds kConnectionIdleTimeout{30000};
+// ...or when its whole request (head and body) has not arrived this long after the
+// accept, however the bytes trickle in.
+inline constexpr std::chrono::milliseconds kRequestDeadline{60000};
+// Connections served at once. Each holds a thread; beyond this a new connection is
+// closed at once, without a thread, until one of them ends.
+inline constexpr std::size_t kMaxControlConnections = 256;
+// Stack reserved per connection thread instead of the program's 2 MiB; a request
+// needs a few KiB. (Wine reserves at least 1 MiB and spends about 1 MB per thread
+// whatever the stack, so there the connection limit is what bounds memory.)
+inline constexpr unsigned kConnectionThreadStackReserve = 256 * 1024;
 // Connection threads that have served their request wait this long for the next
 // connection, at most this many at a time; beyond that they end.
 inline constexpr std::chrono::milliseconds kConnectionThreadIdleLifetime{60000};
@@ -28,13 +45,16 @@ inline constexpr std::size_t kMaxIdleConnectionThreads = 32;
 // journal must outlive every connection thread, that is the program.
 class ControlServer {
  public:
-  ControlServer(const RouteTable& routes, LogJournal& journal);
+  // `setOption` stands in for setsockopt in tests.
+  ControlServer(const RouteTable& routes, LogJournal& journal,
+                SetSocketOption setOption = ::setsockopt);
   ControlServer(const ControlServer&) = delete;
   ControlServer& operator=(const ControlServer&) = delete;
 
   // RunControlServer: logs the start line, listens and accepts on the calling
-  // thread. Returns 1 when the set-up fails, 0 once Stop has ended the accepting.
-  // Connections already accepted finish on their own threads.
+  // thread. Returns 1 when the set-up fails (after one log line naming the failing
+  // step and its error), 0 once Stop has ended the accepting. Connections already
+  // accepted finish on their own threads.
   int Run();
 
   // Makes Run stop accepting and return; callable from any thread, before or
@@ -45,9 +65,18 @@ class ControlServer {
   void HandleControlConnection(SOCKET socket);
 
  private:
+  // Hands an accepted connection to a thread, or closes it when
+  // kMaxControlConnections are open already.
+  void TakeConnection(UniqueSocket connection, ThreadRecycler& threads);
+
   const RouteTable& routes_;
   LogJournal& journal_;
+  SetSocketOption setOption_;
   UniqueHandle stopEvent_;
+  // Connections accepted and not yet ended; shared with their threads, which may
+  // outlive the server object in tests.
+  std::shared_ptr<std::atomic<std::size_t>> openConnections_;
+  bool atConnectionLimit_ = false;  // the limit has been logged for this burst
 };
 
 // Sends one complete response with a single send; its result is ignored.
@@ -56,17 +85,27 @@ void WriteHttpResponse(SOCKET socket, std::string_view contentType, std::string_
 
 // --- Pieces of the server, separate so that tests can drive them. ---
 
-// A non-inheritable listening TCP socket on 127.0.0.1:port. On failure returns an
-// empty socket and writes the failing call's WSA error code to `error`.
-UniqueSocket OpenListeningSocket(std::uint16_t port, int& error);
+// The step of the set-up that failed ("bind 127.0.0.1:17891") and its Winsock error.
+struct SetupFailure {
+  std::string step;
+  int error = 0;
+};
+
+// A non-inheritable listening TCP socket on 127.0.0.1:port, for the exclusive use
+// of this process and with the idle limit as its receive time-out. Empty on
+// failure, with the failing step in `failure`.
+UniqueSocket OpenListeningSocket(std::uint16_t port, SetupFailure& failure,
+                                 SetSocketOption setOption = ::setsockopt);
 
 // Accepts one connection and makes sure no child process can inherit it.
 // Empty on failure.
 UniqueSocket AcceptConnection(SOCKET listener);
 
-// Reads and answers one request on `socket` with the given routes and idle limit.
+// Reads and answers one request on `socket` within kConnectionIdleTimeout and
+// kRequestDeadline. When the receive time-out cannot be set the connection is
+// closed unanswered: without it a silent client would hold its thread for ever.
 void ServeConnection(UniqueSocket socket, const RouteTable& routes,
-                     std::chrono::milliseconds idleTimeout);
+                     SetSocketOption setOption = ::setsockopt);
 
 // Hands the connection to a thread that runs `serve` on it. When no thread can be
 // had the connection is closed, one line is logged and the caller goes on accepting.

@@ -11,10 +11,18 @@ namespace {
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-std::string LowerCopy(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(), LowerAscii);
-  return lower;
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
 }
 
 // The whitespace set of the C library's isspace in the "C" locale.
@@ -32,16 +40,33 @@ std::string_view NextToken(std::string_view line, std::size_t& pos) {
 
 }  // namespace
 
+bool ForEachHeaderValue(std::string_view headerBlock, std::string_view name,
+                        const std::function<bool(std::string_view)>& visit) {
+  std::size_t lineStart = headerBlock.find('\n');  // skips the request line
+  while (lineStart != std::string_view::npos) {
+    ++lineStart;
+    const std::size_t lineEnd = headerBlock.find('\n', lineStart);
+    std::string_view line = headerBlock.substr(
+        lineStart, lineEnd == std::string_view::npos ? std::string_view::npos : lineEnd - lineStart);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::size_t colon = line.find(':');
+    if (colon != std::string_view::npos && EqualsIgnoreCase(TrimBlanks(line.substr(0, colon)), name) &&
+        !visit(line.substr(colon + 1))) {
+      return false;
+    }
+    lineStart = lineEnd;
+  }
+  return true;
+}
+
 std::string FindHeaderValue(std::string_view headerBlock, std::string_view name) {
-  const std::string lowerBlock = LowerCopy(headerBlock);
-  const std::string needle = LowerCopy(name) + ":";
-  std::size_t pos = lowerBlock.find(needle);
-  if (pos == std::string::npos) return {};
-  pos += needle.size();
-  while (pos < headerBlock.size() && headerBlock[pos] == ' ') ++pos;
-  std::size_t end = headerBlock.find("\r\n", pos);
-  if (end == std::string_view::npos) end = headerBlock.size();
-  return std::string(headerBlock.substr(pos, end - pos));
+  std::string found;
+  ForEachHeaderValue(headerBlock, name, [&found](std::string_view value) {
+    while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+    found = value;
+    return false;
+  });
+  return found;
 }
 
 std::uint32_t ParseContentLength(std::string_view value) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -25,9 +26,17 @@ struct ControlRequest {
   std::string body;         // at most Content-Length bytes
 };
 
-// Case-insensitive lookup of "name:" anywhere in the block. Skips spaces (not tabs)
-// after the colon; the value runs to the next "\r\n" as received, trailing spaces kept.
-// Empty when the header is absent.
+// The one reader of header lines, for every header the server looks at. Calls
+// `visit` with the raw value (after the colon, up to the line end) of each header
+// line named `name`, in order, until it returns false; returns false when it did.
+// The request line is no header line. Names compare case-insensitively, blanks
+// around them ignored, so " Origin :" is Origin and "X-Origin" is not. Lines end
+// at LF with an optional CR before it, so a bare LF cannot hide a header.
+bool ForEachHeaderValue(std::string_view headerBlock, std::string_view name,
+                        const std::function<bool(std::string_view)>& visit);
+
+// The value of the first header line named `name`, spaces (not tabs) after the
+// colon skipped, trailing spaces kept. Empty when there is no such line.
 std::string FindHeaderValue(std::string_view headerBlock, std::string_view name);
 
 // Unsigned decimal to 32 bits: leading whitespace skipped, stops at the first

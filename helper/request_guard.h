@@ -7,12 +7,8 @@
 
 namespace pelno {
 
-// True when a header line (not the request line) is named `name`, compared
-// case-insensitively at the start of the line; "X-Origin-Trace" is not "Origin".
-bool HasHeaderLine(std::string_view headerBlock, std::string_view name);
-
 // True for "127.0.0.1" and "localhost" (any letter case), each with or without
-// a decimal port.
+// a decimal port; blanks around the value are ignored.
 bool IsLoopbackHost(std::string_view hostValue);
 
 // False when the block carries an Origin header or a Host header that names

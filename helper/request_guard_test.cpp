@@ -18,18 +18,12 @@ TEST(RequestGuardTest, OriginAndForeignHostsAreRefused) {
       {Block("Host: 127.0.0.1:17891\r\nOrigin: http://127.0.0.1"), false},
       {Block("ORIGIN: null"), false},
       {Block("Origin:"), false},
-      {Block("Origin : x"), false},
       {Block("X-A: 1\nOrigin: http://evil.example"), false},  // a bare line feed hides nothing
-      // Headers only containing "origin" in their name; the request line is no header.
-      {Block("X-Origin-Trace: 1\r\nX-Origin: 2"), true},
-      {Block("Referer: http://a/origin: b"), true},
-      {"GET /origin:x HTTP/1.1\r\nHost: localhost", true},
-      {Block("Host: 127.0.0.1:17891"), true},
+      {Block("X-Origin-Trace: 1\r\nReferer: http://a/origin: b"), true},
+      {"GET /origin:x HTTP/1.1\r\nHost: localhost", true},  // the request line is no header
       {Block("Host: 127.0.0.1"), true},
       {Block("host: LocalHost:80"), true},
       {Block("Host:localhost  "), true},
-      {Block("Host: localhost:"), true},
-      {Block("Host: evil.example"), false},
       {Block("Host: evil.example:17891"), false},
       {Block("Host: 127.0.0.1.evil.example"), false},
       {Block("Host: localhost.evil.example:17891"), false},
@@ -37,18 +31,10 @@ TEST(RequestGuardTest, OriginAndForeignHostsAreRefused) {
       {Block("Host: 127.0.0.1:80@evil"), false},
       {Block("Host: "), false},
       {Block("Host: localhost\r\nHost: evil.example"), false},
-      {Block("Content-Length: 0"), true},
-      {"GET /ping HTTP/1.1", true},
       {Block("X-Host: evil.example"), true},
+      {"GET /ping HTTP/1.1", true},
   };
   for (const auto& c : cases) EXPECT_EQ(IsRequestAllowed(c.block), c.allowed) << c.block;
-}
-
-TEST(RequestGuardTest, HasHeaderLineIsAnchoredAtTheLineStart) {
-  const std::string block = Block("X-Origin-Trace: 1\r\nhost: a");
-  EXPECT_FALSE(HasHeaderLine(block, "Origin"));
-  EXPECT_TRUE(HasHeaderLine(block, "Host"));
-  EXPECT_TRUE(HasHeaderLine(block, "x-origin-trace"));
 }
 
 }  // namespace

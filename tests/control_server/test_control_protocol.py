@@ -1,24 +1,32 @@
-"""The control server against the helper program running under Wine: its wire protocol,
-the refusal of requests a browser page could make, and independent connections."""
+"""The control server against the helper program running under Wine: the bytes it
+answers with, its read loop, and the bounds that a flood of connections meets."""
 import re
+import resource
+import selectors
 import socket
+import sys
+import threading
 import time
 import unittest
 
 import pelno_wine
 from pelno_wine import CONTROL_PORT, raw_request, recv_all
 
-PONG = (b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 4\r\n"
-        b"Connection: close\r\n\r\npong")
-NOT_FOUND = (b"HTTP/1.1 404 Not Found\r\nContent-Type: text/plain\r\nContent-Length: 9\r\n"
-             b"Connection: close\r\n\r\nnot found")
-TOO_LARGE = (b"HTTP/1.1 413 Payload Too Large\r\nContent-Type: text/plain\r\n"
-             b"Content-Length: 17\r\nConnection: close\r\n\r\nrequest too large")
-FORBIDDEN = (b"HTTP/1.1 403 Forbidden\r\nContent-Type: text/plain\r\nContent-Length: 9\r\n"
-             b"Connection: close\r\n\r\nforbidden")
+
+def reply(status, body):
+    return (f"HTTP/1.1 {status}\r\nContent-Type: text/plain\r\nContent-Length: {len(body)}\r\n"
+            f"Connection: close\r\n\r\n{body}").encode()
+
+
+PONG = reply("200 OK", "pong")
+PING = b"GET /ping HTTP/1.1\r\n\r\n"
 HEADER_LIMIT = 1048576
 IDLE_LIMIT_SECONDS = 30
-STARTED_LINE = re.compile(rb"\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] PelnoVpnHelper started\r\n")
+REQUEST_DEADLINE_SECONDS = 60
+MAX_CONNECTIONS = 256
+HELD_CONNECTIONS = 1000
+MEMORY_LIMIT_BYTES = 300 * 1000 * 1000
+LIMIT_LINE = b"] Control connections at the limit of 256; new connections are closed\r\n"
 
 helper = None
 
@@ -36,40 +44,66 @@ def connect(timeout=10.0):
     return socket.create_connection(("127.0.0.1", CONTROL_PORT), timeout=timeout)
 
 
-def unfinished_header(size):
-    """`size` bytes of a GET /ping header block without its blank line."""
-    head = b"GET /ping HTTP/1.1\r\nX-Fill: "
-    return head + b"a" * (size - len(head))
+def closed_unanswered(sock):
+    """True when the server ends the connection without a byte, within the socket's time-out."""
+    try:
+        return recv_all(sock) == b""
+    except ConnectionResetError:
+        return True
+    except socket.timeout:
+        return False
 
 
-def ping_with(header_lines):
-    return raw_request(b"GET /ping HTTP/1.1\r\n" + b"".join(l + b"\r\n" for l in header_lines)
-                       + b"\r\n")
+def still_open(sock):
+    sock.setblocking(False)
+    try:
+        sock.recv(1)
+    except BlockingIOError:
+        return True
+    except OSError:
+        pass
+    return False
 
 
-class RoutingTest(unittest.TestCase):
-    def test_ping_exact_bytes_then_close(self):
-        self.assertEqual(raw_request(b"GET /ping HTTP/1.1\r\nHost: 127.0.0.1:17891\r\n\r\n"), PONG)
+def pings():
+    try:
+        return raw_request(PING, timeout=5) == PONG
+    except ConnectionResetError:
+        return False
 
-    def test_query_string_lower_case_method_and_other_method_are_404(self):
-        for request in (b"GET /ping?x=1 HTTP/1.1\r\n\r\n", b"get /ping HTTP/1.1\r\n\r\n",
-                        b"POST /ping HTTP/1.1\r\nContent-Length: 1\r\n\r\nx"):
-            with self.subTest(request=request):
-                self.assertEqual(raw_request(request), NOT_FOUND)
+
+def resident_bytes(pid):
+    with open(f"/proc/{pid}/status") as status:
+        return next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmRSS:"))
+
+
+def report(text):
+    print(text, file=sys.stderr)
+
+
+class ProtocolTest(unittest.TestCase):
+    def test_exact_replies(self):
+        head = b"GET /ping HTTP/1.1\r\nX-Fill: "
+        for request, expected in (
+                (b"GET /ping HTTP/1.1\r\nHost: 127.0.0.1:17891\r\n\r\n", PONG),
+                (b"GET /ping?x=1 HTTP/1.1\r\n\r\n", reply("404 Not Found", "not found")),
+                (b"POST /stop HTTP/1.1\r\nOrigin: https://evil.example\r\n\r\n",
+                 reply("403 Forbidden", "forbidden")),
+                (head + b"a" * (HEADER_LIMIT + 1 - len(head)),
+                 reply("413 Payload Too Large", "request too large"))):
+            with self.subTest(request=request[:40]):
+                self.assertEqual(raw_request(request, timeout=30), expected)
 
     def test_logs_hold_the_start_line(self):
-        status, headers, body = pelno_wine.split_response(pelno_wine.request("GET", "/logs"))
-        self.assertEqual(status, "HTTP/1.1 200 OK")
-        self.assertEqual(headers, ["Content-Type: text/plain", f"Content-Length: {len(body)}",
-                                   "Connection: close"])
-        self.assertRegex(body, STARTED_LINE)
+        self.assertRegex(pelno_wine.request("GET", "/logs"),
+                         rb"\r\n\r\n\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] PelnoVpnHelper started\r\n")
 
 
-class AssemblyTest(unittest.TestCase):
+class ReadLoopTest(unittest.TestCase):
     def test_request_arriving_byte_by_byte(self):
         with connect() as s:
             s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-            for byte in b"GET /ping HTTP/1.1\r\nHost: localhost\r\n\r\n":
+            for byte in PING:
                 s.sendall(bytes([byte]))
                 time.sleep(0.002)
             self.assertEqual(recv_all(s), PONG)
@@ -78,71 +112,86 @@ class AssemblyTest(unittest.TestCase):
         with connect() as s:
             s.sendall(b"POST /ping HTTP/1.1\r\nContent-Length: 10\r\n\r\n12345")
             s.shutdown(socket.SHUT_WR)
-            self.assertEqual(recv_all(s), b"")
+            self.assertTrue(closed_unanswered(s))
 
-    def test_body_beyond_content_length_is_ignored(self):
-        self.assertEqual(raw_request(b"GET /ping HTTP/1.1\r\nContent-Length: 2\r\n\r\nabcdef"), PONG)
-
-    def test_header_past_the_limit_gets_413(self):
-        with connect(timeout=30) as s:
-            s.sendall(unfinished_header(HEADER_LIMIT + 1))
-            self.assertEqual(recv_all(s), TOO_LARGE)
-
-    def test_header_of_exactly_the_limit_keeps_waiting(self):
-        with connect(timeout=30) as s:
-            s.sendall(unfinished_header(HEADER_LIMIT))
-            s.settimeout(1.0)
-            with self.assertRaises(socket.timeout):
-                s.recv(1)
-            s.settimeout(30)
-            # The header block is exactly at the limit, so it is still served.
-            s.sendall(b"\r\n\r\n")
-            self.assertEqual(recv_all(s), PONG)
-
-    def test_content_length_above_64_mib_is_refused_before_the_body(self):
-        with connect() as s:
-            started = time.monotonic()
-            s.sendall(b"POST /start HTTP/1.1\r\nContent-Length: 67108865\r\n\r\n")
-            self.assertEqual(recv_all(s), TOO_LARGE)
-            self.assertLess(time.monotonic() - started, 5)
-
-
-class AccessTest(unittest.TestCase):
-    def test_any_origin_or_a_foreign_host_is_refused(self):
-        for lines in ([b"Host: 127.0.0.1:17891", b"Origin: http://127.0.0.1"],
-                      [b"Host: evil.example"], [b"Host: evil.example:17891"],
-                      [b"Host: 127.0.0.1.evil.example"], [b"Host: [::1]:17891"]):
-            with self.subTest(lines=lines):
-                self.assertEqual(ping_with(lines), FORBIDDEN)
-        reply = pelno_wine.request("POST", "/stop", headers={"Origin": "https://evil.example"})
-        self.assertEqual(reply, FORBIDDEN)
-
-    def test_loopback_hosts_and_no_host_are_served(self):
-        for lines in ([b"Host: localhost:17891"], [b"Host: 127.0.0.1"], [b"host: LOCALHOST"], [],
-                      [b"Host: 127.0.0.1:17891", b"X-Origin-Trace: abc"]):
-            with self.subTest(lines=lines):
-                self.assertTrue(ping_with(lines).startswith(b"HTTP/1.1 200 OK\r\n"))
-
-
-class ConnectionTest(unittest.TestCase):
     def test_silent_client_does_not_delay_another(self):
-        with socket.create_connection(("127.0.0.1", CONTROL_PORT), timeout=10) as silent:
+        with connect() as silent:
             started = time.monotonic()
-            self.assertTrue(pelno_wine.request("GET", "/ping", timeout=5).endswith(b"\r\n\r\npong"))
+            self.assertTrue(pings())
             self.assertLess(time.monotonic() - started, 2.0)
-            silent.settimeout(0.5)
-            with self.assertRaises(socket.timeout):  # still open, still waiting for its request
-                silent.recv(1)
+            self.assertTrue(still_open(silent))
 
-    def test_silent_client_is_closed_without_response_after_the_idle_limit(self):
-        with socket.create_connection(("127.0.0.1", CONTROL_PORT), timeout=10) as s:
+
+class ResourceLimitTest(unittest.TestCase):
+    """A flood of held connections, a silent client and a slow client, at the same time.
+    The slow client, sending one byte a second, holds the first of the connection places."""
+
+    @classmethod
+    def setUpClass(cls):
+        time.sleep(0.5)  # connections of earlier tests have ended
+        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+        resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, min(hard, 4096)), hard))
+        cls.slow = connect()
+        cls.slow.sendall(b"GET /ping HTTP/1.1\r\nX-Slow: ")
+        cls.slow_started, cls.slow_ended = time.monotonic(), None
+        cls.slow_thread = threading.Thread(target=cls.trickle, daemon=True)
+        cls.slow_thread.start()
+
+    @classmethod
+    def trickle(cls):
+        with cls.slow as s:
+            while time.monotonic() - cls.slow_started < REQUEST_DEADLINE_SECONDS + 30:
+                time.sleep(1.0)
+                try:
+                    s.sendall(b"a")
+                except OSError:
+                    break
+                if not still_open(s):
+                    break
+            cls.slow_ended = time.monotonic() - cls.slow_started
+            s.settimeout(1.0)
+            cls.slow_unanswered = closed_unanswered(s)
+
+    def test_a_flood_is_held_to_the_connection_limit(self):
+        flood = [connect() for _ in range(HELD_CONNECTIONS - 1)]
+        try:
+            opened = time.monotonic()
+            held, refused = flood[:MAX_CONNECTIONS - 1], flood[MAX_CONNECTIONS - 1:]
+            with selectors.DefaultSelector() as selector:
+                for s in refused:
+                    selector.register(s, selectors.EVENT_READ)
+                ended = set()
+                while len(ended) < len(refused) and time.monotonic() < opened + 5:
+                    ended.update(key.fileobj for key, _ in selector.select(timeout=0.1))
+            report(f"{len(ended)} of {len(refused)} connections past the limit ended within "
+                   f"{time.monotonic() - opened:.2f} s")
+            rss = max(resident_bytes(pid) for pid, cmdline in pelno_wine.processes_under(helper.dir.path)
+                      if pelno_wine.HELPER_EXE in cmdline)
+            report(f"helper resident memory with {HELD_CONNECTIONS} connections: {rss / 1e6:.0f} MB")
+            self.assertEqual(sum(closed_unanswered(s) for s in ended), len(refused))
+            self.assertEqual(sum(still_open(s) for s in held), len(held))
+            self.assertLess(rss, MEMORY_LIMIT_BYTES)
+        finally:
+            for s in flood:
+                s.close()
+        released = time.monotonic()
+        while not pings():
+            self.assertLess(time.monotonic() - released, 2.0, "/ping refused after the release")
+        report(f"/ping answered {time.monotonic() - released:.3f} s after the release")
+        self.assertEqual(pelno_wine.request("GET", "/logs").count(LIMIT_LINE), 1)
+
+    def test_idle_client_is_closed_without_response_after_the_idle_limit(self):
+        with connect(timeout=IDLE_LIMIT_SECONDS + 15) as s:
             s.sendall(b"GET /ping HTTP/1.1\r\n")
             started = time.monotonic()
-            s.settimeout(IDLE_LIMIT_SECONDS + 15)
-            self.assertEqual(recv_all(s), b"")
-            elapsed = time.monotonic() - started
-        self.assertGreater(elapsed, IDLE_LIMIT_SECONDS - 1)
-        self.assertLess(elapsed, IDLE_LIMIT_SECONDS + 10)
+            self.assertTrue(closed_unanswered(s))
+            self.assertAlmostEqual(time.monotonic() - started, IDLE_LIMIT_SECONDS, delta=5)
+
+    def test_slow_client_is_dropped_at_the_request_deadline(self):
+        self.slow_thread.join()
+        report(f"slow client dropped after {self.slow_ended:.1f} s")
+        self.assertTrue(self.slow_unanswered)
+        self.assertAlmostEqual(self.slow_ended, REQUEST_DEADLINE_SECONDS, delta=3)
 
 
 if __name__ == "__main__":
