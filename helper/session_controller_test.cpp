@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,41 +17,33 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-// Records every runtime call as a word, fails the calls a test asks it to, and
-// notices two calls overlapping.
+// Records every runtime call as a word, fails the calls named in `failures` with
+// their error, and notices two calls overlapping.
 class FakeRuntime : public SessionRuntime {
  public:
+  std::map<std::string, std::string> failures;
   Calls calls, logs;
   bool engineRunning = false;
-  std::string writeError, startError, enableError, restoreError;
-  int enabledPort = 0;
   std::function<void(std::uint32_t)> exitReport;
   bool slow = false;
   std::atomic<bool> overlapped{false};
 
-  bool RestoreSystemProxy(std::string& error) override { return Call("restore", restoreError, error); }
-  bool EnableSystemProxy(int port, std::string& error) override {
-    enabledPort = port;
-    return Call("enable", enableError, error);
-  }
+  bool RestoreSystemProxy(std::string& error) override { return Call("restore", error); }
+  bool EnableSystemProxy(int, std::string& error) override { return Call("enable", error); }
   void StopEngine() override {
     std::string ignored;
-    Call("stop", "", ignored);
+    Call("stop", ignored);
     engineRunning = false;
   }
-  bool WriteEngineConfig(std::string_view, std::string& error) override {
-    return Call("write", writeError, error);
-  }
-  bool StartEngine(std::string& error) override {
-    return engineRunning = Call("start", startError, error);
-  }
+  bool WriteEngineConfig(std::string_view, std::string& error) override { return Call("write", error); }
+  bool StartEngine(std::string& error) override { return engineRunning = Call("start", error); }
   bool IsEngineRunning() override { return engineRunning; }
   void WatchEngine(std::function<void(std::uint32_t)> onExit) override { exitReport = onExit; }
   void AppendLog(std::string_view message) override { logs.emplace_back(message); }
 
  private:
   std::atomic<int> inside_{0};
-  bool Call(const char* name, const std::string& failure, std::string& error) {
+  bool Call(const std::string& name, std::string& error) {
     if (slow) {  // concurrency test: only the overlap matters, not the record
       if (inside_.fetch_add(1) != 0) overlapped = true;
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -58,8 +51,9 @@ class FakeRuntime : public SessionRuntime {
       return true;
     }
     calls.push_back(name);
-    if (failure.empty()) return true;
-    error = failure;
+    const auto failure = failures.find(name);
+    if (failure == failures.end()) return true;
+    error = failure->second;
     return false;
   }
 };
@@ -73,11 +67,9 @@ std::string Reply(std::string_view status, std::string_view message) {
 
 TEST(SessionStartTest, EmptyConfigurationChangesNothingAndLogsNothing) {
   FakeRuntime runtime;
-  SessionController controller(runtime);
-  EXPECT_EQ(controller.StartTunSession(""),
+  EXPECT_EQ(SessionController(runtime).StartTunSession(""),
             Reply("disconnected", "Empty subscription config or runtime config"));
-  EXPECT_TRUE(runtime.calls.empty());
-  EXPECT_TRUE(runtime.logs.empty());
+  EXPECT_TRUE(runtime.calls.empty() && runtime.logs.empty());
 }
 
 // One start with the given runtime failures: the reply, the call order, the log.
@@ -91,29 +83,27 @@ TEST(SessionStartTest, SequencesAndFailures) {
   const struct {
     const char* name;
     bool tun;
-    std::string writeError, startError, enableError, restoreError, message;
+    std::map<std::string, std::string> failures;
+    std::string message;
     Calls calls, logs;
   } cases[] = {
-      {"proxy start", false, "", "", "", "", "Windows helper connected",
+      {"proxy start", false, {}, "Windows helper connected",
        {"restore", "stop", "write", "start", "enable"}, {"VPN started through PelnoVpnHelper"}},
-      {"tun start leaves the proxy alone; a failed restore before it is not reported", true, "",
-       "", "", kRestore, "Windows TUN helper connected", kUpToStart,
+      {"tun start leaves the proxy alone; a failed restore before it is not reported", true,
+       {{"restore", kRestore}}, "Windows TUN helper connected", kUpToStart,
        {"TUN VPN started through PelnoVpnHelperService"}},
-      {"write failure is replied, not logged", false, kWrite, "", "", "", kWrite,
+      {"write failure is replied, not logged", false, {{"write", kWrite}}, kWrite,
        {"restore", "stop", "write"}, {}},
-      {"engine failure: no proxy set", false, "", kEngine, "", "", kEngine, kUpToStart, {kEngine}},
-      {"enable failure stops the engine and restores", false, "", "", kEnable, "", kEnable,
+      {"engine failure: no proxy set", false, {{"start", kEngine}}, kEngine, kUpToStart, {kEngine}},
+      {"enable failure stops the engine and restores", false, {{"enable", kEnable}}, kEnable,
        kEnableUndone, {kEnable}},
-      {"failing clean-up restore replaces the message", false, "", "", kEnable, kRestore, kRestore,
-       kEnableUndone, {kRestore}},
+      {"failing clean-up restore replaces the message", false,
+       {{"enable", kEnable}, {"restore", kRestore}}, kRestore, kEnableUndone, {kRestore}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeRuntime runtime;
-    runtime.writeError = c.writeError;
-    runtime.startError = c.startError;
-    runtime.enableError = c.enableError;
-    runtime.restoreError = c.restoreError;
+    runtime.failures = c.failures;
     SessionController controller(runtime);
     const bool connected = c.message.find("connected") != std::string::npos;
     EXPECT_EQ(c.tun ? controller.StartTunSession(kMixedConfig)
@@ -122,24 +112,21 @@ TEST(SessionStartTest, SequencesAndFailures) {
     EXPECT_EQ(runtime.calls, c.calls);
     EXPECT_EQ(runtime.logs, c.logs);
     EXPECT_EQ(runtime.engineRunning, connected);
-    EXPECT_EQ(runtime.enabledPort, c.tun || !c.startError.empty() || !c.writeError.empty() ? 0 : 2080);
   }
 }
 
 // A stop always answers the same; a failed restore is logged.
 TEST(SessionStopTest, RepliesDisconnectedAndLogsEachTime) {
   FakeRuntime runtime;
-  runtime.restoreError = "Failed to restore Windows system proxy";
+  const std::string restoreError = "Failed to restore Windows system proxy";
+  runtime.failures["restore"] = restoreError;
   SessionController controller(runtime);
   const std::string expected = Reply("disconnected", "Windows helper disconnected");
   EXPECT_EQ(controller.StopSession(), expected);
   EXPECT_EQ(controller.StopSession(), expected);
   EXPECT_EQ(runtime.calls, (Calls{"restore", "stop", "restore", "stop"}));
-  EXPECT_EQ(runtime.logs, (Calls{runtime.restoreError, "VPN stopped through PelnoVpnHelper",
-                                  runtime.restoreError, "VPN stopped through PelnoVpnHelper"}));
-  EXPECT_EQ(controller.GetSessionStatus(), Reply("disconnected", "Windows helper idle"));
-  runtime.engineRunning = true;
-  EXPECT_EQ(controller.GetSessionStatus(), Reply("connected", "Windows helper running"));
+  EXPECT_EQ(runtime.logs, (Calls{restoreError, "VPN stopped through PelnoVpnHelper", restoreError,
+                                 "VPN stopped through PelnoVpnHelper"}));
 }
 
 // An engine that dies takes the system proxy with it, once; a report that comes
