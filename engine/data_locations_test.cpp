@@ -79,6 +79,11 @@ TEST(EngineLookupTest, SearchPathIsAskedForTheLengthThenForExactlyThat) {
   EXPECT_EQ(platform.searchLengths, (std::vector<std::uint32_t>{0, 22}));
   platform.searchCopiedOverride = 22;  // grew between the calls: a result that does not fit
   EXPECT_EQ(FindEngineExecutable(kWithSearchPath, platform).path, L"");
+  // The program's own folders come first, next to it before its "data" folder.
+  platform.AddEntry(L"C:\\Apps\\Client\\data\\sing-box.exe");
+  EXPECT_EQ(FindEngineExecutable(kWithSearchPath, platform).path, L"C:\\Apps\\Client\\data\\sing-box.exe");
+  platform.AddEntry(L"C:\\Apps\\Client\\sing-box.exe");
+  EXPECT_EQ(FindEngineExecutable(EngineSearch::kProgramFolders, platform).path, L"C:\\Apps\\Client\\sing-box.exe");
 }
 
 TEST(EngineLookupTest, RootDirectoryGivesDoubledSeparator) {
