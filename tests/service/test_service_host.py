@@ -10,12 +10,10 @@ import subprocess
 import tempfile
 import time
 import unittest
-from unittest import mock
 
 import pelno_wine
 from pelno_engine import engine_config, engine_processes, free_port
-from pelno_registry import (INTERNET_SETTINGS, clear_proxy_values, read_proxy_values, reg,
-                            write_proxy_values)
+from pelno_registry import INTERNET_SETTINGS, read_proxy_values, reg, write_proxy_values
 from pelno_wine import CONTROL_PORT, HELPER_EXE, port_open, request, split_response, wait_until
 
 SERVICE = "PelnoVpnHelperService"
@@ -28,8 +26,7 @@ def run(program, *args, timeout=90):
 
 
 def probe(command):
-    """The service probe's exit code; for "query" the service's configuration and
-    status, or the Win32 error code of the query."""
+    """Its exit code; "query": the service's configuration and status, or the error code."""
     result = run(os.path.join(pelno_wine.bin_dir(), "pelno-service-probe.exe"), command, SERVICE)
     if command != "query":
         return result.returncode
@@ -46,14 +43,12 @@ class ServiceHostTest(unittest.TestCase):
     def setUpClass(cls):  # clean-ups run last first
         work = tempfile.TemporaryDirectory(prefix="pelno-service-")
         cls.addClassCleanup(work.cleanup)
-        prefix = mock.patch.dict(os.environ, WINEPREFIX=os.path.join(work.name, "prefix"))
-        prefix.start()
-        cls.addClassCleanup(prefix.stop)
+        os.environ["WINEPREFIX"] = os.path.join(work.name, "prefix")  # for this process only
         cls.addClassCleanup(subprocess.run, [pelno_wine.wine_exec(), "--down"], timeout=120)
         subprocess.run([pelno_wine.wine_exec(), "--up"], check=True, timeout=300)
 
     def setUp(self):  # clean-ups run last first: program folders, service, port, registry
-        self.addCleanup(clear_proxy_values)
+        self.addCleanup(write_proxy_values, {})
         self.addCleanup(wait_until, lambda: not port_open(CONTROL_PORT), 10)
         self.addCleanup(probe, "delete")
 

@@ -6,7 +6,7 @@ import unittest
 
 import pelno_wine
 from pelno_engine import engine_config, engine_processes, free_port
-from pelno_registry import clear_proxy_values, read_proxy_values, write_proxy_values
+from pelno_registry import read_proxy_values, write_proxy_values
 from pelno_wine import request, split_response, wait_until
 
 USER = {"ProxyEnable": ("REG_DWORD", 0), "ProxyServer": ("REG_SZ", "user.proxy.example:3128"),
@@ -28,7 +28,7 @@ class SessionApiTest(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.helper.stop()
-        clear_proxy_values()
+        write_proxy_values({})
 
     def tearDown(self):
         call("POST", "/stop")
@@ -49,8 +49,8 @@ class SessionApiTest(unittest.TestCase):
                 ("/start", engine_config(port), "connected", "Windows helper connected", proxy, 1,
                  "running"),
                 # The TUN session puts the user's proxy back and replaces the engine.
-                ("/start-tun", engine_config(), "connected", "Windows TUN helper connected", USER, 1,
-                 "running"),
+                ("/start-tun", engine_config(), "connected", "Windows TUN helper connected",
+                 USER, 1, "running"),
                 ("/start", engine_config(free_port(), exit_code=1, stderr=fatal), "disconnected",
                  "sing-box.exe exited immediately: " + fatal, USER, 0, "idle")):
             before = set(self.engines())
@@ -73,8 +73,9 @@ class SessionApiTest(unittest.TestCase):
             config = engine_config(free_port())
             for j in range(3):
                 path = ("/start", "/start-tun", "/stop")[(i + j) % 3]
-                answer = call("POST", path, config if path != "/stop" else b"")
-                self.assertEqual(answer["status"], "disconnected" if path == "/stop" else "connected")
+                stop = path == "/stop"
+                answer = call("POST", path, b"" if stop else config)
+                self.assertEqual(answer["status"], "disconnected" if stop else "connected")
                 call("GET", "/status")
 
         with concurrent.futures.ThreadPoolExecutor(3) as pool:

@@ -19,15 +19,11 @@ def read_proxy_values():
     return values
 
 
-def clear_proxy_values():
-    """Left enabled, the proxy values would reroute Wine's own WinINet."""
+def write_proxy_values(values):
+    """Puts exactly `values` ({name: (type, data)}, as read above) in place; tests end with
+    {}: left enabled, the proxy values would reroute Wine's own WinINet."""
     for name in PROXY_VALUES:
         reg("delete", INTERNET_SETTINGS, "/v", name, "/f")
-
-
-def write_proxy_values(values):
-    """Puts exactly `values` ({name: (type, data)}, as read above) in place."""
-    clear_proxy_values()
     for name, (reg_type, data) in values.items():
         result = reg("add", INTERNET_SETTINGS, "/v", name, "/t", reg_type, "/d", str(data), "/f")
         if result.returncode != 0:

@@ -13,7 +13,6 @@ PAGES = {"/ok": (200, b"ok"), "/data": (200, b"d" * 5000), "/generate_204": (204
 class EngineDir(pelno_wine.ProgramDir):
     def __init__(self):
         super().__init__(with_engine=True)
-        self.exe = self.file("sing-box.exe")
 
     def write_config(self, config, name="sing-box.json"):
         """Writes a configuration (text, a JSON value, None for no file); returns its
@@ -24,7 +23,7 @@ class EngineDir(pelno_wine.ProgramDir):
         return pelno_wine.windows_path(self.file(name))
 
     def run(self, *args):
-        return pelno_wine.run_windows([self.exe] + list(args), timeout=60)
+        return pelno_wine.run_windows([self.file("sing-box.exe")] + list(args), timeout=60)
 
 
 class _Handler(http.server.BaseHTTPRequestHandler):

@@ -22,16 +22,16 @@ class ProxyAndControllerTest(unittest.TestCase):
         cls.addClassCleanup(cls.origin.close)
         cls.addClassCleanup(cls.dir.close)
         config = cls.dir.write_config({**json.loads(engine_config(cls.proxy_port)), **CONTROLLER})
-        proc = subprocess.Popen([pelno_wine.wine_exec(), cls.dir.exe, "run", "-c", config],
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        proc = subprocess.Popen(
+            [pelno_wine.wine_exec(), cls.dir.file("sing-box.exe"), "run", "-c", config],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
         cls.addClassCleanup(proc.wait, 30)
         cls.addClassCleanup(proc.kill)
         assert pelno_wine.wait_until(lambda: proc.poll() is None and port_open(19090)
                                      and port_open(cls.proxy_port), timeout=30), "no stand-in"
 
     def exchange(self, *messages):
-        """Sends each (message, answer expected at once) through the proxy; returns the final
-        answer's status and body, and how far the controller's two totals grew meanwhile."""
+        """Sends (message, answer expected at once) pairs; returns the upload counted."""
         before = self.totals()
         with socket.create_connection(("127.0.0.1", self.proxy_port), timeout=10) as s:
             for message, answer in messages:
