@@ -12,18 +12,16 @@ def free_port():
         return s.getsockname()[1]
 
 
-def engine_config(mixed_port=None, stand_in=None, tag_spacing=True):
+def engine_config(mixed_port=None, **stand_in):
     """A configuration as the user interface would send it, plus stand-in behaviour."""
     config = {"log": {"level": "warn"}, "inbounds": [],
               "outbounds": [{"type": "direct", "tag": "direct"}]}
+    if stand_in:
+        config["stand_in"] = stand_in
     if mixed_port is not None:
         config["inbounds"].append({"type": "mixed", "tag": "pelno-vpn-mixed",
                                    "listen": "127.0.0.1", "listen_port": mixed_port})
-    if stand_in:
-        config["stand_in"] = stand_in
-    if tag_spacing:
-        return json.dumps(config, indent=2)
-    return json.dumps(config, separators=(",", ":"))
+    return json.dumps(config, indent=2)
 
 
 def engine_processes(program_dir):

@@ -7,101 +7,68 @@ import subprocess
 import unittest
 
 import pelno_wine
-from stand_in_support import EngineDir, OriginServer, free_port
+from pelno_engine import engine_config, free_port
+from pelno_wine import port_open, recv_all, split_response
+from stand_in_support import EngineDir, OriginServer
 
-CONTROLLER_PORT = 19090
-
-
-def controller_get(path):
-    return pelno_wine.split_response(
-        pelno_wine.request("GET", path, port=CONTROLLER_PORT, timeout=10))
+CONTROLLER = {"experimental": {"clash_api": {"external_controller": "127.0.0.1:19090"}}}
 
 
 class ProxyAndControllerTest(unittest.TestCase):
     @classmethod
-    def setUpClass(cls):
-        cls.dir = EngineDir()
-        cls.origin = OriginServer(data_size=5000)
-        cls.proxy_port = free_port()
-        config = cls.dir.write_config({
-            "inbounds": [{"type": "mixed", "tag": "pelno-vpn-mixed", "listen": "127.0.0.1",
-                          "listen_port": cls.proxy_port}],
-            "outbounds": [{"type": "direct", "tag": "direct"}],
-            "experimental": {"clash_api": {"external_controller": f"127.0.0.1:{CONTROLLER_PORT}"}},
-        })
-        cls.config = config
-        cls.proc = cls.dir.start(cls.dir.run_args(config), stderr=subprocess.PIPE)
-        up = pelno_wine.wait_until(
-            lambda: cls.proc.poll() is None and pelno_wine.port_open(cls.proxy_port)
-            and pelno_wine.port_open(CONTROLLER_PORT), timeout=30)
-        if not up:
-            err = b"" if cls.proc.poll() is None else cls.proc.stderr.read()
-            cls.tearDownClass()
-            raise RuntimeError(f"stand-in engine did not start: {err!r}")
+    def setUpClass(cls):  # clean-ups run last first
+        cls.dir, cls.origin, cls.proxy_port = EngineDir(), OriginServer(), free_port()
+        cls.addClassCleanup(pelno_wine.wait_until, lambda: not port_open(19090), 10)
+        cls.addClassCleanup(cls.origin.close)
+        cls.addClassCleanup(cls.dir.close)
+        config = cls.dir.write_config({**json.loads(engine_config(cls.proxy_port)), **CONTROLLER})
+        proc = subprocess.Popen(
+            [pelno_wine.wine_exec(), cls.dir.file("sing-box.exe"), "run", "-c", config],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        cls.addClassCleanup(proc.wait, 30)
+        cls.addClassCleanup(proc.kill)
+        assert pelno_wine.wait_until(lambda: proc.poll() is None and port_open(19090)
+                                     and port_open(cls.proxy_port), timeout=30), "no stand-in"
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.dir.close()
-        cls.proc.stderr.close()
-        cls.origin.close()
-        pelno_wine.wait_until(lambda: not pelno_wine.port_open(CONTROLLER_PORT), timeout=10)
+    def exchange(self, *messages):
+        """Sends (message, answer expected at once) pairs; returns the upload counted."""
+        before = self.totals()
+        with socket.create_connection(("127.0.0.1", self.proxy_port), timeout=10) as s:
+            for message, answer in messages:
+                s.sendall(message.encode())
+                self.assertEqual(s.recv(len(answer), socket.MSG_WAITALL), answer)
+            s.shutdown(socket.SHUT_WR)
+            status, _, body = split_response(recv_all(s))
+        up, down = (after - b for after, b in zip(self.totals(), before))
+        self.assertEqual((status, body), ("HTTP/1.0 200 OK", b"d" * 5000))
+        self.assertEqual(self.origin.seen[-1][0], "GET /data HTTP/1.1")
+        self.assertGreaterEqual(down, 5000)
+        return up, self.origin.seen[-1][1]
 
     def totals(self):
-        status, headers, body = controller_get("/connections")
-        self.assertEqual(status, "HTTP/1.1 200 OK")
-        self.assertIn(f"Content-Length: {len(body)}", headers)
+        status, headers, body = split_response(
+            pelno_wine.request("GET", "/connections", port=19090))
+        self.assertEqual((status, f"Content-Length: {len(body)}" in headers),
+                         ("HTTP/1.1 200 OK", True))
         reply = json.loads(body)
         self.assertEqual(reply["connections"], [])
         return reply["uploadTotal"], reply["downloadTotal"]
 
-    def proxy_socket(self):
-        return socket.create_connection(("127.0.0.1", self.proxy_port), timeout=10)
-
-    def test_1_absolute_uri_request_is_forwarded_in_origin_form(self):
-        up_before, down_before = self.totals()
-        with self.proxy_socket() as s:
-            s.sendall(f"GET {self.origin.url('/data')} HTTP/1.1\r\n"
-                      f"Host: 127.0.0.1:{self.origin.port}\r\n"
-                      "Proxy-Connection: keep-alive\r\nUser-Agent: test\r\n\r\n".encode())
-            status, _, body = pelno_wine.split_response(pelno_wine.recv_all(s))
-        self.assertEqual(status, "HTTP/1.0 200 OK")
-        self.assertEqual(body, b"d" * 5000)
-        line, headers = self.origin.seen[-1]
-        self.assertEqual(line, "GET /data HTTP/1.1")
-        self.assertEqual(headers["Connection"], "close")
+    def test_absolute_uri_requests_and_connect_tunnels_are_relayed_and_counted(self):
+        target = f"127.0.0.1:{self.origin.port}"
+        up, headers = self.exchange((f"GET http://{target}/data HTTP/1.1\r\nHost: {target}\r\n"
+                                     "Proxy-Connection: keep-alive\r\nUser-Agent: test\r\n\r\n",
+                                     b""))
+        self.assertEqual((headers["Connection"], headers["User-Agent"]), ("close", "test"))
         self.assertNotIn("Proxy-Connection", headers)
-        self.assertEqual(headers["User-Agent"], "test")
-        up_after, down_after = self.totals()
-        self.assertGreaterEqual(down_after - down_before, 5000)
-        self.assertGreater(up_after - up_before, 0)
+        self.assertGreater(up, 0)
+        request = f"GET /data HTTP/1.1\r\nHost: {target}\r\n\r\n"
+        up, _ = self.exchange((f"CONNECT {target} HTTP/1.1\r\nHost: {target}\r\n\r\n",
+                               b"HTTP/1.1 200 Connection established\r\n\r\n"), (request, b""))
+        self.assertEqual(up, len(request))  # the tunnel counts exactly what went through it
 
-    def test_2_connect_tunnel_relays_both_ways(self):
-        up_before, down_before = self.totals()
-        with self.proxy_socket() as s:
-            s.sendall(f"CONNECT 127.0.0.1:{self.origin.port} HTTP/1.1\r\n"
-                      f"Host: 127.0.0.1:{self.origin.port}\r\n\r\n".encode())
-            reply = b""
-            while b"\r\n\r\n" not in reply:
-                chunk = s.recv(4096)
-                self.assertTrue(chunk, reply)
-                reply += chunk
-            self.assertTrue(reply.startswith(b"HTTP/1.1 200 "), reply)
-            request = f"GET /data HTTP/1.1\r\nHost: 127.0.0.1:{self.origin.port}\r\n\r\n".encode()
-            s.sendall(request)
-            s.shutdown(socket.SHUT_WR)
-            status, _, body = pelno_wine.split_response(pelno_wine.recv_all(s))
-        self.assertEqual(status, "HTTP/1.0 200 OK")
-        self.assertEqual(body, b"d" * 5000)
-        self.assertEqual(self.origin.seen[-1][0], "GET /data HTTP/1.1")
-        up_after, down_after = self.totals()
-        self.assertEqual(up_after - up_before, len(request))
-        self.assertGreaterEqual(down_after - down_before, 5000)
-
-    def test_3_second_engine_on_the_same_controller_port_fails(self):
-        config = self.dir.write_config({
-            "experimental": {"clash_api": {"external_controller": f"127.0.0.1:{CONTROLLER_PORT}"}},
-        }, name="second.json")
-        result = self.dir.run(self.dir.run_args(config))
+    def test_second_engine_on_the_same_controller_port_fails(self):
+        result = self.dir.run("run", "-c", self.dir.write_config(CONTROLLER, name="second.json"))
         self.assertEqual(result.returncode, 1)
         self.assertIn(b"controller API", result.stderr)
 
