@@ -49,17 +49,7 @@ TEST_F(EngineConfigTest, WritesTheBytesUnchangedOverALongerFileThatIsOpen) {
   EXPECT_EQ(ReadFileBytes(path), config);
 }
 
-TEST_F(EngineConfigTest, UnopenableFileIsAWriteFailure) {
-  RelocatedLocationPlatform platform = PlatformWithRoaming(root.path());
-  ASSERT_EQ(CreateDirectoryTree(EngineConfigPath(platform) + L"\\"), DWORD{ERROR_SUCCESS});
-  for (const EngineVariant variant : {EngineVariant::kHelper, EngineVariant::kApplication}) {
-    error.clear();
-    EXPECT_FALSE(WriteEngineConfig("{}", variant, error, platform));
-    EXPECT_EQ(error, "Failed to write sing-box config");
-  }
-}
-
-TEST_F(EngineConfigTest, DirectoryFailureIsWordedPerProgram) {
+TEST_F(EngineConfigTest, DirectoryFailureIsWordedPerProgramAndAnUnopenableFileFails) {
   // A file where a parent folder should be: the directory cannot be created.
   ASSERT_TRUE(WriteFileBytes(root / L"blocker", "x"));
   RelocatedLocationPlatform platform = PlatformWithRoaming(root / L"blocker\\roaming");
@@ -70,6 +60,12 @@ TEST_F(EngineConfigTest, DirectoryFailureIsWordedPerProgram) {
   const std::wstring directory = DataDirectory(platform);
   EXPECT_EQ(error, "filesystem error: create_directories: " + text + " [" +
                        std::string(directory.begin(), directory.end()) + "]");
+
+  // A folder where the file should be: it cannot be opened for writing.
+  platform = PlatformWithRoaming(root.path());
+  ASSERT_EQ(CreateDirectoryTree(EngineConfigPath(platform) + L"\\"), DWORD{ERROR_SUCCESS});
+  EXPECT_FALSE(WriteEngineConfig("{}", EngineVariant::kHelper, error, platform));
+  EXPECT_EQ(error, "Failed to write sing-box config");
 }
 
 }  // namespace

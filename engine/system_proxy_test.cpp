@@ -93,32 +93,27 @@ TEST_F(SystemProxyTest, EnableStopsAtTheFirstFailedWriteAndNotifiesNothing) {
                                    "set:ProxyServer", "close"}));
 }
 
-TEST_F(SystemProxyTest, EnableFailsWhenEitherNotificationFailsAndRestoreUndoesIt) {
+// Either notification failing fails the enable (its values stay for the caller's
+// restore); a restore whose notification fails stays saved and writes the same
+// user values again next time.
+TEST_F(SystemProxyTest, NotificationFailuresFailEnableAndRestore) {
   for (const auto& [changed, refresh] : {std::pair<std::uint32_t, std::uint32_t>{87, 0}, {0, 87}}) {
     registry.settingsChangedResult = changed;
     registry.refreshResult = refresh;
     EXPECT_FALSE(EnableSystemProxy(saved, 2080, error, registry));
     EXPECT_EQ(error, kEnableFailed);
-    EXPECT_EQ(registry.StringValue(L"ProxyServer"), FormatProxyServer(2080));  // not undone
-    registry.settingsChangedResult = registry.refreshResult = 0;
-    EXPECT_TRUE(RestoreSystemProxy(saved, error, registry));
-    EXPECT_EQ(registry.StringValue(L"ProxyServer"), L"corp:8080");
+    EXPECT_EQ(registry.StringValue(L"ProxyServer"), FormatProxyServer(2080));
   }
-}
-
-TEST_F(SystemProxyTest, RestoreNotificationFailureKeepsSavedAndRetriesSameValues) {
-  ASSERT_TRUE(EnableSystemProxy(saved, 2080, error, registry));
+  registry.settingsChangedResult = 0;
   registry.refreshResult = 12029;
   EXPECT_FALSE(RestoreSystemProxy(saved, error, registry));
   EXPECT_EQ(error, kRestoreFailed);
   EXPECT_TRUE(saved.saved);
-
   registry.SetString(L"ProxyOverride", L"changed meanwhile");
   registry.refreshResult = 0;
-  error.clear();
   EXPECT_TRUE(RestoreSystemProxy(saved, error, registry));
-  EXPECT_EQ(error, "");
   EXPECT_FALSE(saved.saved);
+  EXPECT_EQ(registry.StringValue(L"ProxyServer"), L"corp:8080");
   EXPECT_EQ(registry.StringValue(L"ProxyOverride"), L"*.corp");
 }
 
