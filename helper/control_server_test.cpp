@@ -48,7 +48,6 @@ class ControlServerTest : public ::testing::Test {
     ::WSACleanup();
   }
 
-  // Reads until the server closes; "" when it closed unanswered.
   std::string ReadAll() {
     std::string received;
     char chunk[256];

@@ -5,37 +5,28 @@
 #include <ctime>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace pelno {
 namespace {
 
-std::tm March5() {
-  std::tm t{};
-  t.tm_year = 2026 - 1900;
-  t.tm_mon = 2;
-  t.tm_mday = 5;
-  t.tm_hour = 9;
-  t.tm_min = 4;
-  t.tm_sec = 7;
-  return t;
-}
+const std::tm kMarch5{
+    .tm_sec = 7, .tm_min = 4, .tm_hour = 9, .tm_mday = 5, .tm_mon = 2, .tm_year = 2026 - 1900};
 
 // Zero-padded local time; the message is kept as it is (line breaks too) up to
 // 1,200 bytes, longer ones are cut there and marked.
 TEST(LogLineTest, StampedCappedLine) {
   const std::string stamp = "[2026-03-05 09:04:07] ";
   const std::string cap(1200, 'a');
-  const struct {
-    std::string message, line;
-  } cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"PelnoVpnHelper started", stamp + "PelnoVpnHelper started\r\n"},
       {"", stamp + "\r\n"},
       {cap, stamp + cap + "\r\n"},
       {cap + "b", stamp + cap + "...\r\n"},
       {"a\r\nb\n", stamp + "a\r\nb\n\r\n"},
   };
-  for (const auto& c : cases) EXPECT_EQ(FormatLogLine(March5(), c.message), c.line);
+  for (const auto& [message, line] : cases) EXPECT_EQ(FormatLogLine(kMarch5, message), line);
 }
 
 // Four threads append at once: the journal keeps exactly its last 65,536 bytes,
@@ -46,7 +37,7 @@ TEST(LogJournalTest, ConcurrentAppendsNeverInterleaveAndTheFrontIsTrimmed) {
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&journal, t] {
       for (int i = 0; i < 500; ++i)
-        journal.AppendLine(FormatLogLine(March5(), std::string(20, static_cast<char>('a' + t))));
+        journal.AppendLine(FormatLogLine(kMarch5, std::string(20, static_cast<char>('a' + t))));
     });
   }
   for (auto& thread : threads) thread.join();

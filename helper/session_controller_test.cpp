@@ -31,8 +31,7 @@ class FakeRuntime : public SessionRuntime {
   bool RestoreSystemProxy(std::string& error) override { return Call("restore", error); }
   bool EnableSystemProxy(int, std::string& error) override { return Call("enable", error); }
   void StopEngine() override {
-    std::string ignored;
-    Call("stop", ignored);
+    Call("stop", ignored_);
     engineRunning = false;
   }
   bool WriteEngineConfig(std::string_view, std::string& error) override { return Call("write", error); }
@@ -40,9 +39,11 @@ class FakeRuntime : public SessionRuntime {
   bool IsEngineRunning() override { return engineRunning; }
   void WatchEngine(std::function<void(std::uint32_t)> onExit) override { exitReport = onExit; }
   void AppendLog(std::string_view message) override { logs.emplace_back(message); }
+  void Forget() { calls = logs = {}; }
 
  private:
   std::atomic<int> inside_{0};
+  std::string ignored_;
   bool Call(const std::string& name, std::string& error) {
     if (slow) {  // concurrency test: only the overlap matters, not the record
       if (inside_.fetch_add(1) != 0) overlapped = true;
@@ -60,22 +61,11 @@ class FakeRuntime : public SessionRuntime {
 
 const std::string kMixedConfig =
     R"({"inbounds":[{"type":"mixed","tag": "pelno-vpn-mixed","listen_port":2080}]})";
-
-std::string Reply(std::string_view status, std::string_view message) {
-  return MakeStatusReply(status, message);
-}
-
-TEST(SessionStartTest, EmptyConfigurationChangesNothingAndLogsNothing) {
-  FakeRuntime runtime;
-  EXPECT_EQ(SessionController(runtime).StartTunSession(""),
-            Reply("disconnected", "Empty subscription config or runtime config"));
-  EXPECT_TRUE(runtime.calls.empty() && runtime.logs.empty());
-}
+const std::string kRestore = "Failed to restore Windows system proxy";
 
 // One start with the given runtime failures: the reply, the call order, the log.
 TEST(SessionStartTest, SequencesAndFailures) {
   const std::string kEnable = "Failed to enable Windows system proxy";
-  const std::string kRestore = "Failed to restore Windows system proxy";
   const std::string kEngine = "sing-box.exe exited immediately: bad \"config\"";
   const std::string kWrite = "Failed to write sing-box config";
   const Calls kUpToStart = {"restore", "stop", "write", "start"};
@@ -86,7 +76,10 @@ TEST(SessionStartTest, SequencesAndFailures) {
     std::map<std::string, std::string> failures;
     std::string message;
     Calls calls, logs;
+    std::string config = kMixedConfig;
   } cases[] = {
+      {"empty configuration changes nothing", true, {},
+       "Empty subscription config or runtime config", {}, {}, ""},
       {"proxy start", false, {}, "Windows helper connected",
        {"restore", "stop", "write", "start", "enable"}, {"VPN started through PelnoVpnHelper"}},
       {"tun start leaves the proxy alone; a failed restore before it is not reported", true,
@@ -106,9 +99,8 @@ TEST(SessionStartTest, SequencesAndFailures) {
     runtime.failures = c.failures;
     SessionController controller(runtime);
     const bool connected = c.message.find("connected") != std::string::npos;
-    EXPECT_EQ(c.tun ? controller.StartTunSession(kMixedConfig)
-                    : controller.StartProxySession(kMixedConfig),
-              Reply(connected ? "connected" : "disconnected", c.message));
+    EXPECT_EQ(c.tun ? controller.StartTunSession(c.config) : controller.StartProxySession(c.config),
+              MakeStatusReply(connected ? "connected" : "disconnected", c.message));
     EXPECT_EQ(runtime.calls, c.calls);
     EXPECT_EQ(runtime.logs, c.logs);
     EXPECT_EQ(runtime.engineRunning, connected);
@@ -118,15 +110,13 @@ TEST(SessionStartTest, SequencesAndFailures) {
 // A stop always answers the same; a failed restore is logged.
 TEST(SessionStopTest, RepliesDisconnectedAndLogsEachTime) {
   FakeRuntime runtime;
-  const std::string restoreError = "Failed to restore Windows system proxy";
-  runtime.failures["restore"] = restoreError;
+  runtime.failures["restore"] = kRestore;
   SessionController controller(runtime);
-  const std::string expected = Reply("disconnected", "Windows helper disconnected");
-  EXPECT_EQ(controller.StopSession(), expected);
-  EXPECT_EQ(controller.StopSession(), expected);
+  for (int i = 0; i < 2; ++i)
+    EXPECT_EQ(controller.StopSession(), MakeStatusReply("disconnected", "Windows helper disconnected"));
   EXPECT_EQ(runtime.calls, (Calls{"restore", "stop", "restore", "stop"}));
-  EXPECT_EQ(runtime.logs, (Calls{restoreError, "VPN stopped through PelnoVpnHelper", restoreError,
-                                 "VPN stopped through PelnoVpnHelper"}));
+  const std::string stopped = "VPN stopped through PelnoVpnHelper";
+  EXPECT_EQ(runtime.logs, (Calls{kRestore, stopped, kRestore, stopped}));
 }
 
 // An engine that dies takes the system proxy with it, once; a report that comes
@@ -135,11 +125,9 @@ TEST(SessionEngineExitTest, RestoresOnlyTheSessionThatIsStillCurrent) {
   FakeRuntime runtime;
   SessionController controller(runtime);
   controller.StartProxySession(kMixedConfig);
-  const auto firstExit = runtime.exitReport;
-  runtime.calls.clear();
-  runtime.logs.clear();
-  firstExit(3);
-  firstExit(3);
+  runtime.Forget();
+  runtime.exitReport(3);
+  runtime.exitReport(3);
   EXPECT_EQ(runtime.calls, (Calls{"restore", "stop"}));
   EXPECT_EQ(runtime.logs,
             (Calls{"sing-box.exe exited unexpectedly (exit code 3); system proxy restored"}));
@@ -150,8 +138,7 @@ TEST(SessionEngineExitTest, RestoresOnlyTheSessionThatIsStillCurrent) {
   controller.StartTunSession(kMixedConfig);
   const auto replacedExit = runtime.exitReport;
   controller.StartTunSession(kMixedConfig);
-  runtime.calls.clear();
-  runtime.logs.clear();
+  runtime.Forget();
   stoppedExit(1);
   replacedExit(1);
   EXPECT_TRUE(runtime.calls.empty());
@@ -161,25 +148,23 @@ TEST(SessionEngineExitTest, RestoresOnlyTheSessionThatIsStillCurrent) {
 
   controller.ShutDown();  // later starts are refused
   EXPECT_EQ(controller.StartTunSession(kMixedConfig),
-            Reply("disconnected", "PelnoVpnHelper is stopping"));
+            MakeStatusReply("disconnected", "PelnoVpnHelper is stopping"));
 }
 
 TEST(SessionConcurrencyTest, OperationsFromSeveralThreadsNeverInterleave) {
   FakeRuntime runtime;
   runtime.slow = true;
   SessionController controller(runtime);
+  const std::function<void()> operations[] = {
+      [&] { controller.StartProxySession(kMixedConfig); },
+      [&] { controller.StartTunSession(kMixedConfig); },
+      [&] { controller.StopSession(); },
+  };
   std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&controller, t] {
-      for (int i = 0; i < 10; ++i) {
-        switch ((t + i) % 3) {
-          case 0: controller.StartProxySession(kMixedConfig); break;
-          case 1: controller.StartTunSession(kMixedConfig); break;
-          default: controller.StopSession(); break;
-        }
-      }
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 10; ++i) operations[(t + i) % 3]();
     });
-  }
   for (auto& thread : threads) thread.join();
   EXPECT_FALSE(runtime.overlapped);
 }

@@ -1,6 +1,7 @@
 """The control server against the helper program running under Wine: the bytes it
 answers with, its read loop, and the bounds that a flood of connections meets."""
-import re
+import contextlib
+import functools
 import resource
 import selectors
 import socket
@@ -10,7 +11,7 @@ import time
 import unittest
 
 import pelno_wine
-from pelno_wine import CONTROL_PORT, raw_request, recv_all
+from pelno_wine import CONTROL_PORT, HELPER_EXE, processes_under, raw_request, recv_all
 
 
 def reply(status, body):
@@ -28,16 +29,11 @@ HELD_CONNECTIONS = 1000
 MEMORY_LIMIT_BYTES = 300 * 1000 * 1000
 LIMIT_LINE = b"] Control connections at the limit of 256; new connections are closed\r\n"
 
-helper = None
-
 
 def setUpModule():
     global helper
     helper = pelno_wine.HelperProcess()
-
-
-def tearDownModule():
-    helper.stop()
+    unittest.addModuleCleanup(helper.stop)
 
 
 def connect(timeout=10.0):
@@ -58,10 +54,8 @@ def still_open(sock):
     sock.setblocking(False)
     try:
         sock.recv(1)
-    except BlockingIOError:
-        return True
-    except OSError:
-        pass
+    except OSError as error:
+        return isinstance(error, BlockingIOError)
     return False
 
 
@@ -77,8 +71,7 @@ def resident_bytes(pid):
         return next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmRSS:"))
 
 
-def report(text):
-    print(text, file=sys.stderr)
+report = functools.partial(print, file=sys.stderr)
 
 
 class ProtocolTest(unittest.TestCase):
@@ -98,8 +91,6 @@ class ProtocolTest(unittest.TestCase):
         self.assertRegex(pelno_wine.request("GET", "/logs"),
                          rb"\r\n\r\n\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] PelnoVpnHelper started\r\n")
 
-
-class ReadLoopTest(unittest.TestCase):
     def test_request_arriving_byte_by_byte(self):
         with connect() as s:
             s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
@@ -139,22 +130,19 @@ class ResourceLimitTest(unittest.TestCase):
 
     @classmethod
     def trickle(cls):
+        give_up = cls.slow_started + REQUEST_DEADLINE_SECONDS + 30
         with cls.slow as s:
-            while time.monotonic() - cls.slow_started < REQUEST_DEADLINE_SECONDS + 30:
-                time.sleep(1.0)
-                try:
+            with contextlib.suppress(OSError):
+                while still_open(s) and time.monotonic() < give_up:
+                    time.sleep(1.0)
                     s.sendall(b"a")
-                except OSError:
-                    break
-                if not still_open(s):
-                    break
             cls.slow_ended = time.monotonic() - cls.slow_started
             s.settimeout(1.0)
             cls.slow_unanswered = closed_unanswered(s)
 
     def test_a_flood_is_held_to_the_connection_limit(self):
-        flood = [connect() for _ in range(HELD_CONNECTIONS - 1)]
-        try:
+        with contextlib.ExitStack() as stack:
+            flood = [stack.enter_context(connect()) for _ in range(HELD_CONNECTIONS - 1)]
             opened = time.monotonic()
             held, refused = flood[:MAX_CONNECTIONS - 1], flood[MAX_CONNECTIONS - 1:]
             with selectors.DefaultSelector() as selector:
@@ -165,15 +153,13 @@ class ResourceLimitTest(unittest.TestCase):
                     ended.update(key.fileobj for key, _ in selector.select(timeout=0.1))
             report(f"{len(ended)} of {len(refused)} connections past the limit ended within "
                    f"{time.monotonic() - opened:.2f} s")
-            rss = max(resident_bytes(pid) for pid, cmdline in pelno_wine.processes_under(helper.dir.path)
-                      if pelno_wine.HELPER_EXE in cmdline)
-            report(f"helper resident memory with {HELD_CONNECTIONS} connections: {rss / 1e6:.0f} MB")
+            rss = max(resident_bytes(pid) for pid, cmdline in processes_under(helper.dir.path)
+                      if HELPER_EXE in cmdline)
+            report(f"helper resident memory with {HELD_CONNECTIONS} connections: "
+                   f"{rss / 1e6:.0f} MB")
             self.assertEqual(sum(closed_unanswered(s) for s in ended), len(refused))
             self.assertEqual(sum(still_open(s) for s in held), len(held))
             self.assertLess(rss, MEMORY_LIMIT_BYTES)
-        finally:
-            for s in flood:
-                s.close()
         released = time.monotonic()
         while not pings():
             self.assertLess(time.monotonic() - released, 2.0, "/ping refused after the release")

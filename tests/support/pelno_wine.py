@@ -1,8 +1,6 @@
-"""Runs the Windows programs under Wine for tests that drive them from outside.
-
-The programs are found in PELNO_BIN_DIR and started through PELNO_WINE_EXEC (the
-build's wine-exec wrapper, which uses the test run's WINEPREFIX).
-"""
+"""Runs the Windows programs under Wine for tests that drive them from outside: the programs
+come from PELNO_BIN_DIR and start through PELNO_WINE_EXEC (the build's wrapper, which uses the
+test run's WINEPREFIX)."""
 import contextlib
 import os
 import shutil
@@ -27,9 +25,8 @@ def wine_exec():
 
 def run_windows(args, timeout=60, **kwargs):
     """Runs a Windows program to its end; returns the CompletedProcess."""
-    kwargs.setdefault("stdin", subprocess.DEVNULL)
-    kwargs.setdefault("capture_output", True)
-    return subprocess.run([wine_exec()] + list(args), timeout=timeout, **kwargs)
+    kwargs = {"stdin": subprocess.DEVNULL, "capture_output": True, **kwargs}
+    return subprocess.run([wine_exec(), *args], timeout=timeout, **kwargs)
 
 
 def windows_path(linux_path):
@@ -37,31 +34,21 @@ def windows_path(linux_path):
     return "Z:" + os.path.abspath(linux_path).replace("/", "\\")
 
 
-def raw_request(data, port=CONTROL_PORT, timeout=10.0, read=True):
+def raw_request(data, port=CONTROL_PORT, timeout=10.0):
     """Sends bytes, reads until the server closes; returns the bytes received."""
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
         s.sendall(data)
-        if not read:
-            return b""
         return recv_all(s)
 
 
 def recv_all(sock):
-    chunks = []
-    while True:
-        chunk = sock.recv(65536)
-        if not chunk:
-            return b"".join(chunks)
-        chunks.append(chunk)
+    return b"".join(iter(lambda: sock.recv(65536), b""))
 
 
-def request(method, path, body=b"", headers=None, port=CONTROL_PORT, timeout=30.0):
+def request(method, path, body=b"", port=CONTROL_PORT, timeout=30.0):
     """One HTTP/1.1 request the way the application sends it; returns the raw response."""
-    if isinstance(body, str):
-        body = body.encode()
+    body = body.encode() if isinstance(body, str) else body
     head = f"{method} {path} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n"
-    for name, value in (headers or {}).items():
-        head += f"{name}: {value}\r\n"
     if method == "POST":
         head += f"Content-Length: {len(body)}\r\n"
     return raw_request(head.encode() + b"\r\n" + body, port=port, timeout=timeout)
@@ -70,59 +57,51 @@ def request(method, path, body=b"", headers=None, port=CONTROL_PORT, timeout=30.
 def split_response(raw):
     """(status line, [header lines], body) of a raw response."""
     head, _, body = raw.partition(b"\r\n\r\n")
-    lines = head.decode("latin-1").split("\r\n")
-    return lines[0], lines[1:], body
+    status, *headers = head.decode("latin-1").split("\r\n")
+    return status, headers, body
 
 
-def port_open(port, host="127.0.0.1"):
-    with contextlib.closing(socket.socket()) as s:
+def port_open(port):
+    with socket.socket() as s:
         s.settimeout(0.5)
-        return s.connect_ex((host, port)) == 0
+        return s.connect_ex(("127.0.0.1", port)) == 0
 
 
-def wait_until(predicate, timeout=20.0, interval=0.05):
+def wait_until(predicate, timeout=20.0):
     deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(interval)
-    return predicate()
+    while not (met := predicate()) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return met
 
 
 def processes_under(directory):
-    """(Linux pid, command line) of every process whose command line names a file in
-    `directory`."""
-    needle_unix = os.path.abspath(directory)
-    needle_win = windows_path(directory).lower()
-    for pid in os.listdir("/proc"):
-        if not pid.isdigit():
-            continue
+    """(Linux pid, command line) of each process whose command line names a file in `directory`."""
+    unix, win = os.path.abspath(directory), windows_path(directory).lower()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open(f"/proc/{pid}/cmdline", "rb") as f:
                 cmdline = f.read().replace(b"\0", b" ").decode("utf-8", "replace")
         except OSError:
             continue
-        if needle_unix in cmdline or needle_win in cmdline.lower():
+        if unix in cmdline or win in cmdline.lower():
             yield int(pid), cmdline
 
 
 def kill_windows_processes_under(directory):
-    """Kills every Wine process whose command line names a file in `directory`."""
     for pid, _ in list(processes_under(directory)):
         with contextlib.suppress(ProcessLookupError, PermissionError):
             os.kill(pid, signal.SIGKILL)
 
 
 class ProgramDir:
-    """A throwaway folder holding copies of the programs, e.g. the helper with the
-    stand-in engine beside it as sing-box.exe."""
+    """A throwaway folder with a copy of the helper and, when asked, the stand-in engine as
+    sing-box.exe beside it."""
 
-    def __init__(self, with_engine=False, engine_name="sing-box.exe"):
+    def __init__(self, with_engine=False):
         self.path = tempfile.mkdtemp(prefix="pelno prog ")  # a space on purpose
         shutil.copy(os.path.join(bin_dir(), HELPER_EXE), self.path)
         if with_engine:
-            shutil.copy(os.path.join(bin_dir(), STAND_IN_ENGINE_EXE),
-                        os.path.join(self.path, engine_name))
+            shutil.copy(os.path.join(bin_dir(), STAND_IN_ENGINE_EXE), self.file("sing-box.exe"))
 
     def file(self, name):
         return os.path.join(self.path, name)
@@ -132,16 +111,16 @@ class ProgramDir:
         shutil.rmtree(self.path, ignore_errors=True)
 
 
-class HelperProcess:
-    """The helper program running as a plain process under Wine."""
+class HelperProcess(contextlib.AbstractContextManager):
+    """The helper program running as a plain process under Wine, answering /ping."""
 
-    def __init__(self, program_dir=None, with_engine=False, args=(), wait=True):
+    def __init__(self, program_dir=None, with_engine=False):
         self.own_dir = program_dir is None
         self.dir = program_dir or ProgramDir(with_engine=with_engine)
-        self.proc = subprocess.Popen(
-            [wine_exec(), self.dir.file(HELPER_EXE)] + list(args),
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if wait and not wait_until(self.answers_ping, timeout=30):
+        self.proc = subprocess.Popen([wine_exec(), self.dir.file(HELPER_EXE)],
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        if not wait_until(self.answers_ping, timeout=30):
             self.stop()
             raise RuntimeError("helper did not answer /ping")
 
@@ -154,16 +133,12 @@ class HelperProcess:
             return False
 
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
+        self.proc.kill()  # a no-op once it has exited
         self.proc.wait(timeout=30)
         kill_windows_processes_under(self.dir.path)
         wait_until(lambda: not port_open(CONTROL_PORT), timeout=10)
         if self.own_dir:
             self.dir.close()
-
-    def __enter__(self):
-        return self
 
     def __exit__(self, *exc):
         self.stop()
