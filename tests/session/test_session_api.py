@@ -9,8 +9,11 @@ from pelno_engine import engine_config, engine_processes, free_port
 from pelno_registry import read_proxy_values, write_proxy_values
 from pelno_wine import request, split_response, wait_until
 
-USER = {"ProxyEnable": ("REG_DWORD", 0), "ProxyServer": ("REG_SZ", "user.proxy.example:3128"),
-        "ProxyOverride": ("REG_SZ", "*.corp.example;<local>")}
+# The user's settings: no ProxyEnable, an expandable ProxyServer, an empty ProxyOverride.
+# Every stop must give them back exactly: absent stays absent, empty stays empty, and
+# the expandable string comes back unexpanded (as REG_SZ).
+USER = {"ProxyServer": ("REG_EXPAND_SZ", "%COMPUTERNAME%:3128"), "ProxyOverride": ("REG_SZ", "")}
+RESTORED = {**USER, "ProxyServer": ("REG_SZ", "%COMPUTERNAME%:3128")}
 
 
 def call(method, path, body=b""):
@@ -22,8 +25,10 @@ def call(method, path, body=b""):
 class SessionApiTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        write_proxy_values(USER)
         cls.helper = pelno_wine.HelperProcess(with_engine=True)
+
+    def setUp(self):
+        write_proxy_values(USER)
 
     @classmethod
     def tearDownClass(cls):
@@ -33,7 +38,7 @@ class SessionApiTest(unittest.TestCase):
     def tearDown(self):
         call("POST", "/stop")
         self.assertTrue(wait_until(lambda: not self.engines(), timeout=5))
-        self.assertEqual(read_proxy_values(), USER)
+        self.assertEqual(read_proxy_values(), RESTORED)
 
     def engines(self):
         return engine_processes(self.helper.dir.path)
@@ -50,9 +55,9 @@ class SessionApiTest(unittest.TestCase):
                  "running"),
                 # The TUN session puts the user's proxy back and replaces the engine.
                 ("/start-tun", engine_config(), "connected", "Windows TUN helper connected",
-                 USER, 1, "running"),
+                 RESTORED, 1, "running"),
                 ("/start", engine_config(free_port(), exit_code=1, stderr=fatal), "disconnected",
-                 "sing-box.exe exited immediately: " + fatal, USER, 0, "idle")):
+                 "sing-box.exe exited immediately: " + fatal, RESTORED, 0, "idle")):
             before = set(self.engines())
             self.assertEqual(call("POST", path, config),
                              {"status": status, "platform": "windows", "message": message})
@@ -65,7 +70,7 @@ class SessionApiTest(unittest.TestCase):
         call("POST", "/start", engine_config(free_port(), exit_after_ms=1500, exit_code=7))
         self.assertEqual(call("GET", "/status")["status"], "connected")
         self.assertEqual(read_proxy_values()["ProxyEnable"], ("REG_DWORD", 1))
-        self.assertTrue(wait_until(lambda: read_proxy_values() == USER, timeout=10))
+        self.assertTrue(wait_until(lambda: read_proxy_values() == RESTORED, timeout=10))
         self.assertEqual(call("GET", "/status")["message"], "Windows helper idle")
 
     def test_overlapping_requests_leave_a_consistent_state(self):
