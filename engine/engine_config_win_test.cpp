@@ -15,7 +15,6 @@
 namespace pelno {
 namespace {
 
-using testing::ReadFileBytes;
 using testing::RelocatedLocationPlatform;
 using testing::TempFolder;
 using testing::WriteFileBytes;
@@ -29,25 +28,6 @@ class EngineConfigTest : public ::testing::Test {
   TempFolder root{L"config"};
   std::string error;
 };
-
-// Parents created, bytes unchanged, the longer text gone, while a reader that lets
-// others write (as an engine might) has the file open.
-TEST_F(EngineConfigTest, WritesTheBytesUnchangedOverALongerFileThatIsOpen) {
-  RelocatedLocationPlatform platform = PlatformWithRoaming(root / L"a\\b c\\d");
-  const std::wstring path = EngineConfigPath(platform);
-  EXPECT_EQ(path, root / L"a\\b c\\d\\PelnoVPN\\sing-box.json");
-  ASSERT_TRUE(WriteEngineConfig(std::string(10000, 'L'), EngineVariant::kHelper, error, platform));
-  const HANDLE reader = ::CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-  const char raw[] = "{\r\n  \"log\": {}\r\n}\n\xEF\xBB\xBF\x00tail";  // CRLF, BOM, NUL
-  const std::string config(raw, sizeof(raw) - 1);
-  const bool written = WriteEngineConfig(config, EngineVariant::kApplication, error, platform);
-  ::CloseHandle(reader);
-  EXPECT_TRUE(written) << error;
-  EXPECT_EQ(ReadFileBytes(path), config);
-}
 
 TEST_F(EngineConfigTest, DirectoryFailureIsWordedPerProgramAndAnUnopenableFileFails) {
   // A file where a parent folder should be: the directory cannot be created.

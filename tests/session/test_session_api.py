@@ -1,7 +1,9 @@
 """The helper's session endpoints against the stand-in engine, under Wine: the real
 registry, the real engine processes and the replies."""
 import concurrent.futures
+import glob
 import json
+import os
 import unittest
 
 import pelno_wine
@@ -14,6 +16,14 @@ from pelno_wine import request, split_response, wait_until
 # the expandable string comes back unexpanded (as REG_SZ).
 USER = {"ProxyServer": ("REG_EXPAND_SZ", "%COMPUTERNAME%:3128"), "ProxyOverride": ("REG_SZ", "")}
 RESTORED = {**USER, "ProxyServer": ("REG_SZ", "%COMPUTERNAME%:3128")}
+
+
+def config_file():
+    """The helper's sing-box.json in the Wine user's roaming folder."""
+    prefix = os.environ.get("WINEPREFIX",
+                            os.path.join(os.path.dirname(pelno_wine.wine_exec()), "wineprefix"))
+    return glob.glob(os.path.join(prefix, "drive_c", "users", "*", "AppData", "Roaming",
+                                  "PelnoVPN", "sing-box.json"))[0]
 
 
 def call(method, path, body=b""):
@@ -59,8 +69,12 @@ class SessionApiTest(unittest.TestCase):
                 ("/start", engine_config(free_port(), exit_code=1, stderr=fatal), "disconnected",
                  "sing-box.exe exited immediately: " + fatal, RESTORED, 0, "idle")):
             before = set(self.engines())
+            config = config.replace("\n", "\r\n").encode()
             self.assertEqual(call("POST", path, config),
                              {"status": status, "platform": "windows", "message": message})
+            # Written byte for byte, line ends kept, a longer earlier file cut.
+            with open(config_file(), "rb") as written:
+                self.assertEqual(written.read(), config)
             self.assertEqual(read_proxy_values(), values, path)
             self.assertTrue(wait_until(lambda: not before & set(self.engines()), timeout=5))
             self.assertEqual(len(self.engines()), engines, path)
