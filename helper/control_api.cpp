@@ -2,6 +2,7 @@
 
 #include "helper/log_journal.h"
 #include "helper/session_controller.h"
+#include "traffic/traffic_snapshot.h"
 
 namespace pelno {
 
@@ -12,7 +13,14 @@ RouteTable MakeControlApiRoutes(SessionController& session, LogJournal& journal)
        nullptr},
       {"GET", "/status", kApplicationJson,
        [&session](const ControlRequest&) { return session.GetSessionStatus(); }, nullptr},
-      {"GET", "/traffic-snapshot", kApplicationJson, nullptr, nullptr},
+      // The session lock is held only for the running check: the controller requests
+      // and table reads that follow never delay a start or stop.
+      {"GET", "/traffic-snapshot", kApplicationJson,
+       [&session](const ControlRequest&) {
+         return session.IsEngineRunning() ? BuildTrafficSnapshot()
+                                          : std::string(kEmptyTrafficSnapshot);
+       },
+       nullptr},
       {"POST", "/start", kApplicationJson,
        [&session](const ControlRequest& r) { return session.StartProxySession(r.body); }, nullptr},
       {"POST", "/start-tun", kApplicationJson,

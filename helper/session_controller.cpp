@@ -85,9 +85,13 @@ std::string SessionController::StopSession() {
   return MakeStatusReply(kStatusDisconnected, "Windows helper disconnected");
 }
 
-std::string SessionController::GetSessionStatus() {
+bool SessionController::IsEngineRunning() {
   std::lock_guard<std::mutex> guard(lock_);
-  if (runtime_.IsEngineRunning())
+  return runtime_.IsEngineRunning();
+}
+
+std::string SessionController::GetSessionStatus() {
+  if (IsEngineRunning())
     return MakeStatusReply(kStatusConnected, "Windows helper running");
   return MakeStatusReply(kStatusDisconnected, "Windows helper idle");
 }

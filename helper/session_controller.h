@@ -19,6 +19,9 @@ class SessionController {
   std::string StartTunSession(std::string_view configText);
   std::string StopSession();
   std::string GetSessionStatus();
+  // Whether the engine runs, asked under the session lock so that the slot is never
+  // read while a start or stop changes it; the answer may be stale at once.
+  bool IsEngineRunning();
 
   // Restores the system proxy and stops the engine under the session lock; used when
   // the service stops or the plain process ends, so it never interleaves with a start.

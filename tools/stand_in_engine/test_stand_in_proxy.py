@@ -4,6 +4,7 @@ and a second engine refused on a taken controller port. Uses the controller port
 import json
 import socket
 import subprocess
+import time
 import unittest
 
 import pelno_wine
@@ -66,6 +67,23 @@ class ProxyAndControllerTest(unittest.TestCase):
         up, _ = self.exchange((f"CONNECT {target} HTTP/1.1\r\nHost: {target}\r\n\r\n",
                                b"HTTP/1.1 200 Connection established\r\n\r\n"), (request, b""))
         self.assertEqual(up, len(request))  # the tunnel counts exactly what went through it
+
+    def test_traffic_stream_sends_a_sample_at_once_then_one_a_second_and_stays_open(self):
+        with socket.create_connection(("127.0.0.1", 19090), timeout=5) as s:
+            s.sendall(b"GET /traffic HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+            data, started = b"", time.monotonic()
+            while data.partition(b"\r\n\r\n")[2].count(b"\n") < 2:
+                data += s.recv(4096)
+            head, _, body = data.partition(b"\r\n\r\n")
+            self.assertTrue(head.startswith(b"HTTP/1.1 200 OK\r\n"))
+            self.assertNotIn(b"Content-Length", head)
+            for line in body.splitlines():
+                self.assertEqual(sorted(json.loads(line)), ["down", "up"])
+            self.assertGreater(time.monotonic() - started, 0.5)  # the second a second later
+            s.settimeout(0.3)
+            with self.assertRaises(socket.timeout):  # still open: the stream never ends
+                while s.recv(4096):
+                    pass
 
     def test_second_engine_on_the_same_controller_port_fails(self):
         result = self.dir.run("run", "-c", self.dir.write_config(CONTROLLER, name="second.json"))

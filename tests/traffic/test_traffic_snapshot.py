@@ -1,0 +1,139 @@
+"""GET /traffic-snapshot against the helper and the stand-in engine under Wine: the
+empty snapshot, the engine's own figures after real traffic, the socket tables, and
+snapshots taken while sessions stop."""
+import concurrent.futures
+import http.server
+import json
+import socket
+import threading
+import time
+import unittest
+
+import pelno_wine
+from pelno_engine import engine_config, engine_processes, free_port
+from pelno_wine import request, split_response, wait_until
+
+EMPTY = (b'{"uploadBytesPerSecond":0,"downloadBytesPerSecond":0,"uploadTotalBytes":0,'
+         b'"downloadTotalBytes":0,"processes":[]}')
+KEYS = ["uploadBytesPerSecond", "downloadBytesPerSecond", "uploadTotalBytes",
+        "downloadTotalBytes", "processes"]
+
+
+def snapshot():
+    status, headers, body = split_response(request("GET", "/traffic-snapshot"))
+    assert status == "HTTP/1.1 200 OK" and "Content-Type: application/json" in headers, status
+    return body
+
+
+def controller(path):
+    """The first JSON object the engine's controller answers (the /traffic stream never ends)."""
+    with socket.create_connection(("127.0.0.1", 19090), timeout=5) as s:
+        s.sendall(f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n".encode())
+        data = b""
+        while b"}" not in data.partition(b"\r\n\r\n")[2]:
+            data += s.recv(4096)
+        body = data.partition(b"\r\n\r\n")[2]
+        return json.loads(body[:body.index(b"}") + 1])
+
+
+def tun_config(controller_address="127.0.0.1:19090", **stand_in):
+    config = json.loads(engine_config(free_port(), **stand_in))
+    config["experimental"] = {"clash_api": {"external_controller": controller_address}}
+    return config["inbounds"][0]["listen_port"], json.dumps(config)
+
+
+class Origin(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        self.send_response(200)
+        self.send_header("Content-Length", "5000")
+        self.end_headers()
+        self.wfile.write(b"d" * 5000)
+
+    def log_message(self, *args):
+        pass
+
+
+class TrafficSnapshotTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.origin = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Origin)
+        threading.Thread(target=cls.origin.serve_forever, daemon=True).start()
+        cls.addClassCleanup(cls.origin.server_close)
+        cls.addClassCleanup(cls.origin.shutdown)
+        cls.helper = pelno_wine.HelperProcess(with_engine=True)
+        cls.addClassCleanup(cls.helper.stop)
+
+    def tearDown(self):
+        request("POST", "/stop")
+        self.assertTrue(wait_until(lambda: not engine_processes(self.helper.dir.path), 5))
+
+    def relay(self, proxy_port):
+        with socket.create_connection(("127.0.0.1", proxy_port), timeout=10) as s:
+            target = f"127.0.0.1:{self.origin.server_port}"
+            s.sendall(f"GET http://{target}/data HTTP/1.1\r\nHost: {target}\r\n\r\n".encode())
+            self.assertEqual(split_response(pelno_wine.recv_all(s))[2], b"d" * 5000)
+
+    def test_empty_snapshot_without_an_engine_and_after_it_exited(self):
+        self.assertEqual(snapshot(), EMPTY)
+        request("POST", "/start-tun", tun_config(exit_after_ms=1000)[1])
+        self.assertNotEqual(snapshot(), EMPTY)
+        self.assertTrue(wait_until(lambda: not engine_processes(self.helper.dir.path), 10))
+        self.assertEqual(snapshot(), EMPTY)
+
+    # The totals are the engine's /connections figures after real traffic, the rates its
+    # first /traffic sample, and the never-ending rate stream is cut after that sample.
+    def test_figures_come_from_the_engine_and_its_rate_stream_is_cut(self):
+        proxy_port, config = tun_config()
+        request("POST", "/start-tun", config)
+        for _ in range(5):
+            self.relay(proxy_port)
+            time.sleep(1.2)  # a rate tick has counted the relay
+            before = controller("/traffic")
+            started = time.monotonic()
+            taken = json.loads(snapshot())
+            elapsed = time.monotonic() - started
+            if before == controller("/traffic") and before["up"] > 0:
+                break
+        self.assertEqual(list(taken), KEYS)
+        totals = controller("/connections")
+        self.assertEqual([taken[k] for k in KEYS[:4]], [before["up"], before["down"],
+                                                         totals["uploadTotal"],
+                                                         totals["downloadTotal"]])
+        self.assertGreaterEqual(totals["downloadTotal"], 5000)
+        self.assertLess(elapsed, 1.0)  # not the 1,200 ms receive time-out of the stream
+
+    def test_controller_disabled_gives_zeros_and_the_socket_tables_still_count(self):
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as bound:
+            bound.bind(("127.0.0.2", 0))
+            host = f"127.0.0.2:{bound.getsockname()[1]}"
+            request("POST", "/start-tun", tun_config(controller_address="")[1])
+            taken = json.loads(snapshot())
+        self.assertEqual([taken[k] for k in KEYS[:4]], [0, 0, 0, 0])
+        entries = [e for e in taken["processes"] if e["host"] == host]
+        self.assertEqual([(e["method"], e["policy"], e["status"]) for e in entries],
+                         [("UDP", "Proxy", "Active")])
+
+    def test_snapshots_while_sessions_start_and_stop_are_always_whole(self):
+        config = tun_config()[1]
+        deadline = time.monotonic() + 4
+
+        def snapshots():
+            count = 0
+            while time.monotonic() < deadline:
+                self.assertEqual(list(json.loads(snapshot())), KEYS)
+                count += 1
+            return count
+
+        def sessions():
+            while time.monotonic() < deadline:
+                request("POST", "/start-tun", config)
+                request("POST", "/stop")
+
+        with concurrent.futures.ThreadPoolExecutor(3) as pool:
+            taken = [pool.submit(snapshots), pool.submit(snapshots), pool.submit(sessions)]
+            self.assertGreater(taken[0].result() + taken[1].result(), 0)
+            taken[2].result()
+
+
+if __name__ == "__main__":
+    unittest.main()
