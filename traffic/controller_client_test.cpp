@@ -1,0 +1,108 @@
+#include "traffic/controller_client.h"
+
+#include <gtest/gtest.h>
+#include <ws2tcpip.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "base/unique_handle.h"
+
+namespace pelno {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A listening socket on an ephemeral loopback port.
+UniqueSocket Listen(std::uint16_t& port) {
+  UniqueSocket listener(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  int length = sizeof address;
+  if (::bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener.Get(), 1) != 0 ||
+      ::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    return {};
+  }
+  port = ::ntohs(address.sin_port);
+  return listener;
+}
+
+class ControllerGetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WSADATA data;
+    ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
+  }
+  void TearDown() override { ::WSACleanup(); }
+};
+
+// Each responder accepts one connection, reads the request, sends its script and
+// keeps the connection open until the client closes it, like the engine's streams.
+TEST_F(ControllerGetTest, StopsAsSoonAsTheReplyIsComplete) {
+  const std::string kTraffic =
+      "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "17\r\n{\"up\":1024,\"down\":2048}\r\n";
+  const struct {
+    const char* what;
+    std::string script;
+    bool received;
+    std::chrono::milliseconds atLeast, below;
+  } cases[] = {
+      {"rate stream", kTraffic, true, {}, std::chrono::milliseconds(600)},
+      {"empty body", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", true, {},
+       std::chrono::milliseconds(600)},
+      {"capitals and spaces", "HTTP/1.1 200 OK\r\nCONTENT-LENGTH:   5\r\n\r\nhello", true, {},
+       std::chrono::milliseconds(600)},
+      // One receive time-out, not one per call of send and receive.
+      {"silent peer", "", false, std::chrono::milliseconds(1000), std::chrono::milliseconds(2000)},
+  };
+  for (const auto& c : cases) {
+    std::uint16_t port = 0;
+    UniqueSocket listener = Listen(port);
+    ASSERT_TRUE(listener) << c.what;
+    std::string request;
+    std::thread responder([&] {
+      UniqueSocket peer(::accept(listener.Get(), nullptr, nullptr));
+      char chunk[512];
+      int n;
+      while (request.find("\r\n\r\n") == std::string::npos &&
+             (n = ::recv(peer.Get(), chunk, sizeof chunk, 0)) > 0) {
+        request.append(chunk, n);
+      }
+      if (!c.script.empty()) ::send(peer.Get(), c.script.data(), static_cast<int>(c.script.size()), 0);
+      while (::recv(peer.Get(), chunk, sizeof chunk, 0) > 0) {
+      }
+    });
+
+    std::string reply = "stale";
+    const auto start = Clock::now();
+    const bool received = ControllerGet(port, "/traffic", kControllerTimeoutMs, reply);
+    const auto elapsed = Clock::now() - start;
+    responder.join();
+
+    EXPECT_EQ(request, "GET /traffic HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n") << c.what;
+    EXPECT_EQ(received, c.received) << c.what;
+    EXPECT_EQ(reply, c.script) << c.what;
+    EXPECT_GE(elapsed, c.atLeast) << c.what;
+    EXPECT_LT(elapsed, c.below) << c.what;
+  }
+}
+
+TEST_F(ControllerGetTest, FailsAtOnceWithoutListener) {
+  std::uint16_t port = 0;
+  {
+    UniqueSocket listener = Listen(port);  // closed again: nothing listens on `port`
+    ASSERT_TRUE(listener);
+  }
+  std::string reply;
+  const auto start = Clock::now();
+  EXPECT_FALSE(ControllerGet(port, "/traffic", kControllerTimeoutMs, reply));
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(kControllerTimeoutMs));
+  EXPECT_TRUE(reply.empty());
+}
+
+}  // namespace
+}  // namespace pelno
