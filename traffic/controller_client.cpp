@@ -43,6 +43,12 @@ bool HasRateSample(const std::string& reply) {
 bool ControllerGet(std::uint16_t port, std::string_view path, DWORD timeoutMs, std::string& reply) {
   UniqueSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (!socket) return false;
+  // Closed with a reset rather than a FIN: the reply is read (or the rate stream cut)
+  // by then, and an application polling snapshots would otherwise pile up a
+  // TIME_WAIT socket per request, which every socket-table read has to walk.
+  const linger abortive{1, 0};
+  ::setsockopt(socket.Get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive),
+               sizeof abortive);
   ::setsockopt(socket.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
                sizeof timeoutMs);
   ::setsockopt(socket.Get(), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeoutMs),
