@@ -61,14 +61,14 @@ std::optional<std::uint32_t> ReadDword(RegistryKey& key, const std::wstring& nam
   return value;
 }
 
-enum class Step { kDone, kFailed, kAbort };
+// Absent values are deleted; one already gone counts as deleted.
+bool Delete(RegistryKey& key, const std::wstring& name) {
+  const long result = key.DeleteValue(name);
+  return result == kRegistrySuccess || result == kRegistryValueNotFound;
+}
 
-Step WriteString(RegistryKey& key, const std::wstring& name, const std::optional<std::wstring>& text) {
-  if (!text) {
-    const long result = key.DeleteValue(name);
-    return result == kRegistrySuccess || result == kRegistryValueNotFound ? Step::kDone : Step::kAbort;
-  }
-  return key.SetString(name, *text) == kRegistrySuccess ? Step::kDone : Step::kFailed;
+bool WriteString(RegistryKey& key, const std::wstring& name, const std::optional<std::wstring>& text) {
+  return text ? key.SetString(name, *text) == kRegistrySuccess : Delete(key, name);
 }
 
 }  // namespace
@@ -100,23 +100,12 @@ ProxyValues ReadProxyValues(RegistryKey& key) {
           ReadRegistryString(key, kProxyOverride)};
 }
 
-WriteOutcome WriteProxyValues(RegistryKey& key, const ProxyValues& values) {
-  Step step = Step::kDone;
-  if (values.proxyEnable) {
-    step = key.SetDword(kProxyEnable, *values.proxyEnable) == kRegistrySuccess ? Step::kDone
-                                                                              : Step::kFailed;
-  } else {
-    const long result = key.DeleteValue(kProxyEnable);
-    step = result == kRegistrySuccess || result == kRegistryValueNotFound ? Step::kDone : Step::kAbort;
-  }
-  if (step == Step::kDone) step = WriteString(key, kProxyServer, values.proxyServer);
-  if (step == Step::kDone) step = WriteString(key, kProxyOverride, values.proxyOverride);
-  switch (step) {
-    case Step::kDone: return WriteOutcome::kWritten;
-    case Step::kFailed: return WriteOutcome::kFailed;
-    case Step::kAbort: break;
-  }
-  return WriteOutcome::kAborted;
+bool WriteProxyValues(RegistryKey& key, const ProxyValues& values) {
+  const bool enable = values.proxyEnable
+                          ? key.SetDword(kProxyEnable, *values.proxyEnable) == kRegistrySuccess
+                          : Delete(key, kProxyEnable);
+  return enable && WriteString(key, kProxyServer, values.proxyServer) &&
+         WriteString(key, kProxyOverride, values.proxyOverride);
 }
 
 }  // namespace pelno

@@ -35,10 +35,9 @@ bool ParseProxyRecord(std::wstring_view text, ProxyValues& user, ProxyValues& ou
 // Reads the three values as they stand.
 ProxyValues ReadProxyValues(RegistryKey& key);
 
-enum class WriteOutcome { kWritten, kFailed, kAborted };
 // Writes each present value and deletes each absent one ("not there" counts as
-// deleted). A failed write skips the rest (kFailed); a failed delete stops at once
-// (kAborted).
-WriteOutcome WriteProxyValues(RegistryKey& key, const ProxyValues& values);
+// deleted), in the order ProxyEnable, ProxyServer, ProxyOverride; stops at the first
+// that fails and returns false.
+bool WriteProxyValues(RegistryKey& key, const ProxyValues& values);
 
 }  // namespace pelno

@@ -33,13 +33,20 @@ void RemoveRecord(ProxySettingsPlatform& platform, const std::wstring& name) {
   }
 }
 
-// Writes `values` to the Internet Settings key and notifies the system.
-bool PutProxyValues(ProxySettingsPlatform& platform, const ProxyValues& values) {
+// Writes `values` to the Internet Settings key, closes it and notifies the system.
+// On failure writes kOpenKeyFailed, or `failed` when a write or the notification fails.
+bool PutProxyValues(ProxySettingsPlatform& platform, const ProxyValues& values,
+                    std::string_view failed, std::string& error) {
   std::unique_ptr<RegistryKey> key = platform.OpenInternetSettings(ProxySettingsPlatform::KeyAccess::kSet);
-  if (!key) return false;
-  const bool written = WriteProxyValues(*key, values) == WriteOutcome::kWritten;
+  if (!key) {
+    error = kOpenKeyFailed;
+    return false;
+  }
+  const bool written = WriteProxyValues(*key, values);
   key.reset();
-  return written && RefreshInternetSettings(platform);
+  if (written && RefreshInternetSettings(platform)) return true;
+  error = failed;
+  return false;
 }
 
 }  // namespace
@@ -100,34 +107,13 @@ bool EnableSystemProxy(SavedProxySettings& saved, std::int32_t port, std::string
     error = kRecordFailed;
     return false;
   }
-  std::unique_ptr<RegistryKey> key =
-      platform.OpenInternetSettings(ProxySettingsPlatform::KeyAccess::kSet);
-  if (!key) {
-    error = kOpenKeyFailed;
-    return false;
-  }
-  const bool written = WriteProxyValues(*key, ours) == WriteOutcome::kWritten;
-  key.reset();
-  if (written && RefreshInternetSettings(platform)) return true;
-  error = kEnableFailed;
-  return false;
+  return PutProxyValues(platform, ours, kEnableFailed, error);
 }
 
 bool RestoreSystemProxy(SavedProxySettings& saved, std::string& error,
                         ProxySettingsPlatform& platform) {
   if (!saved.saved) return true;
-  std::unique_ptr<RegistryKey> key =
-      platform.OpenInternetSettings(ProxySettingsPlatform::KeyAccess::kSet);
-  if (!key) {
-    error = kOpenKeyFailed;
-    return false;
-  }
-  const bool written = WriteProxyValues(*key, saved.user) == WriteOutcome::kWritten;
-  key.reset();
-  if (!written || !RefreshInternetSettings(platform)) {
-    error = kRestoreFailed;
-    return false;
-  }
+  if (!PutProxyValues(platform, saved.user, kRestoreFailed, error)) return false;
   saved.saved = false;
   if (!saved.recordName.empty()) RemoveRecord(platform, saved.recordName);
   return true;
@@ -155,7 +141,8 @@ ProxyRecovery RecoverSystemProxy(const std::wstring& recordName, ProxySettingsPl
     RemoveRecord(platform, recordName);
     return ProxyRecovery::kChangedSince;
   }
-  if (!PutProxyValues(platform, user)) return ProxyRecovery::kRestoreFailed;
+  std::string ignored;
+  if (!PutProxyValues(platform, user, kRestoreFailed, ignored)) return ProxyRecovery::kRestoreFailed;
   RemoveRecord(platform, recordName);
   return ProxyRecovery::kRestored;
 }
