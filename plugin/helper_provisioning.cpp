@@ -78,7 +78,7 @@ bool QueryInstalledHelper(bool& current, std::wstring& installedPath, std::strin
     error = kManagerFailed;
     return false;
   }
-  const std::uint32_t openError = session->OpenService(SERVICE_QUERY_CONFIG);
+  const std::uint32_t openError = session->OpenHelper(SERVICE_QUERY_CONFIG);
   if (openError != 0) {
     if (openError != ERROR_SERVICE_DOES_NOT_EXIST) error = "Failed to query PelnoVpnHelperService";
     return false;
@@ -121,7 +121,7 @@ bool StartHelperService(std::string& error, const Provisioning& with) {
     error = kManagerFailed;
     return false;
   }
-  const std::uint32_t openError = session->OpenService(SERVICE_QUERY_STATUS | SERVICE_START);
+  const std::uint32_t openError = session->OpenHelper(SERVICE_QUERY_STATUS | SERVICE_START);
   if (openError != 0) {
     if (openError == ERROR_SERVICE_DOES_NOT_EXIST) error = "PelnoVpnHelperService is not installed";
     else if (openError == ERROR_ACCESS_DENIED) error = "PelnoVpnHelperService open access denied";

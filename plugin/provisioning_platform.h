@@ -19,7 +19,7 @@ class HelperServiceSession {
   // OpenSCManagerW with SC_MANAGER_CONNECT.
   virtual bool OpenManager() = 0;
   // OpenServiceW with `access`: 0, or the error code of the failed call.
-  virtual std::uint32_t OpenService(std::uint32_t access) = 0;
+  virtual std::uint32_t OpenHelper(std::uint32_t access) = 0;
   // QueryServiceConfigW (size, then data): false when unreadable; `binaryPath` is
   // empty when the configuration names none.
   virtual bool ReadBinaryPath(std::wstring& binaryPath) = 0;

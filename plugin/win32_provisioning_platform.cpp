@@ -30,7 +30,7 @@ class Win32HelperServiceSession : public HelperServiceSession {
     return manager_.IsValid();
   }
 
-  std::uint32_t OpenService(std::uint32_t access) override {
+  std::uint32_t OpenHelper(std::uint32_t access) override {
     service_.Reset(::OpenServiceW(manager_.Get(), kHelperServiceName, access));
     return service_ ? 0 : ::GetLastError();
   }

@@ -44,7 +44,7 @@ class FakeProvisioningPlatform : public ProvisioningPlatform {
   struct Session : HelperServiceSession {
     explicit Session(FakeProvisioningPlatform& fake) : f(fake) {}
     bool OpenManager() override { return f.calls.push_back("manager"), f.managerOpens; }
-    std::uint32_t OpenService(std::uint32_t) override { return f.calls.push_back("open"), Next(f.openResults); }
+    std::uint32_t OpenHelper(std::uint32_t) override { return f.calls.push_back("open"), Next(f.openResults); }
     bool ReadBinaryPath(std::wstring& path) override {
       f.calls.push_back("config");
       path = f.binaryPath;

@@ -2,6 +2,8 @@
 
 #include <ws2tcpip.h>
 
+#include <memory>
+
 namespace pelno::testing {
 
 std::string ScriptedHelper::Reply(std::string_view body) {
