@@ -69,7 +69,7 @@ TEST_F(ControllerTest, ProxySessionAnswersLocallyAndGivesTheUserTheirSettingsBac
   EXPECT_EQ(ProxyServer(), FormatProxyServer(7897));
   EXPECT_EQ(controller.Disconnect(), MakeStatusMap("disconnected", "Windows sing-box disconnected"));
   EXPECT_EQ(ProxyServer(), L"user:1");
-  for (const auto& request : idleHelper.requests()) EXPECT_NE(request.path, "/status");
+  for (const auto& request : idleHelper.requests()) EXPECT_EQ(request.path, "/stop");
 }
 
 TEST_F(ControllerTest, TunConnectEndsTheProxySessionAndAPlainHelperFirst) {
