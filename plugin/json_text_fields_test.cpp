@@ -9,12 +9,8 @@ namespace pelno {
 namespace {
 
 TEST(JsonStringFieldTest, ReadsAndDecodesAsTheHelperEscapes) {
-  const struct {
-    std::string_view text;
-    std::string expected;
-  } cases[] = {
-      {R"({"message":"a\nb"})", "a\nb"},
-      {R"({"message":"a\tb\bc\fd\re"})", "a\tb\bc\fd\re"},
+  const std::pair<std::string_view, std::string> cases[] = {
+      {R"({"message":"a\nb\tc\bd\fe\rf"})", "a\nb\tc\bd\fe\rf"},
       {R"({"message":"tag\u0009x\u001F"})", "tag\tx\x1F"},
       {R"({"message":"\u00e9\u20AC\ud83d\ude00"})", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
       {R"({"message":"\ud83dx\ude00"})", "\xEF\xBF\xBDx\xEF\xBF\xBD"},
@@ -22,33 +18,24 @@ TEST(JsonStringFieldTest, ReadsAndDecodesAsTheHelperEscapes) {
       {R"({"message": "v"})", ""},
       {R"({"message":"unterminated)", ""},
       {R"({"message":"ends with \)", ""},
-      {R"({"outer":{"message":"nested"}})", "nested"},
-      {"{\"message\":\"caf\xC3\xA9\"}", "caf\xC3\xA9"},
+      {R"({"outer":{"message":"caf)" "\xC3\xA9\"}}", "caf\xC3\xA9"},
   };
-  for (const auto& c : cases) EXPECT_EQ(JsonStringField(c.text, "message"), c.expected) << c.text;
+  for (const auto& [text, expected] : cases) EXPECT_EQ(JsonStringField(text, "message"), expected) << text;
 }
 
 TEST(JsonIntFieldTest, ReadsSigned32BitNumbers) {
-  const struct {
-    std::string_view text;
-    std::int32_t expected;
-  } cases[] = {
-      {R"({"delayMs": 42})", 42},   {R"({"delayMs":-7,)", -7},
-      {R"({"delayMs":-})", 0},      {R"({"delayMs":-)", 0},
-      {R"({"delayMs":null})", 99},  {R"({"delayMs":"5"})", 99},
-      {R"({"delayMs":)", 99},       {R"({"other":1})", 99},
-      {R"({"delayMs":99999999999})", 2147483647},
+  const std::pair<std::string_view, std::int32_t> cases[] = {
+      {R"({"delayMs": 42})", 42}, {R"({"delayMs":-7,)", -7},     {R"({"delayMs":-})", 0},
+      {R"({"delayMs":-)", 0},     {R"({"delayMs":null})", 99},   {R"({"delayMs":"5"})", 99},
+      {R"({"delayMs":)", 99},     {R"({"other":1})", 99},        {R"({"delayMs":99999999999})", 2147483647},
       {R"({"delayMs":-99999999999})", -2147483647 - 1},
   };
-  for (const auto& c : cases) EXPECT_EQ(JsonIntField(c.text, "delayMs", 99), c.expected) << c.text;
+  for (const auto& [text, expected] : cases) EXPECT_EQ(JsonIntField(text, "delayMs", 99), expected) << text;
 }
 
-TEST(LatencyStreamTest, BodyCarriesEveryTextCounted) {
+TEST(LatencyStreamTest, BodyCountsEveryTextAndLinesAreHandedOnOnceComplete) {
   EXPECT_EQ(BuildUrlTestBody("r1", "http://u/", {"A", "\xC3\xA9"}, "{}"),
             "PELNOVPN_URLTEST_V2\n2\nr1\n9\nhttp://u/\n2\n1\nA\n2\n\xC3\xA9\n2\n{}");
-}
-
-TEST(LatencyStreamTest, LinesAreHandedOnOnceWhenTheirLineFeedArrives) {
   std::vector<std::pair<std::string, std::int32_t>> seen;
   LatencyStreamReader reader([&](const std::string& tag, std::int32_t delay) { seen.emplace_back(tag, delay); });
   reader.ConsumeLatencyStream(R"({"nodeTag":"A","del)");
@@ -59,23 +46,16 @@ TEST(LatencyStreamTest, LinesAreHandedOnOnceWhenTheirLineFeedArrives) {
   reader.Finish();
   const std::vector<std::pair<std::string, std::int32_t>> expected = {{"A", 12}, {"B", 0}, {"A", 5}, {"C", 3}};
   EXPECT_EQ(seen, expected);
-  const std::map<std::string, std::int32_t> results = {{"A", 5}, {"B", 0}, {"C", 3}};
-  EXPECT_EQ(reader.results(), results);
+  EXPECT_EQ(reader.results(), (std::map<std::string, std::int32_t>{{"A", 5}, {"B", 0}, {"C", 3}}));
 }
 
 TEST(ServiceImagePathTest, ProgramPathIsTakenFromTheBinaryPath) {
-  const struct {
-    std::wstring_view image;
-    std::wstring_view program;
-  } cases[] = {
-      {LR"(  "C:\A B\h.exe" --x)", LR"(C:\A B\h.exe)"},
-      {LR"(C:\A\h.exe --service)", LR"(C:\A\h.exe)"},
-      {LR"("C:\A\h.exe --x)", LR"("C:\A\h.exe)"},
-      {L"\t\"C:\\h.exe\"", L"\t\"C:\\h.exe\""},
-      {L" ab", L"ab"},
-      {L"   ", L""},
+  const std::pair<std::wstring_view, std::wstring_view> cases[] = {
+      {LR"(  "C:\A B\h.exe" --x)", LR"(C:\A B\h.exe)"}, {LR"(C:\A\h.exe --service)", LR"(C:\A\h.exe)"},
+      {LR"("C:\A\h.exe --x)", LR"("C:\A\h.exe)"},       {L"\t\"C:\\h.exe\"", L"\t\"C:\\h.exe\""},
+      {L" ab", L"ab"},                                  {L"   ", L""},
   };
-  for (const auto& c : cases) EXPECT_EQ(ServiceBinaryFromImagePath(c.image), c.program);
+  for (const auto& [image, program] : cases) EXPECT_EQ(ServiceBinaryFromImagePath(image), program);
   EXPECT_EQ(FormatErrorCode(1058), "error 1058");
 }
 

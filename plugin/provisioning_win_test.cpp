@@ -14,63 +14,55 @@
 namespace pelno {
 namespace {
 
-using testing::FakeProvisioningPlatform;
+using testing::ScriptedHelper;
 
 TEST(ProvisioningTest, RefusalsLeadToTheInstallerOrToTheirMessage) {
   const struct {
-    const char* name;
     std::vector<std::uint32_t> openResults, startResults;
-    bool elevationAccepted;
+    bool elevationAccepted, answersOnceRunning;
     std::uint32_t installerExitCode;
-    bool answersOnceRunning;
     std::string error;  // empty: ready
     std::string calls;
   } cases[] = {
-      {"open denied", {0, 5}, {}, true, 0, true, "", "manager open config manager open runas manager open start "},
-      {"start denied", {}, {5}, true, 0, true, "", "manager open config manager open start runas manager open start "},
-      {"already running", {}, {1056}, true, 0, true, "", "manager open config manager open start "},
-      {"declined", {1060}, {}, false, 0, true, "User canceled UAC or helper service install failed", "manager open runas "},
-      {"installer fails", {1060}, {}, true, 1, true, "PelnoVpnHelperService install failed", "manager open runas "},
-      {"start fails", {}, {1058}, true, 0, true, "Failed to start PelnoVpnHelperService: error 1058",
-       "manager open config manager open start "},
-      {"never ready", {}, {}, true, 0, false, "Windows helper service started but did not become ready",
-       "manager open config manager open start "},
+      {{0, 5}, {}, true, true, 0, "", "manager open config manager open runas manager open start "},
+      {{}, {5}, true, true, 0, "", "manager open config manager open start runas manager open start "},
+      {{}, {1056}, true, true, 0, "", "manager open config manager open start "},
+      {{1060}, {}, false, true, 0, "User canceled UAC or helper service install failed", "manager open runas "},
+      {{1060}, {}, true, true, 1, "PelnoVpnHelperService install failed", "manager open runas "},
+      {{}, {1058}, true, true, 0, "Failed to start PelnoVpnHelperService: error 1058", "manager open config manager open start "},
+      {{}, {}, true, false, 0, "Windows helper service started but did not become ready", "manager open config manager open start "},
   };
   testing::ProgramFolder program;
   for (const auto& c : cases) {
-    FakeProvisioningPlatform fake;
+    testing::FakeProvisioningPlatform fake;
     fake.openResults = c.openResults;
     fake.startResults = c.startResults;
     fake.elevationAccepted = c.elevationAccepted;
     fake.installerExitCode = c.installerExitCode;
     // Installed from this very program file, written in other letter case.
     fake.binaryPath = L"\"" + PathCompareKey(program.helper()) + L"\" --x";
-    std::unique_ptr<testing::ScriptedHelper> helper;
+    std::unique_ptr<ScriptedHelper> helper;
     if (c.answersOnceRunning) fake.onRunning = [&helper] {
-      helper = std::make_unique<testing::ScriptedHelper>([](const auto&) -> std::vector<testing::ScriptedHelper::Piece> {
-        return {{testing::ScriptedHelper::Reply("pong")}};
+      helper = std::make_unique<ScriptedHelper>([](auto&) -> std::vector<ScriptedHelper::Piece> {
+        return {{ScriptedHelper::Reply("pong")}};
       });
     };
     std::string error;
-    EXPECT_EQ(EnsureHelperReady(error, {fake, program.locations}), c.error.empty()) << c.name;
-    if (!c.error.empty()) EXPECT_EQ(error, c.error) << c.name;
-    std::string calls;
-    for (const std::string& call : fake.calls) calls += (call.rfind("runas", 0) == 0 ? "runas" : call) + " ";
-    EXPECT_EQ(calls, c.calls) << c.name;
+    EXPECT_EQ(EnsureHelperReady(error, {fake, program.locations}), c.error.empty()) << c.calls;
+    if (!c.error.empty()) EXPECT_EQ(error, c.error);
+    EXPECT_EQ(fake.calls, c.calls);
   }
 }
 
-bool StopService() {
+void StopService(bool remove) {
   const SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   const SC_HANDLE service = ::OpenServiceW(manager, kHelperServiceName, SERVICE_ALL_ACCESS);
   SERVICE_STATUS status = {};
   ::ControlService(service, SERVICE_CONTROL_STOP, &status);
   for (int i = 0; i < 100 && HelperAnswersPing(); ++i) ::Sleep(100);
-  ::Sleep(500);
-  const bool deleted = ::DeleteService(service) != FALSE;
+  EXPECT_TRUE(!remove || ::DeleteService(service));
   ::CloseServiceHandle(service);
   ::CloseServiceHandle(manager);
-  return deleted;
 }
 
 // Wine's service manager: a missing service is installed through "runas" and
@@ -84,20 +76,11 @@ TEST(ProvisioningTest, RealServiceManagerInstallsStartsAndReinstalls) {
   ASSERT_TRUE(EnsureHelperReady(error, {SystemProvisioningPlatform(), first.locations})) << error;
   EXPECT_TRUE(QueryInstalledHelper(current, installed, error, {SystemProvisioningPlatform(), first.locations}));
   EXPECT_TRUE(current);
-  EXPECT_EQ(PathCompareKey(installed), PathCompareKey(first.helper()));
-
-  SERVICE_STATUS status = {};
-  const SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  const SC_HANDLE service = ::OpenServiceW(manager, kHelperServiceName, SERVICE_ALL_ACCESS);
-  ::ControlService(service, SERVICE_CONTROL_STOP, &status);
-  ::CloseServiceHandle(service);
-  ::CloseServiceHandle(manager);
-  for (int i = 0; i < 100 && HelperAnswersPing(); ++i) ::Sleep(100);
-
+  StopService(false);
   EXPECT_TRUE(EnsureHelperReady(error, {SystemProvisioningPlatform(), second.locations})) << error;
   EXPECT_TRUE(QueryInstalledHelper(current, installed, error, {SystemProvisioningPlatform(), second.locations}));
   EXPECT_TRUE(current);
-  EXPECT_TRUE(StopService());
+  StopService(true);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "engine/testing/fake_proxy_settings_platform.h"
 #include "plugin/status_map.h"
+#include "plugin/testing/encodable_maps.h"
 #include "plugin/testing/fake_provisioning_platform.h"
 #include "plugin/testing/program_folder.h"
 #include "plugin/testing/scripted_helper.h"
@@ -13,23 +14,20 @@
 namespace pelno {
 namespace {
 
-using flutter::EncodableMap;
-using flutter::EncodableValue;
+using testing::EncodableValue;
+using testing::Entries;
+using testing::Map;
 using testing::ScriptedHelper;
 
 constexpr char kEngineConfig[] = R"({"experimental":{"clash_api":{"external_controller":"127.0.0.1:19090"}}})";
 
-EncodableMap ConnectArguments(std::string config, const char* mode, EncodableValue port = {}) {
-  EncodableMap arguments{{EncodableValue("runtimeConfig"), EncodableValue(std::move(config))},
-                         {EncodableValue("accessMode"), EncodableValue(mode)}};
-  if (!port.IsNull()) arguments[EncodableValue("proxyPort")] = port;
-  return arguments;
+flutter::EncodableMap Connect(const char* config, const char* mode, EncodableValue port = {}) {
+  return Entries(Map({{"runtimeConfig", EncodableValue(config)}, {"accessMode", EncodableValue(mode)}, {"proxyPort", port}}));
 }
 
 ScriptedHelper::Script Answers(std::string status) {
   return [status](const ScriptedHelper::Request& request) -> std::vector<ScriptedHelper::Piece> {
-    if (request.path == "/ping") return {{ScriptedHelper::Reply("pong")}};
-    return {{ScriptedHelper::Reply(R"({"status":")" + status + R"(","message":"m"})")}};
+    return {{ScriptedHelper::Reply(request.path == "/ping" ? "pong" : R"({"status":")" + status + R"(","message":"m"})")}};
   };
 }
 
@@ -45,27 +43,25 @@ struct ControllerTest : ::testing::Test {
 
 TEST(ProxyPortArgumentTest, OnlyPortsInRangeAreTaken) {
   const std::pair<EncodableValue, std::int32_t> cases[] = {
-      {EncodableValue(0), 7897},     {EncodableValue(65536), 7897}, {EncodableValue(-1), 7897},
-      {EncodableValue("8080"), 7897}, {EncodableValue(), 7897},     {EncodableValue(65535), 65535},
+      {EncodableValue(0), 7897},      {EncodableValue(65536), 7897}, {EncodableValue(-1), 7897},
+      {EncodableValue("8080"), 7897}, {EncodableValue(), 7897},      {EncodableValue(65535), 65535},
       {EncodableValue(std::int64_t{0x100001F90}), 8080}};
-  for (const auto& [port, expected] : cases)
-    EXPECT_EQ(ProxyPortArgument({{EncodableValue("proxyPort"), port}}), expected);
+  for (const auto& [port, expected] : cases) EXPECT_EQ(ProxyPortArgument(Entries(Map({{"proxyPort", port}}))), expected);
 }
 
 TEST_F(ControllerTest, ProxySessionAnswersLocallyAndGivesTheUserTheirSettingsBack) {
   ScriptedHelper idleHelper(Answers("disconnected"));
-  EXPECT_EQ(controller.Connect(ConnectArguments(kEngineConfig, "TUN", EncodableValue(2080))),
+  EXPECT_EQ(controller.Connect(Connect(kEngineConfig, "TUN", EncodableValue(2080))),
             MakeStatusMap("connected", "Windows sing-box connected"));
   EXPECT_EQ(ProxyServer(), FormatProxyServer(2080));
-  EXPECT_EQ(controller.GetStatus(), "connected");  // the idle helper is not asked
-  // The local engine's own figures: 64-bit numbers, never the helper's fallback.
-  const EncodableValue snapshot = GetTrafficSnapshot(controller.LocalEngineCarriesTraffic());
-  EXPECT_TRUE(std::holds_alternative<std::int64_t>(
-      std::get<EncodableMap>(snapshot).at(EncodableValue("uploadTotalBytes"))));
-
-  EXPECT_EQ(StatusOf(controller.Connect(ConnectArguments("", "proxy"))), "disconnected");
   EXPECT_EQ(controller.GetStatus(), "connected");
-  EXPECT_EQ(StatusOf(controller.Connect(ConnectArguments(kEngineConfig, "proxy"))), "connected");
+  // The local engine's own figures (64-bit), not the idle helper's.
+  const EncodableValue snapshot = GetTrafficSnapshot(controller.LocalEngineCarriesTraffic());
+  EXPECT_TRUE(std::holds_alternative<std::int64_t>(Entries(snapshot).at(EncodableValue("uploadTotalBytes"))));
+
+  EXPECT_EQ(StatusOf(controller.Connect(Connect("", "proxy"))), "disconnected");
+  EXPECT_EQ(controller.GetStatus(), "connected");
+  EXPECT_EQ(StatusOf(controller.Connect(Connect(kEngineConfig, "proxy"))), "connected");
   EXPECT_EQ(ProxyServer(), FormatProxyServer(7897));
   EXPECT_EQ(controller.Disconnect(), MakeStatusMap("disconnected", "Windows sing-box disconnected"));
   EXPECT_EQ(ProxyServer(), L"user:1");
@@ -73,32 +69,31 @@ TEST_F(ControllerTest, ProxySessionAnswersLocallyAndGivesTheUserTheirSettingsBac
 }
 
 TEST_F(ControllerTest, TunConnectEndsTheProxySessionAndAPlainHelperFirst) {
-  ASSERT_EQ(StatusOf(controller.Connect(ConnectArguments(kEngineConfig, "proxy"))), "connected");
+  ASSERT_EQ(StatusOf(controller.Connect(Connect(kEngineConfig, "proxy"))), "connected");
   ASSERT_TRUE(testing::WriteFileBytes(program.folder / L"idle.json", "{}"));
-  LaunchOptions sleeper;
-  sleeper.commandLine = L"\"" + program.folder / L"sing-box.exe" + L"\" run -c \"" + program.folder / L"idle.json" + L"\"";
+  LaunchOptions idle;
+  idle.commandLine = L"\"" + program.folder / L"sing-box.exe" + L"\" run -c \"" + program.folder / L"idle.json" + L"\"";
   LaunchedProcess launched;
-  ASSERT_EQ(LaunchProcess(sleeper, launched), 0u);
-  const UniqueHandle watched(launched.process.Get() ? ::OpenProcess(SYNCHRONIZE, FALSE, launched.processId) : nullptr);
+  ASSERT_EQ(LaunchProcess(idle, launched), 0u);
+  const UniqueHandle watched(::OpenProcess(SYNCHRONIZE, FALSE, launched.processId));
   controller.launchedHelper().Store(std::move(launched));
 
   provisioning.openResults = {1060};
   provisioning.elevationAccepted = false;
-  EXPECT_EQ(controller.Connect(ConnectArguments("{}", "tun")),
+  EXPECT_EQ(controller.Connect(Connect("{}", "tun")),
             MakeStatusMap("disconnected", "User canceled UAC or helper service install failed"));
   EXPECT_EQ(::WaitForSingleObject(watched.Get(), 0), WAIT_OBJECT_0);
   EXPECT_FALSE(controller.LocalEngineCarriesTraffic());
   EXPECT_EQ(ProxyServer(), L"user:1");
 
   ScriptedHelper helper(Answers("connected"));
-  EXPECT_EQ(controller.Connect(ConnectArguments("{}", "tun")), MakeStatusMap("connected", "m"));
+  EXPECT_EQ(controller.Connect(Connect("{}", "tun")), MakeStatusMap("connected", "m"));
   EXPECT_EQ(controller.GetStatus(), "connected");
   EXPECT_EQ(helper.requests().back().path, "/status");
 }
 
 TEST_F(ControllerTest, AnEngineThatDiesTakesTheSystemProxyWithIt) {
-  const std::string dying = R"({"stand_in":{"exit_after_ms":1500}})";
-  ASSERT_EQ(StatusOf(controller.Connect(ConnectArguments(dying, "proxy", EncodableValue(3000)))), "connected");
+  ASSERT_EQ(StatusOf(controller.Connect(Connect(R"({"stand_in":{"exit_after_ms":1500}})", "proxy"))), "connected");
   for (int i = 0; i < 100 && controller.GetStatus() == "connected"; ++i) ::Sleep(100);
   EXPECT_EQ(controller.GetStatus(), "disconnected");
   EXPECT_FALSE(controller.LocalEngineCarriesTraffic());

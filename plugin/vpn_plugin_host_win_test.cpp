@@ -6,6 +6,7 @@
 #include "flutter/binary_messenger_impl.h"
 #include "flutter/standard_method_codec.h"
 #include "flutter/testing/fake_messenger.h"
+#include "plugin/testing/encodable_maps.h"
 #include "plugin/testing/fake_provisioning_platform.h"
 #include "plugin/testing/program_folder.h"
 #include "plugin/testing/scripted_helper.h"
@@ -16,8 +17,8 @@ namespace pelno {
 namespace {
 
 using flutter::EncodableList;
-using flutter::EncodableMap;
-using flutter::EncodableValue;
+using testing::EncodableValue;
+using testing::Map;
 using testing::ScriptedHelper;
 using Bytes = std::vector<uint8_t>;
 
@@ -29,14 +30,13 @@ struct HostTest : ::testing::Test {
     host = std::make_unique<VpnPluginHost>(&messenger, PluginEnvironment{program.locations, proxy, provisioning},
                                            std::move(starter));
   }
-  int Deliver(const char* channel, const std::string& method, std::optional<EncodableValue> arguments) {
-    auto encoded = Codec().EncodeMethodCall(flutter::MethodCall<EncodableValue>(
-        method, arguments ? std::make_unique<EncodableValue>(*arguments) : nullptr));
-    return fake.Deliver(channel, *encoded);
+  int Deliver(const char* channel, const std::string& method, const EncodableValue* arguments = nullptr) {
+    return fake.Deliver(channel, *Codec().EncodeMethodCall(flutter::MethodCall<EncodableValue>(
+                                     method, arguments ? std::make_unique<EncodableValue>(*arguments) : nullptr)));
   }
-  Bytes Call(const std::string& method, std::optional<EncodableValue> arguments = std::nullopt) {
-    const int id = Deliver(kMethodChannelName, method, std::move(arguments));
-    const auto response = fake.WaitResponse(id, std::chrono::seconds(20));
+  Bytes Call(const std::string& method, const EncodableValue* arguments = nullptr) {
+    const int id = Deliver(kMethodChannelName, method, arguments);
+    const auto response = fake.WaitResponse(id);
     EXPECT_EQ(fake.ResponseCount(id), 1) << method;
     return response.value_or(Bytes{42});
   }
@@ -51,45 +51,40 @@ struct HostTest : ::testing::Test {
 
 TEST_F(HostTest, ArgumentsAreCheckedAndNamesMatchedExactly) {
   MakeHost();
+  const EncodableValue list(EncodableList{}), text("x");
   for (const auto& [method, message] : {std::pair{"connect", "Invalid VPN connect arguments"},
                                         {"testNodeDelays", "Invalid latency test arguments"},
                                         {"cancelNodeDelayTests", "Invalid latency cancel arguments"}}) {
-    for (const auto& arguments : {std::optional<EncodableValue>(), std::optional(EncodableValue(EncodableList{})),
-                                  std::optional(EncodableValue("x"))}) {
+    for (const EncodableValue* arguments : {static_cast<const EncodableValue*>(nullptr), &list, &text})
       EXPECT_EQ(Call(method, arguments), *Codec().EncodeErrorEnvelope("bad_args", message)) << method;
-    }
   }
   for (const char* method : {"GetStatus", "getStatus ", "connect ", "Disconnect"}) EXPECT_EQ(Call(method), Bytes{});
-  EXPECT_EQ(Call("getStatus", EncodableValue(EncodableList{})), Success(EncodableValue("disconnected")));
+  EXPECT_EQ(Call("getStatus", &list), Success(EncodableValue("disconnected")));
 }
 
 TEST_F(HostTest, WorkerCallsAreAnsweredOnceWhenNoThreadCanBeCreated) {
-  MakeHost([](std::function<void()>) -> std::thread {
-    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-  });
-  EXPECT_EQ(Call("getTrafficSnapshot", EncodableValue("ignored")), Success(FallbackTrafficSnapshot()));
-  EXPECT_EQ(Call("testNodeDelays", EncodableValue(EncodableMap{})), Success(EncodableValue(EncodableMap{})));
+  MakeHost([](std::function<void()>) -> std::thread { throw std::system_error(std::make_error_code(std::errc::io_error)); });
+  const EncodableValue ignored("ignored"), empty = Map({});
+  EXPECT_EQ(Call("getTrafficSnapshot", &ignored), Success(FallbackTrafficSnapshot()));
+  EXPECT_EQ(Call("testNodeDelays", &empty), Success(empty));
 }
 
 TEST_F(HostTest, LatencyEventsStreamToTheListenerAndShutdownWaitsForTheTest) {
   ScriptedHelper helper([](const ScriptedHelper::Request& request) -> std::vector<ScriptedHelper::Piece> {
-    if (request.path == "/ping") return {{ScriptedHelper::Reply("pong")}};
-    if (request.path != "/urltest") return {{ScriptedHelper::Reply("{}")}};
+    if (request.path != "/urltest") return {{ScriptedHelper::Reply(request.path == "/ping" ? "pong" : "{}")}};
     std::vector<ScriptedHelper::Piece> pieces{{ScriptedHelper::Reply(R"({"nodeTag":"A","delayMs":3})" "\n")}};
-    for (int i = 0; i < 30; ++i) pieces.push_back({R"({"nodeTag":"B","delayMs":4})" "\n", 200});
+    for (int i = 0; i < 30; ++i) pieces.push_back({R"({"nodeTag":"A","delayMs":4})" "\n", 200});
     return pieces;
   });
   MakeHost();
-  fake.WaitResponse(Deliver(kLatencyEventChannelName, "listen", std::nullopt));
-  const EncodableMap arguments{{EncodableValue("runtimeConfig"), EncodableValue("{}")},
-                               {EncodableValue("nodeTags"), EncodableValue(EncodableList{EncodableValue("A")})}};
-  const int id = Deliver(kMethodChannelName, "testNodeDelays", EncodableValue(arguments));
+  fake.WaitResponse(Deliver(kLatencyEventChannelName, "listen"));
+  const EncodableValue arguments =
+      Map({{"runtimeConfig", EncodableValue("{}")}, {"nodeTags", EncodableValue(EncodableList{EncodableValue("A")})}});
+  const int id = Deliver(kMethodChannelName, "testNodeDelays", &arguments);
   ASSERT_TRUE(fake.WaitSent(2));
-  const Bytes firstEvent = Success(EncodableValue(EncodableMap{{EncodableValue("requestId"), EncodableValue("")},
-                                                                {EncodableValue("nodeTag"), EncodableValue("A")},
-                                                                {EncodableValue("delayMs"), EncodableValue(3)}}));
   EXPECT_EQ(fake.Sent()[0].channel, kLatencyEventChannelName);
-  EXPECT_EQ(fake.Sent()[0].message, firstEvent);
+  EXPECT_EQ(fake.Sent()[0].message, Success(Map({{"requestId", EncodableValue("")}, {"nodeTag", EncodableValue("A")},
+                                                 {"delayMs", EncodableValue(3)}})));
   EXPECT_EQ(fake.ResponseCount(id), 0);
   host.reset();  // mid-stream: the worker answers with what it has before the host is gone
   EXPECT_EQ(fake.ResponseCount(id), 1);
