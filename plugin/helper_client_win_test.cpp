@@ -1,12 +1,14 @@
-// The helper client and the latency client over WinINet: against the real helper
-// program and a scripted control port.
+// The helper client, the latency client and provisioning: against the real helper
+// program, Wine's service manager, a scripted control port and a fake service manager.
 #include <windows.h>
 #include <shlobj.h>
+#include <winsvc.h>
 
 #include <gtest/gtest.h>
 
 #include "engine/testing/fake_proxy_settings_platform.h"
 #include "plugin/helper_client.h"
+#include "plugin/helper_provisioning.h"
 #include "plugin/latency_stream.h"
 #include "plugin/status_map.h"
 #include "plugin/testing/encodable_maps.h"
@@ -76,7 +78,7 @@ TEST(LatencyClientTest, ResultsGoOutAsTheirLinesArriveAndTheReplyKeepsTheLast) {
   ScriptedHelper helper([](const ScriptedHelper::Request& request) -> std::vector<ScriptedHelper::Piece> {
     if (request.path == "/ping") return {{ScriptedHelper::Reply("pong")}};
     return {{ScriptedHelper::Reply("{\"pad\":\"" + std::string(6000, 'a') + "\"}\n{\"nodeTag\":\"A\",\"de")},
-            {"layMs\":5}\n{\"nodeTag\":\"A\",\"delayMs\":7}\n", 50},
+            {"layMs\":5}\n\n{\"nodeTag\":\"C\"}\r\n{\"nodeTag\":\"A\",\"delayMs\":7}\n", 50},
             {R"({"nodeTag":"B\u0009","delayMs":1})", 600}};
   });
   LaunchedHelperSlot slot;
@@ -87,18 +89,18 @@ TEST(LatencyClientTest, ResultsGoOutAsTheirLinesArriveAndTheReplyKeepsTheLast) {
   ULONGLONG secondEventAt = 0;
   const EncodableValue reply = RunLatencyTest(arguments, [&](const std::string& tag, std::int32_t delay) {
     events.emplace_back(tag, delay);
-    if (events.size() == 2) secondEventAt = ::GetTickCount64();
+    if (events.size() == 3) secondEventAt = ::GetTickCount64();
   }, LatencyClient{slot});
   EXPECT_GE(::GetTickCount64() - secondEventAt, 400u);  // long before the stream ended
-  const std::vector<std::pair<std::string, std::int32_t>> expected = {{"A", 5}, {"A", 7}, {"B\t", 1}};
+  const std::vector<std::pair<std::string, std::int32_t>> expected = {{"A", 5}, {"C", 0}, {"A", 7}, {"B\t", 1}};
   EXPECT_EQ(events, expected);
-  EXPECT_EQ(reply, Map({{"A", EncodableValue(7)}, {"B\t", EncodableValue(1)}}));
+  EXPECT_EQ(reply, Map({{"A", EncodableValue(7)}, {"B\t", EncodableValue(1)}, {"C", EncodableValue(0)}}));
   ASSERT_EQ(helper.requests().size(), 2u);
   EXPECT_EQ(helper.requests()[1].body, BuildUrlTestBody("r", kDefaultTestUrl, {"A", "B\t"}, "{}"));
 }
 
 TEST(LatencyClientTest, NothingToTestOrCancelContactsNoHelper) {
-  ScriptedHelper helper([](auto&) -> std::vector<ScriptedHelper::Piece> { return {{ScriptedHelper::Reply("pong")}}; });
+  ScriptedHelper helper(ScriptedHelper::Answers({{"", "pong"}}));
   testing::ProgramFolder program;
   LaunchedHelperSlot slot;
   const LatencyClient client{slot, program.locations};
@@ -109,6 +111,66 @@ TEST(LatencyClientTest, NothingToTestOrCancelContactsNoHelper) {
   EXPECT_EQ(CancelLatencyTest(Entries(Map({{"requestId", EncodableValue(7)}})), client), Map({{"status", EncodableValue("ignored")}}));
   EXPECT_TRUE(helper.requests().empty());
   EXPECT_FALSE(slot.Holds());
+}
+
+TEST(ProvisioningTest, RefusalsLeadToTheInstallerOrToTheirMessage) {
+  const struct {
+    std::vector<std::uint32_t> openResults, startResults;
+    int installerExitCode;
+    bool answersOnceRunning;
+    std::string error, calls;  // error empty: ready
+  } cases[] = {
+      {{0, 5}, {}, 0, true, "", "manager open config manager open runas manager open start "},
+      {{}, {5}, 0, true, "", "manager open config manager open start runas manager open start "},
+      {{}, {1056}, 0, true, "", "manager open config manager open start "},
+      {{1060}, {}, -1, true, "User canceled UAC or helper service install failed", "manager open runas "},
+      {{1060}, {}, 1, true, "PelnoVpnHelperService install failed", "manager open runas "},
+      {{}, {1058}, 0, true, "Failed to start PelnoVpnHelperService: error 1058", "manager open config manager open start "},
+      {{}, {}, 0, false, "Windows helper service started but did not become ready", "manager open config manager open start "},
+  };
+  testing::ProgramFolder program;
+  for (const auto& c : cases) {
+    testing::FakeProvisioningPlatform fake;
+    fake.openResults = c.openResults;
+    fake.startResults = c.startResults;
+    fake.installerExitCode = c.installerExitCode;
+    fake.answersOnceRunning = c.answersOnceRunning;
+    // Installed from this very program file, unquoted, in other letter case.
+    fake.binaryPath = PathCompareKey(program.helper()) + L" --x";
+    std::string error;
+    EXPECT_EQ(EnsureHelperReady(error, {fake, program.locations}), c.error.empty()) << c.calls;
+    if (!c.error.empty()) EXPECT_EQ(error, c.error);
+    EXPECT_EQ(fake.calls, c.calls);
+  }
+}
+
+void StopService(bool remove) {
+  const SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  const SC_HANDLE service = ::OpenServiceW(manager, kHelperServiceName, SERVICE_ALL_ACCESS);
+  SERVICE_STATUS status = {};
+  ::ControlService(service, SERVICE_CONTROL_STOP, &status);
+  for (int i = 0; i < 100 && HelperAnswersPing(); ++i) ::Sleep(100);
+  EXPECT_TRUE(!remove || ::DeleteService(service));
+  ::CloseServiceHandle(service);
+  ::CloseServiceHandle(manager);
+}
+
+// Wine's service manager: a missing service is installed through "runas" and
+// started; installed from another folder (and stopped), it is installed anew.
+TEST(ProvisioningTest, RealServiceManagerInstallsStartsAndReinstalls) {
+  testing::ProgramFolder first, second;
+  std::string error;
+  bool current = false;
+  std::wstring installed;
+  ASSERT_FALSE(QueryInstalledHelper(current, installed, error, {SystemProvisioningPlatform(), first.locations}));
+  ASSERT_TRUE(EnsureHelperReady(error, {SystemProvisioningPlatform(), first.locations})) << error;
+  EXPECT_TRUE(QueryInstalledHelper(current, installed, error, {SystemProvisioningPlatform(), first.locations}));
+  EXPECT_TRUE(current);
+  StopService(false);
+  EXPECT_TRUE(EnsureHelperReady(error, {SystemProvisioningPlatform(), second.locations})) << error;
+  EXPECT_TRUE(QueryInstalledHelper(current, installed, error, {SystemProvisioningPlatform(), second.locations}));
+  EXPECT_TRUE(current);
+  StopService(true);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "plugin/latency_stream.h"
-#include "plugin/service_image_path.h"
 
 namespace pelno {
 namespace {
@@ -33,30 +32,9 @@ TEST(JsonIntFieldTest, ReadsSigned32BitNumbers) {
   for (const auto& [text, expected] : cases) EXPECT_EQ(JsonIntField(text, "delayMs", 99), expected) << text;
 }
 
-TEST(LatencyStreamTest, BodyCountsEveryTextAndLinesAreHandedOnOnceComplete) {
+TEST(LatencyStreamTest, BodyCountsEveryText) {
   EXPECT_EQ(BuildUrlTestBody("r1", "http://u/", {"A", "\xC3\xA9"}, "{}"),
             "PELNOVPN_URLTEST_V2\n2\nr1\n9\nhttp://u/\n2\n1\nA\n2\n\xC3\xA9\n2\n{}");
-  std::vector<std::pair<std::string, std::int32_t>> seen;
-  LatencyStreamReader reader([&](const std::string& tag, std::int32_t delay) { seen.emplace_back(tag, delay); });
-  reader.ConsumeLatencyStream(R"({"nodeTag":"A","del)");
-  EXPECT_TRUE(seen.empty());
-  reader.ConsumeLatencyStream("ayMs\":12}\n\n{\"note\":1}\n{\"nodeTag\":\"B\"}\r\n{\"nodeTag\":\"A\",\"delayMs\":5}\n");
-  reader.ConsumeLatencyStream(R"({"nodeTag":"C","delayMs":3})");
-  reader.Finish();
-  reader.Finish();
-  const std::vector<std::pair<std::string, std::int32_t>> expected = {{"A", 12}, {"B", 0}, {"A", 5}, {"C", 3}};
-  EXPECT_EQ(seen, expected);
-  EXPECT_EQ(reader.results(), (std::map<std::string, std::int32_t>{{"A", 5}, {"B", 0}, {"C", 3}}));
-}
-
-TEST(ServiceImagePathTest, ProgramPathIsTakenFromTheBinaryPath) {
-  const std::pair<std::wstring_view, std::wstring_view> cases[] = {
-      {LR"(  "C:\A B\h.exe" --x)", LR"(C:\A B\h.exe)"}, {LR"(C:\A\h.exe --service)", LR"(C:\A\h.exe)"},
-      {LR"("C:\A\h.exe --x)", LR"("C:\A\h.exe)"},       {L"\t\"C:\\h.exe\"", L"\t\"C:\\h.exe\""},
-      {L" ab", L"ab"},                                  {L"   ", L""},
-  };
-  for (const auto& [image, program] : cases) EXPECT_EQ(ServiceBinaryFromImagePath(image), program);
-  EXPECT_EQ(FormatErrorCode(1058), "error 1058");
 }
 
 }  // namespace

@@ -1,15 +1,17 @@
-// The plug-in host on an in-process messenger: argument checks, method names, worker
-// calls answered once, latency events, and a shutdown that waits for its workers.
+// The connection controller (stand-in engine, fake registry and service manager,
+// scripted control port) and the plug-in host on an in-process messenger.
 #include <gtest/gtest.h>
 
 #include "engine/testing/fake_proxy_settings_platform.h"
 #include "flutter/binary_messenger_impl.h"
 #include "flutter/standard_method_codec.h"
 #include "flutter/testing/fake_messenger.h"
+#include "plugin/status_map.h"
 #include "plugin/testing/encodable_maps.h"
 #include "plugin/testing/fake_provisioning_platform.h"
 #include "plugin/testing/program_folder.h"
 #include "plugin/testing/scripted_helper.h"
+#include "plugin/traffic_client.h"
 #include "plugin/traffic_snapshot_map.h"
 #include "plugin/vpn_plugin_host.h"
 
@@ -18,12 +20,92 @@ namespace {
 
 using flutter::EncodableList;
 using testing::EncodableValue;
+using testing::Entries;
 using testing::Map;
 using testing::ScriptedHelper;
 using Bytes = std::vector<uint8_t>;
 
 const flutter::StandardMethodCodec& Codec() { return flutter::StandardMethodCodec::GetInstance(); }
 Bytes Success(const EncodableValue& value) { return *Codec().EncodeSuccessEnvelope(&value); }
+
+constexpr char kEngineConfig[] = R"({"experimental":{"clash_api":{"external_controller":"127.0.0.1:19090"}}})";
+
+flutter::EncodableMap Connect(const char* config, const char* mode, EncodableValue port = {}) {
+  return Entries(Map({{"runtimeConfig", EncodableValue(config)}, {"accessMode", EncodableValue(mode)}, {"proxyPort", port}}));
+}
+
+ScriptedHelper::Script Answers(std::string status) {
+  return ScriptedHelper::Answers({{"/ping", "pong"}, {"", R"({"status":")" + status + R"(","message":"m"})"}});
+}
+
+struct ControllerTest : ::testing::Test {
+  ControllerTest() { proxy.SetString(L"ProxyServer", L"user:1"); }
+  std::wstring ProxyServer() { return proxy.StringValue(L"ProxyServer"); }
+
+  testing::ProgramFolder program{true};
+  testing::FakeProxySettingsPlatform proxy;
+  testing::FakeProvisioningPlatform provisioning;
+  VpnController controller{{program.locations, proxy, provisioning}};
+};
+
+TEST(ProxyPortArgumentTest, OnlyPortsInRangeAreTaken) {
+  const std::pair<EncodableValue, std::int32_t> cases[] = {
+      {EncodableValue(0), 7897},      {EncodableValue(65536), 7897}, {EncodableValue(-1), 7897},
+      {EncodableValue("8080"), 7897}, {EncodableValue(), 7897},      {EncodableValue(65535), 65535},
+      {EncodableValue(std::int64_t{0x100001F90}), 8080}};
+  for (const auto& [port, expected] : cases) EXPECT_EQ(ProxyPortArgument(Entries(Map({{"proxyPort", port}}))), expected);
+}
+
+TEST_F(ControllerTest, ProxySessionAnswersLocallyAndGivesTheUserTheirSettingsBack) {
+  ScriptedHelper idleHelper(Answers("disconnected"));
+  EXPECT_EQ(controller.Connect(Connect(kEngineConfig, "TUN", EncodableValue(2080))),
+            MakeStatusMap("connected", "Windows sing-box connected"));
+  EXPECT_EQ(ProxyServer(), FormatProxyServer(2080));
+  EXPECT_EQ(controller.GetStatus(), "connected");
+  // The local engine's own figures (64-bit), not the idle helper's.
+  const EncodableValue snapshot = GetTrafficSnapshot(controller.LocalEngineCarriesTraffic());
+  EXPECT_TRUE(std::holds_alternative<std::int64_t>(Entries(snapshot).at(EncodableValue("uploadTotalBytes"))));
+
+  EXPECT_EQ(StatusOf(controller.Connect(Connect("", "proxy"))), "disconnected");
+  EXPECT_EQ(controller.GetStatus(), "connected");
+  EXPECT_EQ(StatusOf(controller.Connect(Connect(kEngineConfig, "proxy"))), "connected");
+  EXPECT_EQ(ProxyServer(), FormatProxyServer(7897));
+  EXPECT_EQ(controller.Disconnect(), MakeStatusMap("disconnected", "Windows sing-box disconnected"));
+  EXPECT_EQ(ProxyServer(), L"user:1");
+  for (const auto& request : idleHelper.requests()) EXPECT_EQ(request.path, "/stop");
+}
+
+TEST_F(ControllerTest, TunConnectEndsTheProxySessionAndAPlainHelperFirst) {
+  ASSERT_EQ(StatusOf(controller.Connect(Connect(kEngineConfig, "proxy"))), "connected");
+  ASSERT_TRUE(testing::WriteFileBytes(program.folder / L"idle.json", "{}"));
+  LaunchOptions idle;
+  idle.commandLine = L"\"" + program.folder / L"sing-box.exe" + L"\" run -c \"" + program.folder / L"idle.json" + L"\"";
+  LaunchedProcess launched;
+  ASSERT_EQ(LaunchProcess(idle, launched), 0u);
+  const UniqueHandle watched(::OpenProcess(SYNCHRONIZE, FALSE, launched.processId));
+  controller.launchedHelper().Store(std::move(launched));
+
+  provisioning.openResults = {1060};
+  provisioning.installerExitCode = -1;
+  EXPECT_EQ(controller.Connect(Connect("{}", "tun")),
+            MakeStatusMap("disconnected", "User canceled UAC or helper service install failed"));
+  EXPECT_EQ(::WaitForSingleObject(watched.Get(), 0), WAIT_OBJECT_0);
+  EXPECT_FALSE(controller.LocalEngineCarriesTraffic());
+  EXPECT_EQ(ProxyServer(), L"user:1");
+
+  ScriptedHelper helper(Answers("connected"));
+  EXPECT_EQ(controller.Connect(Connect("{}", "tun")), MakeStatusMap("connected", "m"));
+  EXPECT_EQ(controller.GetStatus(), "connected");
+  EXPECT_EQ(helper.requests().back().path, "/status");
+}
+
+TEST_F(ControllerTest, AnEngineThatDiesTakesTheSystemProxyWithIt) {
+  ASSERT_EQ(StatusOf(controller.Connect(Connect(R"({"stand_in":{"exit_after_ms":1500}})", "proxy"))), "connected");
+  for (int i = 0; i < 100 && controller.GetStatus() == "connected"; ++i) ::Sleep(100);
+  EXPECT_EQ(controller.GetStatus(), "disconnected");
+  EXPECT_FALSE(controller.LocalEngineCarriesTraffic());
+  EXPECT_EQ(ProxyServer(), L"user:1");
+}
 
 struct HostTest : ::testing::Test {
   void MakeHost(WorkerThreads::Starter starter = {}) {

@@ -2,12 +2,12 @@
 // gives (access denied, a declined prompt, a failing installer) on demand.
 #pragma once
 
-#include <functional>
 #include <utility>
 #include <string>
 #include <vector>
 
 #include "plugin/provisioning_platform.h"
+#include "plugin/testing/scripted_helper.h"
 
 namespace pelno::testing {
 
@@ -15,17 +15,17 @@ class FakeProvisioningPlatform : public ProvisioningPlatform {
  public:
   std::vector<std::uint32_t> openResults, startResults;  // one per call, then 0
   std::wstring binaryPath;
-  bool running = false, elevationAccepted = true;
-  std::uint32_t installerExitCode = 0;
-  std::function<void()> onRunning;  // when a start succeeds (1056 included)
-  std::string calls;                // "manager open config start runas ", in call order
+  bool running = false, answersOnceRunning = true;
+  int installerExitCode = 0;  // -1: the elevation prompt is declined
+  std::unique_ptr<ScriptedHelper> helper;  // answers "pong" once a start succeeded (1056 included)
+  std::string calls;                       // "manager open config start runas ", in call order
 
   std::unique_ptr<HelperServiceSession> OpenSession() override { return std::make_unique<Session>(*this); }
   bool RunElevated(const std::wstring&, const std::wstring& parameters, const std::wstring&, std::uint32_t,
                    std::uint32_t& exitCode) override {
     calls += parameters == L"--install-service" ? "runas " : "runas-other ";
-    exitCode = installerExitCode;
-    return elevationAccepted;
+    exitCode = static_cast<std::uint32_t>(installerExitCode);
+    return installerExitCode >= 0;
   }
   void Sleep(std::uint32_t) override {}
 
@@ -44,7 +44,8 @@ class FakeProvisioningPlatform : public ProvisioningPlatform {
     std::uint32_t Start() override {
       f.calls += "start ";
       const std::uint32_t result = Next(f.startResults);
-      if ((result == 0 || result == 1056) && !std::exchange(f.running, true) && f.onRunning) f.onRunning();
+      if ((result == 0 || result == 1056) && !std::exchange(f.running, true) && f.answersOnceRunning)
+        f.helper = std::make_unique<ScriptedHelper>(ScriptedHelper::Answers({{"", "pong"}}));
       return result;
     }
     FakeProvisioningPlatform& f;

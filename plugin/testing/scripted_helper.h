@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,7 +20,7 @@ namespace pelno::testing {
 class ScriptedHelper {
  public:
   struct Request {
-    std::string method, path, body;
+    std::string path, body;
   };
   struct Piece {
     std::string bytes;
@@ -30,6 +31,13 @@ class ScriptedHelper {
   // A 200 head, close-delimited, followed by `body`.
   static std::string Reply(std::string_view body) {
     return "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(body);
+  }
+
+  // Each path's body at once ("" stands for any other path).
+  static Script Answers(std::map<std::string, std::string> bodies) {
+    return [bodies](const Request& request) -> std::vector<Piece> {
+      return {{Reply(bodies.count(request.path) ? bodies.at(request.path) : bodies.at(""))}};
+    };
   }
 
   explicit ScriptedHelper(Script script) : script_(std::move(script)) {
@@ -72,8 +80,8 @@ class ScriptedHelper {
         total = head + 4 + (length < head ? std::stoul(in.substr(length + 16)) : 0);
       }
     }
-    const std::size_t space = in.find(' ');
-    Request request{in.substr(0, space), in.substr(space + 1, in.find(' ', space + 1) - space - 1), in.substr(head + 4)};
+    const std::size_t path = in.find(' ') + 1;
+    Request request{in.substr(path, in.find(' ', path) - path), in.substr(head + 4)};
     {
       std::lock_guard<std::mutex> guard(lock_);
       requests_.push_back(request);
