@@ -1,5 +1,10 @@
+// The helper's texts as the plug-in reads and writes them: field readers, the
+// latency test body, status and traffic snapshot maps.
+#include "plugin/json_text_fields.h"
+
 #include <gtest/gtest.h>
 
+#include "plugin/latency_stream.h"
 #include "plugin/status_map.h"
 #include "plugin/testing/encodable_maps.h"
 #include "plugin/traffic_snapshot_map.h"
@@ -10,6 +15,36 @@ namespace {
 using flutter::EncodableList;
 using testing::EncodableValue;
 using testing::Map;
+
+TEST(JsonStringFieldTest, ReadsAndDecodesAsTheHelperEscapes) {
+  const std::pair<std::string_view, std::string> cases[] = {
+      {R"({"message":"a\nb\tc\bd\fe\rf"})", "a\nb\tc\bd\fe\rf"},
+      {R"({"message":"tag\u0009x\u001F"})", "tag\tx\x1F"},
+      {R"({"message":"\u00e9\u20AC\ud83d\ude00"})", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+      {R"({"message":"\ud83dx\ude00"})", "\xEF\xBF\xBDx\xEF\xBF\xBD"},
+      {R"({"message":"\"q\" \\ \/ \uZZ"})", "\"q\" \\ / uZZ"},
+      {R"({"message": "v"})", ""},
+      {R"({"message":"unterminated)", ""},
+      {R"({"message":"ends with \)", ""},
+      {R"({"outer":{"message":"caf)" "\xC3\xA9\"}}", "caf\xC3\xA9"},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(JsonStringField(text, "message"), expected) << text;
+}
+
+TEST(JsonIntFieldTest, ReadsSigned32BitNumbers) {
+  const std::pair<std::string_view, std::int32_t> cases[] = {
+      {R"({"delayMs": 42})", 42}, {R"({"delayMs":-7,)", -7},     {R"({"delayMs":-})", 0},
+      {R"({"delayMs":-)", 0},     {R"({"delayMs":null})", 99},   {R"({"delayMs":"5"})", 99},
+      {R"({"delayMs":)", 99},     {R"({"other":1})", 99},        {R"({"delayMs":99999999999})", 2147483647},
+      {R"({"delayMs":-99999999999})", -2147483647 - 1},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(JsonIntField(text, "delayMs", 99), expected) << text;
+}
+
+TEST(LatencyStreamTest, BodyCountsEveryText) {
+  EXPECT_EQ(BuildUrlTestBody("r1", "http://u/", {"A", "\xC3\xA9"}, "{}"),
+            "PELNOVPN_URLTEST_V2\n2\nr1\n9\nhttp://u/\n2\n1\nA\n2\n\xC3\xA9\n2\n{}");
+}
 
 EncodableValue Entry(const char* name, std::int64_t total, const char* host) {
   const EncodableValue zero(std::int64_t{0});
