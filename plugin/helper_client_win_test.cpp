@@ -38,16 +38,21 @@ TEST(HelperClientTest, NothingListeningAnswersNoAtOnce) {
   EXPECT_LT(::GetTickCount64() - start, 3000u);
 }
 
-// One real helper for every fact that needs it: started hidden by a cancel, asked,
-// then ended by the controller's clean-up.
+// One real helper for every fact that needs it: started hidden by a latency test
+// (the stand-in engine measures), asked, then ended by the controller's clean-up.
 TEST(HelperClientTest, RealHelperStartedForLatencyAnswersAndIsEndedByTheCleanUp) {
-  testing::ProgramFolder program;
+  testing::ProgramFolder program(true);
   testing::FakeProxySettingsPlatform proxy;
   testing::FakeProvisioningPlatform provisioning;
   VpnController controller({program.locations, proxy, provisioning, 300});
-  EXPECT_EQ(CancelLatencyTest(Entries(Map({{"requestId", EncodableValue("r1")}})), controller.LatencyClientFor(nullptr)),
-            Map({{"status", EncodableValue("canceled")}}));
+  const EncodableValue test = Map({{"requestId", EncodableValue("r1")}, {"nodeTags", EncodableValue(EncodableList{EncodableValue("B")})},
+                                   {"runtimeConfig", EncodableValue(R"({"stand_in":{"fetch":{"B":{"fail":true}}}})")}});
+  int events = 0;
+  EXPECT_EQ(RunLatencyTest(Entries(test), [&](const std::string&, std::int32_t) { ++events; }, controller.LatencyClientFor(nullptr)),
+            Map({{"B", EncodableValue(0)}}));
+  EXPECT_EQ(events, 1);
   ASSERT_TRUE(controller.launchedHelper().Holds());
+  EXPECT_EQ(CancelLatencyTest(Entries(test), controller.LatencyClientFor(nullptr)), Map({{"status", EncodableValue("canceled")}}));
   std::string status;
   EXPECT_TRUE(QueryHelperStatus(status));
   EXPECT_EQ(status, "disconnected");
@@ -56,13 +61,12 @@ TEST(HelperClientTest, RealHelperStartedForLatencyAnswersAndIsEndedByTheCleanUp)
   EXPECT_EQ(map, MakeStatusMap("disconnected", "Windows helper disconnected"));
 
   // A helper already answering takes the TUN start with no service manager access;
-  // a body beyond 4096 bytes arrives whole (the helper writes it before it looks for
-  // the engine).
+  // a body beyond 4096 bytes arrives whole.
   const std::string config = "{\"pad\":\"" + std::string(10000, 'x') + "\"}";
   std::string error;
   ASSERT_TRUE(StartHelperTun(config, map, error, {provisioning, program.locations}));
   EXPECT_EQ(provisioning.calls, "");
-  EXPECT_EQ(StatusOf(map), "disconnected");
+  EXPECT_EQ(StatusOf(map), "connected");
   PWSTR roaming = nullptr;
   ASSERT_EQ(::SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &roaming), S_OK);
   EXPECT_EQ(testing::ReadFileBytes(std::wstring(roaming) + L"\\PelnoVPN\\sing-box.json"), config);
