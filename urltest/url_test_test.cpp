@@ -101,7 +101,7 @@ struct FakeRun : ResponseChannel, UrlTestPlatform {
   LogJournal journal;
 };
 
-const std::string kFiveNodes = kV2 + "2\nr9\n1\nu\n5\n1\na\n1\nb\n1\na\n1\nc\n1\nd\n2\n{}";
+const std::string kFiveNodes = kV2 + "3\nr\n9\n1\nu\n5\n1\na\n1\nb\n1\na\n1\nc\n1\nd\n2\n{}";
 
 TEST(RunUrlTestStream, GoesOnWithTheWorkersItCouldStartOrOnTheHandlerThread) {
   for (const std::size_t threads : {1u, 0u}) {
@@ -112,8 +112,10 @@ TEST(RunUrlTestStream, GoesOnWithTheWorkersItCouldStartOrOnTheHandlerThread) {
     EXPECT_EQ(run.deleted, L"run.json");
     const std::string log = run.journal.ReadLogJournal();
     EXPECT_NE(log.find("URLTest started " + std::to_string(threads) + " of 5 workers ("), std::string::npos);
-    EXPECT_LT(log.find("URLTest stream started for 5 nodes, requestId=r9\r\n"),
+    EXPECT_LT(log.find("URLTest stream started for 5 nodes, requestId=r\\n9\r\n"),
               log.find("URLTest stream completed for 5 nodes\r\n"));
+    EXPECT_EQ(HandleCancelUrlTest("r\n9", run.registry, run.journal), "{\"status\":\"canceled\"}");
+    EXPECT_NE(run.journal.ReadLogJournal().find("cancel requested: r\\n9, processes=0\r\n"), std::string::npos);
   }
 }
 
