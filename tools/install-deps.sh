@@ -5,6 +5,7 @@ packages=(
   cmake ninja-build g++ python3 curl googletest nlohmann-json3-dev
   mingw-w64 g++-mingw-w64-x86-64
   wine wine64 xvfb
+  nsis
 )
 missing=()
 for p in "${packages[@]}"; do
