@@ -251,7 +251,15 @@ Section "PelnoVPN"
   Call EndProcessesUnderInstallFolder
 
   SetOutPath "$INSTDIR"
+  ; A file still in use fails the setup; the default overwrite mode would ask, and
+  ; a silent setup would retry for ever.
+  SetOverwrite try
+  ClearErrors
   File /r "${PELNO_DIST_DIR}/*"
+  ${If} ${Errors}
+    Push "Files in $INSTDIR are in use and could not be replaced"
+    Call Fail
+  ${EndIf}
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
   CreateShortCut "${SHORTCUT}" "$INSTDIR\${APP_EXE}"
 
