@@ -16,6 +16,8 @@ constexpr std::string_view kRefusalReason = " must be a relative path inside the
 constexpr std::string_view kUnreadable = "Configuration refused: the configuration is not valid JSON";
 // A hostile key path is cut so the reply and the log line stay short.
 constexpr std::size_t kKeyPathLimit = 200;
+// The engine's decoder rejects deeper nesting; refusing it here also bounds the walk's memory.
+constexpr std::size_t kMaxDepth = 10000;
 // Containers deeper than this many keys can match no listed key path.
 constexpr std::size_t kChainKeys = 2;
 
@@ -180,6 +182,7 @@ class FileValueWalker : public nlohmann::json_sax<json> {
   }
 
   bool Open(bool isArray) {
+    if (stack_.size() >= kMaxDepth) return false;
     Frame frame;
     frame.isArray = isArray;
     frame.segment = CurrentSegment();

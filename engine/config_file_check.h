@@ -24,7 +24,8 @@ namespace pelno {
 // ("route.rule_set[0].path", "certificate.certificate_path[1]"). A text the library
 // cannot read is refused too ("Configuration refused: the configuration is not valid
 // JSON"): the engine's own decoder takes texts the library does not (stray bytes in
-// strings, unpaired surrogate escapes), so nothing unread may reach it.
+// strings, unpaired surrogate escapes), so nothing unread may reach it; nor may
+// nesting deeper than the engine's decoder takes (10000 levels).
 // No value: the configuration may run.
 std::optional<std::string> CheckEngineConfiguration(std::string_view configText);
 

@@ -68,6 +68,7 @@ TEST(ConfigFileCheckTest, WholeConfigurations) {
       {"{\"log\":{\"output\":\"box.log\"},\"x\":\"\xFF\"}", unreadable},
       {R"({"x":"\ud800"})", unreadable},
       {R"({"log":{}} x)", unreadable},
+      {std::string(10001, '[') + std::string(10001, ']'), unreadable},
       {"{\"a\\nb_path\":\"C:\"}", "Configuration refused: a?b_path" + reason},
       {"{\"" + longKey + "_file\":\"/a\"}", "Configuration refused: " + longKey.substr(0, 200) + "..." + reason},
   };
