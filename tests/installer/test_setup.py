@@ -12,7 +12,7 @@ import unittest
 import pelno_wine
 from pelno_engine import engine_config
 from pelno_registry import reg
-from pelno_wine import HELPER_EXE, request, wait_until
+from pelno_wine import CONTROL_PORT, HELPER_EXE, port_open, request, wait_until
 
 SERVICE = "PelnoVpnHelperService"
 KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\PelnoVPN"
@@ -85,6 +85,7 @@ class SetupTest(unittest.TestCase):
         self.assertEqual(pelno_wine.run_windows([FOLDER + r"\Uninstall.exe", "/S"]).returncode, 0)
         self.assertTrue(wait_until(lambda: not os.path.exists(self.folder), timeout=60))
         self.assertTrue(wait_until(lambda: probe("query") == {"error": 1060}, timeout=30))
+        self.assertTrue(wait_until(lambda: not port_open(CONTROL_PORT), timeout=30))
         self.assertTrue(wait_until(lambda: engine.poll() is not None, timeout=30))
         self.assertEqual((entry(), os.path.exists(self.shortcut)), ({}, False))
         self.assertEqual(os.listdir(self.data), ["sing-box.json"])
