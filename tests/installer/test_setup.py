@@ -10,7 +10,7 @@ import tempfile
 import unittest
 
 import pelno_wine
-from pelno_engine import engine_config
+from pelno_engine import engine_config, engine_processes
 from pelno_registry import reg
 from pelno_wine import CONTROL_PORT, HELPER_EXE, port_open, request, wait_until
 
@@ -101,7 +101,7 @@ class SetupTest(unittest.TestCase):
                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                   stderr=subprocess.DEVNULL)
         self.addCleanup(engine.kill)
-        self.assertTrue(wait_until(lambda: list(pelno_wine.processes_under(self.folder))))
+        self.assertTrue(wait_until(lambda: engine_processes(self.folder)))
         return engine
 
 
