@@ -1,5 +1,6 @@
 #include "helper/session_controller.h"
 
+#include "engine/config_file_check.h"
 #include "engine/mixed_inbound_port.h"
 #include "helper/status_reply.h"
 
@@ -27,6 +28,12 @@ void SessionController::EndSession(std::string& restoreError) {
 
 std::string SessionController::Start(std::string_view configText, Mode mode) {
   if (configText.empty()) return MakeStatusReply(kStatusDisconnected, kEmptyConfigMessage);
+  // The engine runs with the helper's rights: a configuration naming files outside the
+  // data directory is refused before anything is stopped, written or started.
+  if (const auto refusal = CheckEngineConfiguration(configText)) {
+    runtime_.AppendLog(*refusal);
+    return MakeStatusReply(kStatusDisconnected, *refusal);
+  }
 
   std::lock_guard<std::mutex> guard(lock_);
   if (shutDown_) return MakeStatusReply(kStatusDisconnected, kHelperStoppingMessage);

@@ -5,7 +5,7 @@ packages=(
   cmake ninja-build g++ python3 curl googletest nlohmann-json3-dev
   mingw-w64 g++-mingw-w64-x86-64
   wine wine64 xvfb
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev nsis
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,309 @@
+; PelnoVPN-Setup.exe: installs the distribution folder per machine, registers and
+; starts the helper service through the helper's own installer, upgrades an
+; installed copy in place, and removes it again. The user's data directory is never
+; touched.
+;   makensis -DPELNO_DIST_DIR=<folder> [-DPELNO_VERSION=1.2.3] [-DPELNO_SETUP_FILE=<exe>] PelnoVPN.nsi
+Unicode true
+Target amd64-unicode
+ManifestSupportedOS all
+RequestExecutionLevel admin
+SetCompressor /SOLID lzma
+
+!include LogicLib.nsh
+!include FileFunc.nsh
+!include WinMessages.nsh
+
+!ifndef PELNO_DIST_DIR
+  !error "PELNO_DIST_DIR must name the distribution folder"
+!endif
+!ifndef PELNO_VERSION
+  !define PELNO_VERSION "1.0.0"
+!endif
+!ifndef PELNO_SETUP_FILE
+  !define PELNO_SETUP_FILE "PelnoVPN-Setup.exe"
+!endif
+
+!define PRODUCT "PelnoVPN"
+!define PUBLISHER "PelnoVPN"
+!define APP_EXE "PelnoVPN.exe"
+!define HELPER_EXE "PelnoVpnHelperService.exe"
+!define ENGINE_EXE "sing-box.exe"  ; the user's own engine, placed beside the application
+!define SERVICE "PelnoVpnHelperService"
+!define WINDOW_CLASS "FLUTTER_RUNNER_WIN32_WINDOW"
+!define UNINSTALLER "Uninstall.exe"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\PelnoVPN"
+!define SHORTCUT "$SMPROGRAMS\PelnoVPN.lnk"
+
+; Time limits: the application's own clean-up on close, the service's stop and start.
+!define APP_CLOSE_MS 10000
+!define LEFTOVER_MS 3000  ; a stopped service's process on its way out, any other program
+!define SERVICE_WAIT_TRIES 150  ; of 200 ms each
+; Access rights and codes of the Win32 calls below.
+!define SC_MANAGER_CONNECT 0x1
+!define SERVICE_STOP_ACCESS 0x10024   ; DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS
+!define SERVICE_START_ACCESS 0x14     ; SERVICE_START | SERVICE_QUERY_STATUS
+!define SERVICE_CONTROL_STOP 1
+!define SERVICE_STOPPED 1
+!define SERVICE_RUNNING 4
+!define PROCESS_END_ACCESS 0x101001  ; SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE
+!define WAIT_TIMEOUT 258
+!define PROCESS_LIST_BYTES 16384  ; 4096 process ids
+
+; The removal lines for the folder's top-level entries, made from the folder packed.
+!tempfile PELNO_REMOVE_LIST
+!system '/bin/sh "${__FILEDIR__}/list-dist-files.sh" "${PELNO_DIST_DIR}" "${PELNO_REMOVE_LIST}"' = 0
+
+Name "${PRODUCT}"
+OutFile "${PELNO_SETUP_FILE}"
+InstallDir "$PROGRAMFILES64\${PRODUCT}"
+ShowInstDetails show
+ShowUninstDetails show
+VIProductVersion "${PELNO_VERSION}.0"
+VIAddVersionKey "ProductName" "${PRODUCT}"
+VIAddVersionKey "CompanyName" "${PUBLISHER}"
+VIAddVersionKey "FileDescription" "${PRODUCT} Setup"
+VIAddVersionKey "FileVersion" "${PELNO_VERSION}"
+VIAddVersionKey "ProductVersion" "${PELNO_VERSION}"
+VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
+
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+; The installer and the uninstaller each get their own copy of these functions.
+!macro PELNO_SHARED_FUNCTIONS un
+
+; $R8: full image path of process $R7, empty when it cannot be read.
+Function ${un}ProcessImage
+  StrCpy $R8 ""
+  System::Call 'kernel32::OpenProcess(i ${PROCESS_END_ACCESS}, i 0, i R7) p .R6'
+  ${If} $R6 P<> 0
+    System::Call 'kernel32::QueryFullProcessImageNameW(p R6, i 0, w .R8, *i ${NSIS_MAX_STRLEN}) i .R5'
+    ${If} $R5 = 0
+      StrCpy $R8 ""
+    ${EndIf}
+    System::Call 'kernel32::CloseHandle(p R6)'
+  ${EndIf}
+FunctionEnd
+
+; Ends process $R7: waits up to $R4 ms for it to end by itself, then terminates it.
+Function ${un}EndProcess
+  System::Call 'kernel32::OpenProcess(i ${PROCESS_END_ACCESS}, i 0, i R7) p .R6'
+  ${If} $R6 P<> 0
+    System::Call 'kernel32::WaitForSingleObject(p R6, i R4) i .R5'
+    ${If} $R5 = ${WAIT_TIMEOUT}
+      System::Call 'kernel32::TerminateProcess(p R6, i 1)'
+      System::Call 'kernel32::WaitForSingleObject(p R6, i 5000)'
+    ${EndIf}
+    System::Call 'kernel32::CloseHandle(p R6)'
+  ${EndIf}
+FunctionEnd
+
+; The application in $INSTDIR is asked to close (its window gets WM_CLOSE, so its
+; clean-up runs: session ended, proxy restored), and ended if it has not gone after
+; APP_CLOSE_MS. Windows of the class that belong to any other program are left alone.
+Function ${un}CloseApplication
+  StrCpy $R9 0
+  ${Do}
+    System::Call 'user32::FindWindowExW(p 0, p R9, w "${WINDOW_CLASS}", p 0) p .R9'
+    ${If} $R9 P= 0
+      ${ExitDo}
+    ${EndIf}
+    System::Call 'user32::GetWindowThreadProcessId(p R9, *i .R7)'
+    Call ${un}ProcessImage
+    ${If} $R8 == "$INSTDIR\${APP_EXE}"
+      DetailPrint "Closing ${APP_EXE} (process $R7)"
+      System::Call 'user32::PostMessageW(p R9, i ${WM_CLOSE}, p 0, p 0)'
+      StrCpy $R4 ${APP_CLOSE_MS}
+      Call ${un}EndProcess
+    ${EndIf}
+  ${LoopUntil} $R9 P= 0
+FunctionEnd
+
+; Any process still running a program file under $INSTDIR (a stopped service's
+; process on its way out, a plain-process helper, an engine) is given LEFTOVER_MS to
+; end and then terminated, so its files can be replaced or removed.
+Function ${un}EndProcessesUnderInstallFolder
+  System::Call 'kernel32::GetCurrentProcessId() i .R3'
+  System::Alloc ${PROCESS_LIST_BYTES}
+  Pop $R0
+  System::Call 'kernel32::K32EnumProcesses(p R0, i ${PROCESS_LIST_BYTES}, *i .R1) i .R2'
+  ${If} $R2 <> 0
+    IntOp $R1 $R1 / 4
+    StrCpy $R2 0
+    StrLen $R4 "$INSTDIR\"
+    ${DoWhile} $R2 < $R1
+      IntOp $R5 $R2 * 4
+      IntPtrOp $R5 $R0 + $R5
+      System::Call '*$R5(i .R7)'
+      ${If} $R7 <> $R3
+        Call ${un}ProcessImage
+        StrCpy $R6 $R8 $R4
+        ${If} $R6 == "$INSTDIR\"
+          DetailPrint "Ending $R8 (process $R7)"
+          Push $R4
+          StrCpy $R4 ${LEFTOVER_MS}
+          Call ${un}EndProcess
+          Pop $R4
+        ${EndIf}
+      ${EndIf}
+      IntOp $R2 $R2 + 1
+    ${Loop}
+  ${EndIf}
+  System::Free $R0
+FunctionEnd
+
+; Stops the helper service and waits for it to stop; with $R0 = 1 it is also deleted.
+; A missing service is no error.
+Function ${un}StopHelperService
+  System::Call 'advapi32::OpenSCManagerW(p 0, p 0, i ${SC_MANAGER_CONNECT}) p .R2'
+  ${If} $R2 P<> 0
+    System::Call 'advapi32::OpenServiceW(p R2, w "${SERVICE}", i ${SERVICE_STOP_ACCESS}) p .R3'
+    ${If} $R3 P<> 0
+      DetailPrint "Stopping the service ${SERVICE}"
+      System::Call '*(i, i, i, i, i, i, i) p .R4'
+      System::Call 'advapi32::ControlService(p R3, i ${SERVICE_CONTROL_STOP}, p R4)'
+      StrCpy $R5 0
+      ${Do}
+        System::Call 'advapi32::QueryServiceStatus(p R3, p R4) i .R6'
+        System::Call '*$R4(i, i .R7)'
+        ${If} $R6 = 0
+        ${OrIf} $R7 = ${SERVICE_STOPPED}
+          ${ExitDo}
+        ${EndIf}
+        Sleep 200
+        IntOp $R5 $R5 + 1
+      ${LoopUntil} $R5 >= ${SERVICE_WAIT_TRIES}
+      System::Free $R4
+      ${If} $R0 = 1
+        DetailPrint "Deleting the service ${SERVICE}"
+        System::Call 'advapi32::DeleteService(p R3)'
+      ${EndIf}
+      System::Call 'advapi32::CloseServiceHandle(p R3)'
+    ${EndIf}
+    System::Call 'advapi32::CloseServiceHandle(p R2)'
+  ${EndIf}
+FunctionEnd
+
+!macroend
+!insertmacro PELNO_SHARED_FUNCTIONS ""
+!insertmacro PELNO_SHARED_FUNCTIONS "un."
+
+; Starts the helper service and waits until it runs; $R0 = 1 when it does.
+Function StartHelperService
+  StrCpy $R0 0
+  System::Call 'advapi32::OpenSCManagerW(p 0, p 0, i ${SC_MANAGER_CONNECT}) p .R2'
+  ${If} $R2 P<> 0
+    System::Call 'advapi32::OpenServiceW(p R2, w "${SERVICE}", i ${SERVICE_START_ACCESS}) p .R3'
+    ${If} $R3 P<> 0
+      System::Call 'advapi32::StartServiceW(p R3, i 0, p 0)'
+      System::Call '*(i, i, i, i, i, i, i) p .R4'
+      StrCpy $R5 0
+      ${Do}
+        System::Call 'advapi32::QueryServiceStatus(p R3, p R4) i .R6'
+        System::Call '*$R4(i, i .R7)'
+        ${If} $R6 = 0
+        ${OrIf} $R7 = ${SERVICE_STOPPED}
+          ${ExitDo}
+        ${ElseIf} $R7 = ${SERVICE_RUNNING}
+          StrCpy $R0 1
+          ${ExitDo}
+        ${EndIf}
+        Sleep 200
+        IntOp $R5 $R5 + 1
+      ${LoopUntil} $R5 >= ${SERVICE_WAIT_TRIES}
+      System::Free $R4
+      System::Call 'advapi32::CloseServiceHandle(p R3)'
+    ${EndIf}
+    System::Call 'advapi32::CloseServiceHandle(p R2)'
+  ${EndIf}
+FunctionEnd
+
+Function .onInit
+  SetRegView 64
+  ; An upgrade goes where the installed copy is, unless /D names another folder.
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $0 != ""
+  ${AndIf} $INSTDIR == "$PROGRAMFILES64\${PRODUCT}"
+    StrCpy $INSTDIR $0
+  ${EndIf}
+FunctionEnd
+
+Function un.onInit
+  SetRegView 64
+FunctionEnd
+
+Function Fail  ; message on the stack
+  Exch $0
+  DetailPrint $0
+  MessageBox MB_ICONSTOP|MB_OK $0 /SD IDOK
+  SetErrorLevel 2
+  Quit
+FunctionEnd
+
+Section "PelnoVPN"
+  SetShellVarContext all
+  ; The running copy goes first: the application's clean-up may still need the service.
+  Call CloseApplication
+  StrCpy $R0 0
+  Call StopHelperService
+  Call EndProcessesUnderInstallFolder
+
+  SetOutPath "$INSTDIR"
+  ; A file still in use fails the setup; the default overwrite mode would ask, and
+  ; a silent setup would retry for ever.
+  SetOverwrite try
+  ClearErrors
+  File /r "${PELNO_DIST_DIR}/*"
+  ${If} ${Errors}
+    Push "Files in $INSTDIR are in use and could not be replaced"
+    Call Fail
+  ${EndIf}
+  WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+  CreateShortCut "${SHORTCUT}" "$INSTDIR\${APP_EXE}"
+
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${PELNO_VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${APP_EXE}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+
+  ; The helper registers (or re-points) its own service; then it is started.
+  DetailPrint "Installing the service ${SERVICE}"
+  ExecWait '"$INSTDIR\${HELPER_EXE}" --install-service' $0
+  ${If} $0 != 0
+    Push "${HELPER_EXE} --install-service failed (exit code $0)"
+    Call Fail
+  ${EndIf}
+  Call StartHelperService
+  ${If} $R0 != 1
+    Push "The service ${SERVICE} did not start"
+    Call Fail
+  ${EndIf}
+SectionEnd
+
+Section "Uninstall"
+  SetShellVarContext all
+  Call un.CloseApplication
+  StrCpy $R0 1
+  Call un.StopHelperService
+  Call un.EndProcessesUnderInstallFolder
+
+  ; Only what the setup put there (and the engine the user placed beside it), so a
+  ; folder chosen with /D keeps anything else it holds.
+  !include "${PELNO_REMOVE_LIST}"
+  Delete "$INSTDIR\${ENGINE_EXE}"
+  Delete "$INSTDIR\${UNINSTALLER}"
+  RMDir "$INSTDIR"
+  Delete "${SHORTCUT}"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+SectionEnd
+
+!delfile "${PELNO_REMOVE_LIST}"

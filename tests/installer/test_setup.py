@@ -1,0 +1,109 @@
+"""PelnoVPN-Setup.exe under Wine's service manager, in a Wine prefix of its own: a silent
+install into a chosen folder, an upgrade over it while a program runs from that folder, and
+a silent uninstall. The packed folder is the helper plus placeholders for the rest."""
+import glob
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import pelno_wine
+from pelno_engine import engine_config, engine_processes
+from pelno_registry import reg
+from pelno_wine import CONTROL_PORT, HELPER_EXE, port_open, request, wait_until
+
+SERVICE = "PelnoVpnHelperService"
+KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\PelnoVPN"
+FOLDER = r"C:\Pelno Apps\PelnoVPN"
+PLACEHOLDERS = ("PelnoVPN.exe", "flutter_windows.dll", os.path.join("data", "flutter_assets", "a"))
+
+
+def probe(command):
+    result = pelno_wine.run_windows(
+        [os.path.join(pelno_wine.bin_dir(), "pelno-service-probe.exe"), command, SERVICE])
+    return json.loads(result.stdout)
+
+
+def entry():
+    """The Add/Remove Programs values, {name: data}."""
+    result = reg("query", KEY)
+    lines = result.stdout.decode("utf-8", "replace").splitlines() if result.returncode == 0 else []
+    return {f[0]: f[2] for f in (line.split(None, 2) for line in lines) if len(f) == 3}
+
+
+class SetupTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.TemporaryDirectory(prefix="pelno-setup-")
+        cls.addClassCleanup(cls.work.cleanup)
+        prefix = os.environ["WINEPREFIX"] = os.path.join(cls.work.name, "prefix")
+        cls.addClassCleanup(subprocess.run, [pelno_wine.wine_exec(), "--down"], timeout=120)
+        subprocess.run([pelno_wine.wine_exec(), "--up"], check=True, timeout=300)
+        cls.folder = os.path.join(prefix, "drive_c", "Pelno Apps", "PelnoVPN")
+        cls.shortcut = os.path.join(prefix, "drive_c", "ProgramData", "Microsoft", "Windows",
+                                    "Start Menu", "Programs", "PelnoVPN.lnk")
+        cls.data = glob.glob(os.path.join(prefix, "drive_c", "users", "*", "AppData",
+                                          "Roaming"))[0] + "/PelnoVPN"
+        dist = os.path.join(cls.work.name, "dist")
+        for name in PLACEHOLDERS:
+            os.makedirs(os.path.dirname(os.path.join(dist, name)), exist_ok=True)
+            with open(os.path.join(dist, name), "w") as f:
+                f.write("placeholder")
+        shutil.copy(os.path.join(pelno_wine.bin_dir(), HELPER_EXE), dist)
+        cls.setups = {}
+        for version in ("1.0.0", "1.0.1"):
+            cls.setups[version] = os.path.join(cls.work.name, f"setup-{version}.exe")
+            subprocess.run([os.environ["PELNO_MAKENSIS"], "-V1", f"-DPELNO_DIST_DIR={dist}",
+                            f"-DPELNO_VERSION={version}", f"-DPELNO_SETUP_FILE={cls.setups[version]}",
+                            os.environ["PELNO_SETUP_SCRIPT"]], check=True, timeout=300)
+
+    def test_install_then_upgrade_then_uninstall(self):
+        os.makedirs(self.data)
+        with open(os.path.join(self.data, "sing-box.json"), "w") as f:
+            f.write("{}")
+        engine = None
+        # /D= comes last and unquoted on the command line: Wine joins these with spaces.
+        for version, args in (("1.0.0", ["/S", *("/D=" + FOLDER).split()]), ("1.0.1", ["/S"])):
+            self.assertEqual(pelno_wine.run_windows([self.setups[version], *args], 300).returncode, 0)
+            service = probe("query")
+            self.assertEqual((service["binaryPath"], service["state"]), (f'"{FOLDER}\\{HELPER_EXE}"', 4))
+            self.assertTrue(request("GET", "/ping").endswith(b"\r\n\r\npong"))
+            self.assertEqual({k: v for k, v in entry().items() if k != "EstimatedSize"}, {
+                "DisplayName": "PelnoVPN", "DisplayVersion": version, "Publisher": "PelnoVPN",
+                "InstallLocation": FOLDER, "DisplayIcon": FOLDER + r"\PelnoVPN.exe",
+                "UninstallString": f'"{FOLDER}\\Uninstall.exe"',
+                "QuietUninstallString": f'"{FOLDER}\\Uninstall.exe" /S',
+                "NoModify": "0x1", "NoRepair": "0x1"})
+            self.assertGreater(int(entry()["EstimatedSize"], 16), 1000)  # KiB: the helper's size
+            for name in (*PLACEHOLDERS, HELPER_EXE, "Uninstall.exe", self.shortcut):  # shortcut: absolute
+                self.assertTrue(os.path.isfile(os.path.join(self.folder, name)), name)
+            if engine:  # the upgrade ended the engine the user had placed and started there
+                self.assertTrue(wait_until(lambda: engine.poll() is not None, timeout=30))
+            engine = self.start_engine_from_folder()
+        self.assertEqual(pelno_wine.run_windows([FOLDER + r"\Uninstall.exe", "/S"]).returncode, 0)
+        self.assertTrue(wait_until(lambda: not os.path.exists(self.folder), timeout=60))
+        self.assertTrue(wait_until(lambda: probe("query") == {"error": 1060}, timeout=30))
+        self.assertTrue(wait_until(lambda: not port_open(CONTROL_PORT), timeout=30))
+        self.assertTrue(wait_until(lambda: engine.poll() is not None, timeout=30))
+        self.assertEqual((entry(), os.path.exists(self.shortcut)), ({}, False))
+        self.assertEqual(os.listdir(self.data), ["sing-box.json"])
+
+    def start_engine_from_folder(self):
+        engine_exe = os.path.join(self.folder, "sing-box.exe")
+        if not os.path.exists(engine_exe):  # the upgrade keeps it
+            shutil.copy(os.path.join(pelno_wine.bin_dir(), pelno_wine.STAND_IN_ENGINE_EXE), engine_exe)
+        config = os.path.join(self.work.name, "engine.json")
+        with open(config, "w") as f:
+            f.write(engine_config())
+        engine = subprocess.Popen([pelno_wine.wine_exec(), engine_exe, "run", "-c", config],
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+        self.addCleanup(engine.kill)
+        self.assertTrue(wait_until(lambda: engine_processes(self.folder)))
+        return engine
+
+
+if __name__ == "__main__":
+    unittest.main()
