@@ -1,11 +1,14 @@
 #include "urltest/url_test_stream.h"
 
+#include "engine/config_file_check.h"
+
 #include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <system_error>
 #include <vector>
 
+#include "engine/config_file_check.h"
 #include "helper/http_response.h"
 #include "helper/log_journal.h"
 #include "helper/route_dispatch.h"
@@ -92,9 +95,10 @@ void RunUrlTestStream(std::string_view body, ResponseChannel& channel, UrlTestPl
     SendEmptyReply(channel);
     return;
   }
-  std::string refusal;
-  if (!platform.CheckConfig(request.config, refusal)) {
-    journal.AppendLog("URLTest refused config: " + refusal);
+  // The engines run with the helper's rights: a configuration naming files outside
+  // the data directory is refused before anything is written or started.
+  if (const auto refusal = CheckEngineConfiguration(request.config)) {
+    journal.AppendLog("URLTest " + *refusal);
     SendEmptyReply(channel);
     return;
   }

@@ -36,9 +36,6 @@ struct NodeMeasurement {
 class UrlTestPlatform {
  public:
   virtual ~UrlTestPlatform() = default;
-  // The one place where a configuration is vetted before it reaches the disk;
-  // false refuses the run, with the reason for the log.
-  virtual bool CheckConfig(std::string_view config, std::string& reason) = 0;
   virtual bool CreateDataDirectory() = 0;
   // MakeUrlTestConfigPath: a new run's file, taking the next run number.
   virtual std::wstring MakeConfigPath() = 0;

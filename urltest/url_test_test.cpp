@@ -78,7 +78,6 @@ struct FakeRun : ResponseChannel, UrlTestPlatform {
     std::lock_guard lock(mutex);
     return (sent.emplace_back(bytes), false);
   }
-  bool CheckConfig(std::string_view, std::string& why) override { return (why = "no", failing != "check"); }
   bool CreateDataDirectory() override { return failing != "directory"; }
   std::wstring MakeConfigPath() override { return L"run.json"; }
   bool WriteConfig(const std::wstring&, std::string_view, std::string& error) override {
@@ -122,7 +121,8 @@ TEST(RunUrlTestStream, GoesOnWithTheWorkersItCouldStartOrOnTheHandlerThread) {
 TEST(RunUrlTestStream, AnswersUnusableRequestsWithTheEmptyReply) {
   const std::string cases[][3] = {  // body, failing step, log line
       {"PELNOVPN_URLTEST_V3\n"}, {kV2 + "0\n1\nu\n1\n1\nA\n0\n"}, {kV2 + "0\n1\nu\n1\n0\n2\n{}"},
-      {kFiveNodes, "check", "URLTest refused config: no"},
+      {kV2 + "1\nr\n1\nu\n1\n1\nA\n26\n{\"log\":{\"output\":\"C:\\\\x\"}}", "",
+       "URLTest Configuration refused: log.output must be a relative path inside the data directory"},
       {kFiveNodes, "directory", "URLTest failed to create runtime directory"},
       {kFiveNodes, "write", "URLTest failed to write config: WriteFile failed: 5"}};
   for (const auto& [body, failing, logged] : cases) {

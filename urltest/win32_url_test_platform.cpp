@@ -8,8 +8,6 @@
 
 namespace pelno {
 
-bool Win32UrlTestPlatform::CheckConfig(std::string_view, std::string&) { return true; }
-
 bool Win32UrlTestPlatform::CreateDataDirectory() {
   return CreateDirectoryTree(DataDirectory(locations_)) == ERROR_SUCCESS;
 }

@@ -14,7 +14,6 @@ class Win32UrlTestPlatform : public UrlTestPlatform {
                                 LocationPlatform& locations = SystemLocationPlatform())
       : registry_(registry), locations_(locations) {}
 
-  bool CheckConfig(std::string_view config, std::string& reason) override;
   bool CreateDataDirectory() override;
   std::wstring MakeConfigPath() override;
   bool WriteConfig(const std::wstring& path, std::string_view config, std::string& error) override;

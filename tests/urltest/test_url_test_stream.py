@@ -120,6 +120,12 @@ class UrlTestStreamTest(unittest.TestCase):
         self.addCleanup(os.rename, self.helper.dir.file("away.exe"), self.helper.dir.file("sing-box.exe"))
         self.assertEqual([r["delayMs"] for r in run(["a", "b"])], [0, 0])  # no engine: a normal end
 
+    def test_a_configuration_naming_an_outside_file_is_refused(self):
+        with open_stream(["a"], "refused", record_file="C:\\outside.jsonl") as s:
+            self.assertEqual(recv_all(s), HEADER.replace(b"Connection", b"Content-Length: 0\r\nConnection"))
+        self.assertRegex(request("GET", "/logs").decode(), r"URLTest Configuration refused: \S*record_file must be")
+        self.assertFalse(os.path.exists(data_file("").split("drive_c")[0] + "drive_c/outside.jsonl"))
+
 
 if __name__ == "__main__":
     unittest.main()
