@@ -1,5 +1,6 @@
 // PelnoVPN: the desktop window hosting the Flutter user interface and the VPN plug-in.
 #include <windows.h>
+#include <objbase.h>
 
 #include "engine/system_proxy.h"
 #include "flutter/dart_project.h"

@@ -87,6 +87,7 @@ class DesktopAppTest(unittest.TestCase):
         subprocess.run([pelno_wine.wine_exec(), "--up"], check=True, timeout=300)
         web = ThreadingHTTPServer(("127.0.0.1", 0), Origin)
         threading.Thread(target=web.serve_forever, daemon=True).start()
+        cls.addClassCleanup(web.server_close)
         cls.addClassCleanup(web.shutdown)
         cls.origin = f"http://127.0.0.1:{web.server_address[1]}/hello"
 
@@ -211,6 +212,17 @@ class DesktopAppTest(unittest.TestCase):
         self.assertEqual(json.loads(out.stdout), {"queryEndSession": 1})
         self.assertEqual(self.proc.wait(timeout=60), 0)
         self.assertEqual(helper_status(), "disconnected")
+        self.assertEqual(read_proxy_values(), USER)
+
+    def test_3_a_crashed_run_leaves_the_proxy_that_the_next_start_puts_right(self):
+        write_proxy_values(USER)
+        self.addCleanup(write_proxy_values, {})
+        self.proxy_connect(self.start_app())
+        self.proc.kill()  # no clean-up: the proxy still points at the dead engine
+        self.proc.wait(timeout=30)
+        self.assertEqual(read_proxy_values()["ProxyEnable"], ("REG_DWORD", 1))
+        ui = self.start_app()
+        self.assertEqual(ui.call("getStatus"), ("success", "disconnected"))
         self.assertEqual(read_proxy_values(), USER)
 
 
