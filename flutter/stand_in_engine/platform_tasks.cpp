@@ -8,9 +8,9 @@ namespace {
 constexpr wchar_t kTaskWindowClass[] = L"PELNO_STAND_IN_ENGINE_TASKS";
 constexpr UINT kRunTasksMessage = WM_APP + 1;
 
-void RegisterTaskWindowClass() {
+void RegisterTaskWindowClass(WNDPROC windowProc) {
   WNDCLASSEXW windowClass{sizeof windowClass};
-  windowClass.lpfnWndProc = DefWindowProcW;
+  windowClass.lpfnWndProc = windowProc;
   windowClass.hInstance = LibraryModule();
   windowClass.lpszClassName = kTaskWindowClass;
   ::RegisterClassExW(&windowClass);  // a second registration fails harmlessly
@@ -21,13 +21,10 @@ void RegisterTaskWindowClass() {
 HINSTANCE LibraryModule() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 
 PlatformTaskRunner::PlatformTaskRunner() {
-  RegisterTaskWindowClass();
+  RegisterTaskWindowClass(&WindowProc);
   window_ = ::CreateWindowExW(0, kTaskWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, LibraryModule(),
                               nullptr);
-  if (window_) {
-    ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
-  }
+  if (window_) ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 PlatformTaskRunner::~PlatformTaskRunner() {
