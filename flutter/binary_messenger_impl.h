@@ -14,6 +14,10 @@
 
 namespace flutter {
 
+namespace internal {
+struct MessageRegistration;
+}  // namespace internal
+
 class BinaryMessengerImpl : public BinaryMessenger {
  public:
   explicit BinaryMessengerImpl(FlutterDesktopMessengerRef core_messenger);
@@ -34,12 +38,10 @@ class BinaryMessengerImpl : public BinaryMessenger {
   internal::ChannelSender MakeSender(const std::string& channel) const;
 
  private:
-  struct Registration;
-
   std::shared_ptr<internal::MessengerReference> messenger_;
   // Changed on the platform thread only; the engine calls back with a pointer
   // to the registration.
-  mutable std::map<std::string, std::unique_ptr<Registration>> handlers_;
+  mutable std::map<std::string, std::unique_ptr<internal::MessageRegistration>> handlers_;
 };
 
 }  // namespace flutter

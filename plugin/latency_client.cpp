@@ -1,0 +1,82 @@
+#include "plugin/latency_client.h"
+
+#include <vector>
+
+#include "plugin/helper_client.h"
+#include "plugin/latency_stream.h"
+
+namespace pelno {
+
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+
+std::string StringArgument(const EncodableMap& arguments, const char* key) {
+  const auto found = arguments.find(EncodableValue(key));
+  if (found == arguments.end()) return {};
+  const auto* text = std::get_if<std::string>(&found->second);
+  return text != nullptr ? *text : std::string();
+}
+
+bool EnsureHelperProcess(const LatencyClient& client) {
+  if (HelperAnswersPing()) return true;
+  const ExecutableLookup helper = FindHelperExecutable(client.locations);
+  if (!helper.Found()) return false;
+  LaunchOptions options;
+  options.commandLine = L"\"" + helper.path + L"\"";
+  options.workingDirectory = ExecutableDirectory(client.locations);
+  options.hidden = true;
+  LaunchedProcess launched;
+  if (LaunchProcess(options, launched) != ERROR_SUCCESS) return false;
+  client.launchedHelper.Store(std::move(launched));
+  for (int round = 0; round < client.startRounds; ++round) {
+    ::Sleep(kHelperStartPollMs);
+    if (HelperAnswersPing()) return true;
+  }
+  return false;
+}
+
+EncodableValue RunLatencyTest(const EncodableMap& arguments, const LatencyResultCallback& onResult,
+                              const LatencyClient& client) {
+  const std::string config = StringArgument(arguments, "runtimeConfig");
+  std::string testUrl = StringArgument(arguments, "testUrl");
+  if (testUrl.empty()) testUrl = kDefaultTestUrl;
+  const std::string requestId = StringArgument(arguments, "requestId");
+  std::vector<std::string> tags;
+  const auto nodeTags = arguments.find(EncodableValue("nodeTags"));
+  if (nodeTags != arguments.end()) {
+    if (const auto* list = std::get_if<flutter::EncodableList>(&nodeTags->second)) {
+      for (const EncodableValue& element : *list) {
+        const auto* tag = std::get_if<std::string>(&element);
+        if (tag != nullptr && !tag->empty()) tags.push_back(*tag);
+      }
+    }
+  }
+  if (config.empty() || tags.empty()) return EncodableValue(EncodableMap{});
+  if (!EnsureHelperProcess(client)) return EncodableValue(EncodableMap{});
+
+  LatencyStreamReader reader(onResult);
+  const bool exchanged = HelperRequest(
+      L"POST", L"/urltest", BuildUrlTestBody(requestId, testUrl, tags, config),
+      [&reader, &client](std::string_view chunk) {
+        reader.ConsumeLatencyStream(chunk);
+        return client.stop == nullptr || !client.stop->load();
+      });
+  if (!exchanged) return EncodableValue(EncodableMap{});
+  reader.Finish();
+  EncodableMap results;
+  for (const auto& [tag, delay] : reader.results()) results[EncodableValue(tag)] = EncodableValue(delay);
+  return EncodableValue(std::move(results));
+}
+
+EncodableValue CancelLatencyTest(const EncodableMap& arguments, const LatencyClient& client) {
+  const std::string requestId = StringArgument(arguments, "requestId");
+  bool canceled = false;
+  if (!requestId.empty() && EnsureHelperProcess(client)) {
+    std::string ignored;
+    canceled = HelperRequestText(L"POST", L"/cancel-urltest", requestId, ignored);
+  }
+  return EncodableValue(EncodableMap{
+      {EncodableValue("status"), EncodableValue(canceled ? "canceled" : "ignored")}});
+}
+
+}  // namespace pelno

@@ -1,0 +1,48 @@
+// The service manager and elevated-launch calls behind the helper's provisioning,
+// so that refusals Wine never gives (access denied, a declined elevation prompt,
+// an installer that fails) can be produced by a fake.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace pelno {
+
+inline constexpr wchar_t kHelperServiceName[] = L"PelnoVpnHelperService";
+
+// One conversation with the service manager about the helper service; its handles
+// are closed, service first, when the object goes.
+class HelperServiceSession {
+ public:
+  virtual ~HelperServiceSession() = default;
+  // OpenSCManagerW with SC_MANAGER_CONNECT.
+  virtual bool OpenManager() = 0;
+  // OpenServiceW with `access`: 0, or the error code of the failed call.
+  virtual std::uint32_t OpenHelper(std::uint32_t access) = 0;
+  // QueryServiceConfigW (size, then data): false when unreadable; `binaryPath` is
+  // empty when the configuration names none.
+  virtual bool ReadBinaryPath(std::wstring& binaryPath) = 0;
+  // QueryServiceStatusEx: the query succeeded and the state is SERVICE_RUNNING.
+  virtual bool IsRunning() = 0;
+  // StartServiceW without arguments: 0, or the error code.
+  virtual std::uint32_t Start() = 0;
+};
+
+class ProvisioningPlatform {
+ public:
+  virtual ~ProvisioningPlatform() = default;
+  virtual std::unique_ptr<HelperServiceSession> OpenSession() = 0;
+  // ShellExecuteExW with the "runas" verb, hidden, then a wait of at most
+  // `waitMs`; `exitCode` stays 1 unless the process's code can be read. False when
+  // the launch itself failed (elevation declined, program not startable).
+  virtual bool RunElevated(const std::wstring& program, const std::wstring& parameters,
+                           const std::wstring& directory, std::uint32_t waitMs,
+                           std::uint32_t& exitCode) = 0;
+  virtual void Sleep(std::uint32_t milliseconds) = 0;
+};
+
+// The real service manager and shell (Win32 builds).
+ProvisioningPlatform& SystemProvisioningPlatform();
+
+}  // namespace pelno

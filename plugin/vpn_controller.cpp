@@ -1,0 +1,169 @@
+#include "plugin/vpn_controller.h"
+
+#include "engine/engine_config.h"
+#include "plugin/helper_client.h"
+#include "plugin/status_map.h"
+
+namespace pelno {
+
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+
+std::int32_t ProxyPortArgument(const EncodableMap& arguments) {
+  const auto found = arguments.find(EncodableValue("proxyPort"));
+  if (found == arguments.end()) return kDefaultProxyPort;
+  std::int32_t port = 0;
+  if (const auto* narrow = std::get_if<std::int32_t>(&found->second)) {
+    port = *narrow;
+  } else if (const auto* wide = std::get_if<std::int64_t>(&found->second)) {
+    port = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(*wide)));
+  }
+  return port >= 1 && port <= 65535 ? port : kDefaultProxyPort;
+}
+
+VpnController::VpnController(const PluginEnvironment& environment)
+    : environment_(environment), relay_(std::make_shared<ExitRelay>()) {
+  proxy_.recordName = kApplicationProxyRecordName;
+  relay_->owner = this;
+  // A run that ended without its clean-up may have left the proxy pointing at a dead
+  // engine: put the user's settings back before anything else touches them.
+  RecoverSystemProxy(proxy_.recordName, environment_.proxySettings);
+}
+
+VpnController::~VpnController() {
+  {
+    std::lock_guard<std::mutex> guard(relay_->lock);
+    relay_->owner = nullptr;
+  }
+  CleanUp();
+}
+
+LatencyClient VpnController::LatencyClientFor(const std::atomic<bool>* stop) {
+  return LatencyClient{launchedHelper_, environment_.locations, environment_.helperStartRounds, stop};
+}
+
+EncodableValue VpnController::Connect(const EncodableMap& arguments) {
+  const std::string config = StringArgument(arguments, "runtimeConfig");
+  if (config.empty()) return MakeStatusMap(kStatusDisconnected, "Empty subscription config or runtime config");
+  if (StringArgument(arguments, "accessMode") == "tun") return ConnectTunMode(config);
+  return ConnectProxyMode(arguments, config);
+}
+
+void VpnController::StopLocalEngine() {
+  watch_.Cancel();
+  localEngine_ = false;
+  pelno::StopEngine(engine_);
+}
+
+EncodableValue VpnController::ConnectProxyMode(const EncodableMap& arguments, const std::string& config) {
+  EncodableValue ignored;
+  StopHelperSession(ignored);
+  const ExecutableLookup engine =
+      FindEngineExecutable(EngineSearch::kProgramFoldersThenSearchPath, environment_.locations);
+  if (!engine.Found())
+    return MakeStatusMap(kStatusDisconnected, engine.Failed() ? engine.error : std::string(kEngineNotFoundMessage));
+
+  std::lock_guard<std::mutex> guard(lock_);
+  std::string error;
+  std::string restoreError;
+  RestoreSystemProxy(proxy_, restoreError, environment_.proxySettings);
+  StopLocalEngine();
+  if (!WriteEngineConfig(config, EngineVariant::kApplication, error, environment_.locations))
+    return MakeStatusMap(kStatusDisconnected, error);
+  if (!StartApplicationEngine(engine_, EngineConfigPath(environment_.locations), error, environment_.locations)) {
+    StopLocalEngine();
+    return MakeStatusMap(kStatusDisconnected, error);
+  }
+  if (!EnableSystemProxy(proxy_, ProxyPortArgument(arguments), error, environment_.proxySettings)) {
+    StopLocalEngine();
+    RestoreSystemProxy(proxy_, error, environment_.proxySettings);
+    return MakeStatusMap(kStatusDisconnected, error);
+  }
+  connected_ = true;
+  mode_ = "proxy";
+  localEngine_ = true;
+  const std::uint64_t session = ++session_;
+  // An engine that dies takes the system proxy with it at once.
+  watch_.Start(engine_.process.Get(), [relay = relay_, session](DWORD) {
+    std::lock_guard<std::mutex> guard(relay->lock);
+    if (relay->owner != nullptr) relay->owner->OnEngineExited(session);
+  });
+  return MakeStatusMap(kStatusConnected, "Windows sing-box connected");
+}
+
+void VpnController::OnEngineExited(std::uint64_t session) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (session != session_ || mode_ != "proxy" || !localEngine_) return;  // stopped or replaced meanwhile
+  std::string error;
+  RestoreSystemProxy(proxy_, error, environment_.proxySettings);
+  StopLocalEngine();
+  connected_ = false;
+  mode_.clear();
+}
+
+EncodableValue VpnController::ConnectTunMode(const std::string& config) {
+  // A helper this application started for latency tests runs with the user's rights,
+  // where TUN cannot work: it goes, so that the service answers the start.
+  launchedHelper_.End();
+  std::lock_guard<std::mutex> guard(lock_);
+  ++session_;
+  StopLocalEngine();
+  std::string ignored;
+  RestoreSystemProxy(proxy_, ignored, environment_.proxySettings);
+  EncodableValue reply;
+  std::string error;
+  if (!StartHelperTun(config, reply, error, Provisioning{environment_.provisioning, environment_.locations})) {
+    connected_ = false;
+    return MakeStatusMap(kStatusDisconnected, error.empty() ? "Windows helper service failed" : error);
+  }
+  connected_ = StatusOf(reply) == kStatusConnected;
+  mode_ = connected_ ? "tun" : "";
+  return reply;
+}
+
+EncodableValue VpnController::Disconnect() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (mode_.empty() || mode_ == "tun") {
+    EncodableValue reply;
+    if (StopHelperSession(reply)) {
+      connected_ = false;
+      mode_.clear();
+      return reply;
+    }
+  }
+  ++session_;
+  std::string ignored;
+  RestoreSystemProxy(proxy_, ignored, environment_.proxySettings);
+  StopLocalEngine();
+  connected_ = false;
+  mode_.clear();
+  return MakeStatusMap(kStatusDisconnected, "Windows sing-box disconnected");
+}
+
+std::string VpnController::GetStatus() {
+  {
+    // The application's own proxy session is told by its engine, not by a helper
+    // that may run idle beside it (for latency tests).
+    std::lock_guard<std::mutex> guard(lock_);
+    if (mode_ == "proxy" && IsEngineRunning(engine_)) return std::string(kStatusConnected);
+  }
+  std::string status;
+  if (QueryHelperStatus(status)) return status;
+  std::lock_guard<std::mutex> guard(lock_);
+  return std::string(connected_ && IsEngineRunning(engine_) ? kStatusConnected : kStatusDisconnected);
+}
+
+void VpnController::CleanUp() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (cleanedUp_) return;
+  cleanedUp_ = true;
+  EncodableValue ignored;
+  StopHelperSession(ignored);
+  launchedHelper_.Close();
+  ++session_;
+  std::string error;
+  RestoreSystemProxy(proxy_, error, environment_.proxySettings);
+  StopLocalEngine();
+}
+
+}  // namespace pelno

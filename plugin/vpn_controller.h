@@ -1,0 +1,83 @@
+// The connection controller behind "connect", "disconnect" and "getStatus": proxy
+// mode runs the engine here and points the user's system proxy at it; TUN mode has
+// the helper service run it. Cleans up when the plug-in host goes.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "engine/data_locations.h"
+#include "engine/engine_process.h"
+#include "engine/process_exit_watch.h"
+#include "engine/system_proxy.h"
+#include "flutter/encodable_value.h"
+#include "plugin/helper_provisioning.h"
+#include "plugin/latency_client.h"
+#include "plugin/launched_helper_slot.h"
+
+namespace pelno {
+
+inline constexpr std::int32_t kDefaultProxyPort = 7897;
+
+// The platforms the plug-in reaches; the real ones by default.
+struct PluginEnvironment {
+  LocationPlatform& locations = SystemLocationPlatform();
+  ProxySettingsPlatform& proxySettings = SystemProxySettingsPlatform();
+  ProvisioningPlatform& provisioning = SystemProvisioningPlatform();
+  int helperStartRounds = kHelperStartRounds;
+};
+
+class VpnController {
+ public:
+  explicit VpnController(const PluginEnvironment& environment = {});
+  VpnController(const VpnController&) = delete;
+  VpnController& operator=(const VpnController&) = delete;
+  ~VpnController();
+
+  flutter::EncodableValue Connect(const flutter::EncodableMap& arguments);
+  flutter::EncodableValue Disconnect();
+  std::string GetStatus();
+  // Stops the helper's session, ends a helper this application started, restores
+  // the user's proxy and stops the engine. Runs once; later calls do nothing.
+  void CleanUp();
+
+  // The application's own engine runs in proxy mode (any thread).
+  bool LocalEngineCarriesTraffic() const { return localEngine_.load(); }
+  LatencyClient LatencyClientFor(const std::atomic<bool>* stop);
+  LaunchedHelperSlot& launchedHelper() { return launchedHelper_; }
+
+ private:
+  // Lets the engine's exit watch reach the controller only while it exists.
+  struct ExitRelay {
+    std::mutex lock;
+    VpnController* owner = nullptr;
+  };
+
+  flutter::EncodableValue ConnectProxyMode(const flutter::EncodableMap& arguments, const std::string& config);
+  flutter::EncodableValue ConnectTunMode(const std::string& config);
+  // Ends the proxy session (engine and proxy); lock_ held.
+  void StopLocalEngine();
+  void OnEngineExited(std::uint64_t session);
+
+  PluginEnvironment environment_;
+  std::mutex lock_;  // connection fields below; the engine's exit arrives on another thread
+  bool connected_ = false;
+  std::string mode_;
+  SavedProxySettings proxy_;
+  EngineProcess engine_;
+  ProcessExitWatch watch_;
+  std::uint64_t session_ = 0;
+  bool cleanedUp_ = false;
+  std::atomic<bool> localEngine_{false};
+  std::shared_ptr<ExitRelay> relay_;
+  LaunchedHelperSlot launchedHelper_;
+};
+
+// "proxyPort" as a 32- or 64-bit integer (the latter cut to its low 32 bits, signed)
+// when it lies in 1..65535; otherwise 7897.
+std::int32_t ProxyPortArgument(const flutter::EncodableMap& arguments);
+
+}  // namespace pelno

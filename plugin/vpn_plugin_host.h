@@ -1,0 +1,64 @@
+// The native end of the user interface's channels: the method channel
+// "pelno_vpn_desk/vpn" and the event channel "pelno_vpn_desk/vpn_latency_events"
+// with their handlers, the latency sink and the connection controller. The desktop
+// window creates it right after its Flutter view controller and destroys it before.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "flutter/binary_messenger.h"
+#include "flutter/encodable_value.h"
+#include "flutter/event_channel.h"
+#include "flutter/event_sink.h"
+#include "flutter/method_call.h"
+#include "flutter/method_channel.h"
+#include "flutter/method_result.h"
+#include "plugin/vpn_controller.h"
+#include "plugin/worker_threads.h"
+
+namespace pelno {
+
+inline constexpr char kMethodChannelName[] = "pelno_vpn_desk/vpn";
+inline constexpr char kLatencyEventChannelName[] = "pelno_vpn_desk/vpn_latency_events";
+
+class VpnPluginHost {
+ public:
+  using MethodCall = flutter::MethodCall<flutter::EncodableValue>;
+  using MethodResult = flutter::MethodResult<flutter::EncodableValue>;
+
+  // Registers both channels on `messenger`, which must outlive the host.
+  explicit VpnPluginHost(flutter::BinaryMessenger* messenger, const PluginEnvironment& environment = {},
+                         WorkerThreads::Starter startThread = {});
+  VpnPluginHost(const VpnPluginHost&) = delete;
+  VpnPluginHost& operator=(const VpnPluginHost&) = delete;
+  // Unregisters the handlers, runs the controller's clean-up, waits for the worker
+  // threads (a latency stream is read no further), then drops the sink and channels.
+  ~VpnPluginHost();
+
+  // Answers every call exactly once: on the platform thread, or from a worker
+  // thread for "getTrafficSnapshot" and "testNodeDelays".
+  void DispatchMethodCall(const MethodCall& call, std::unique_ptr<MethodResult> result);
+
+  // Sends {"requestId", "nodeTag", "delayMs"} to the listener, if any.
+  void EmitLatencyEvent(const std::string& requestId, const std::string& nodeTag, std::int32_t delayMs);
+
+  VpnController& controller() { return controller_; }
+
+ private:
+  void StartTrafficSnapshot(std::unique_ptr<MethodResult> result);
+  void StartLatencyTest(const flutter::EncodableMap& arguments, std::unique_ptr<MethodResult> result);
+
+  std::unique_ptr<flutter::MethodChannel<flutter::EncodableValue>> methodChannel_;
+  std::unique_ptr<flutter::EventChannel<flutter::EncodableValue>> eventChannel_;
+  std::unique_ptr<flutter::EventSink<flutter::EncodableValue>> latencySink_;
+  std::mutex sinkLock_;
+  std::atomic<bool> stopping_{false};
+  WorkerThreads workers_;
+  VpnController controller_;
+};
+
+}  // namespace pelno

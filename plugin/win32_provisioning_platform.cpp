@@ -1,0 +1,106 @@
+// The real service manager and shell behind the helper's provisioning.
+#include <windows.h>
+#include <shellapi.h>
+#include <winsvc.h>
+
+#include <vector>
+
+#include "base/unique_handle.h"
+#include "plugin/provisioning_platform.h"
+
+namespace pelno {
+namespace {
+
+struct ServiceHandleTraits {
+  static SC_HANDLE Invalid() { return nullptr; }
+  static bool IsValid(SC_HANDLE h) { return h != nullptr; }
+  static void Close(SC_HANDLE h) { ::CloseServiceHandle(h); }
+};
+using ServiceHandle = ScopedHandle<SC_HANDLE, ServiceHandleTraits>;
+
+class Win32HelperServiceSession : public HelperServiceSession {
+ public:
+  ~Win32HelperServiceSession() override {
+    service_.Reset();
+    manager_.Reset();
+  }
+
+  bool OpenManager() override {
+    manager_.Reset(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    return manager_.IsValid();
+  }
+
+  std::uint32_t OpenHelper(std::uint32_t access) override {
+    service_.Reset(::OpenServiceW(manager_.Get(), kHelperServiceName, access));
+    return service_ ? 0 : ::GetLastError();
+  }
+
+  bool ReadBinaryPath(std::wstring& binaryPath) override {
+    DWORD needed = 0;
+    ::QueryServiceConfigW(service_.Get(), nullptr, 0, &needed);
+    std::vector<unsigned char> buffer(needed);  // zero-filled
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (needed < sizeof(QUERY_SERVICE_CONFIGW) ||
+        !::QueryServiceConfigW(service_.Get(), config, needed, &needed)) {
+      return false;
+    }
+    binaryPath = config->lpBinaryPathName != nullptr ? config->lpBinaryPathName : L"";
+    return true;
+  }
+
+  bool IsRunning() override {
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    return ::QueryServiceStatusEx(service_.Get(), SC_STATUS_PROCESS_INFO,
+                                  reinterpret_cast<BYTE*>(&status), sizeof(status), &needed) &&
+           status.dwCurrentState == SERVICE_RUNNING;
+  }
+
+  std::uint32_t Start() override {
+    return ::StartServiceW(service_.Get(), 0, nullptr) ? 0 : ::GetLastError();
+  }
+
+ private:
+  ServiceHandle manager_;
+  ServiceHandle service_;
+};
+
+class Win32ProvisioningPlatform : public ProvisioningPlatform {
+ public:
+  std::unique_ptr<HelperServiceSession> OpenSession() override {
+    return std::make_unique<Win32HelperServiceSession>();
+  }
+
+  bool RunElevated(const std::wstring& program, const std::wstring& parameters,
+                   const std::wstring& directory, std::uint32_t waitMs,
+                   std::uint32_t& exitCode) override {
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpVerb = L"runas";
+    info.lpFile = program.c_str();
+    info.lpParameters = parameters.c_str();
+    info.lpDirectory = directory.c_str();
+    info.nShow = SW_HIDE;
+    if (!::ShellExecuteExW(&info)) return false;
+    UniqueHandle process(info.hProcess);
+    DWORD code = 1;
+    if (process) {
+      ::WaitForSingleObject(process.Get(), waitMs);
+      if (!::GetExitCodeProcess(process.Get(), &code)) code = 1;
+    }
+    exitCode = code;
+    return true;
+  }
+
+  void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
+};
+
+}  // namespace
+
+ProvisioningPlatform& SystemProvisioningPlatform() {
+  static Win32ProvisioningPlatform platform;
+  return platform;
+}
+
+}  // namespace pelno

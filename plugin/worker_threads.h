@@ -1,0 +1,40 @@
+// The plug-in's worker threads: each call that must not block the platform thread
+// gets one, and the plug-in host joins them all before it goes, so none outlives it.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace pelno {
+
+class WorkerThreads {
+ public:
+  // Creates a thread running the job; may throw (std::system_error) like std::thread.
+  using Starter = std::function<std::thread(std::function<void()>)>;
+
+  explicit WorkerThreads(Starter starter = {});
+  WorkerThreads(const WorkerThreads&) = delete;
+  WorkerThreads& operator=(const WorkerThreads&) = delete;
+  ~WorkerThreads() { JoinAll(); }
+
+  // False when no thread could be created; the job has not run then.
+  bool Start(std::function<void()> job);
+  // Waits for every thread started so far.
+  void JoinAll();
+
+ private:
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+
+  Starter starter_;
+  std::mutex lock_;
+  std::list<Worker> workers_;  // finished ones are joined at the next Start
+};
+
+}  // namespace pelno
