@@ -72,7 +72,7 @@ void BinaryMessengerImpl::SetMessageHandler(const std::string& channel,
                                             BinaryMessageHandler handler) const {
   if (!handler) {
     FlutterDesktopMessengerSetCallback(messenger_->get(), channel.c_str(), nullptr, nullptr);
-    handlers_.erase(channel);
+    Retire(channel);
     return;
   }
   auto registration = std::make_unique<internal::MessageRegistration>();
@@ -81,7 +81,16 @@ void BinaryMessengerImpl::SetMessageHandler(const std::string& channel,
   // The engine switches to the new registration before the old one is freed.
   FlutterDesktopMessengerSetCallback(messenger_->get(), channel.c_str(), &ForwardMessage,
                                      registration.get());
+  Retire(channel);
   handlers_[channel] = std::move(registration);
+}
+
+void BinaryMessengerImpl::Retire(const std::string& channel) const {
+  const auto found = handlers_.find(channel);
+  if (found != handlers_.end()) {
+    retired_.push_back(std::move(found->second));
+    handlers_.erase(found);
+  }
 }
 
 internal::ChannelSender BinaryMessengerImpl::MakeSender(const std::string& channel) const {

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "flutter/binary_messenger.h"
 #include "flutter/channel_sender.h"
@@ -38,10 +39,15 @@ class BinaryMessengerImpl : public BinaryMessenger {
   internal::ChannelSender MakeSender(const std::string& channel) const;
 
  private:
+  void Retire(const std::string& channel) const;
+
   std::shared_ptr<internal::MessengerReference> messenger_;
   // Changed on the platform thread only; the engine calls back with a pointer
   // to the registration.
   mutable std::map<std::string, std::unique_ptr<internal::MessageRegistration>> handlers_;
+  // Replaced registrations stay until this object goes: a handler may replace
+  // or remove itself while it runs.
+  mutable std::vector<std::unique_ptr<internal::MessageRegistration>> retired_;
 };
 
 }  // namespace flutter

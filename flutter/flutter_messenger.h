@@ -2,9 +2,13 @@
 //
 // Messages and their callbacks run on the platform thread. Replies and messages
 // may be sent from any thread: take the lock, check that the engine is still
-// there, send, unlock. The lock is recursive, so the platform thread may send
-// while it already holds it. Each reference taken with AddRef keeps the
-// messenger object (not the engine) alive until its Release.
+// there, send, unlock. What the engine library guarantees in return:
+// - the lock is recursive, and the engine does not hold it while it calls a
+//   message callback (a long callback must not hold up other threads' sends);
+// - the engine marks the messenger unavailable under the lock when it shuts
+//   down, and answers every reply still pending with no bytes;
+// - each reference taken with AddRef keeps the messenger object (not the
+//   engine) alive until its Release, so a late sender can still lock and check.
 #pragma once
 
 #include <stdbool.h>

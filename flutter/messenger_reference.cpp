@@ -46,15 +46,19 @@ bool MessengerReference::SendWithReply(const char* channel,
                                        size_t message_size,
                                        BinaryReply reply) const {
   auto owned_reply = std::make_unique<BinaryReply>(std::move(reply));
-  const ScopedMessengerLock lock(messenger_);
-  if (!lock.available() ||
-      !FlutterDesktopMessengerSendWithReply(messenger_, channel, message, message_size,
-                                            &ForwardReply, owned_reply.get())) {
-    return false;
+  {
+    const ScopedMessengerLock lock(messenger_);
+    if (lock.available() &&
+        FlutterDesktopMessengerSendWithReply(messenger_, channel, message, message_size,
+                                             &ForwardReply, owned_reply.get())) {
+      // The engine calls ForwardReply exactly once, which frees it.
+      owned_reply.release();
+      return true;
+    }
   }
-  // The engine calls ForwardReply exactly once, which frees it.
-  owned_reply.release();
-  return true;
+  // Not sent: answered with no bytes, as the engine answers at shutdown.
+  (*owned_reply)(nullptr, 0);
+  return false;
 }
 
 void MessengerReference::SendResponse(const FlutterDesktopMessageResponseHandle* handle,

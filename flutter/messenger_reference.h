@@ -24,8 +24,8 @@ class MessengerReference {
   // False when the engine is gone or refused the message.
   bool Send(const char* channel, const uint8_t* message, size_t message_size) const;
 
-  // `reply` is called exactly once when this returns true; when it returns
-  // false it is never called and is destroyed here.
+  // `reply` is called exactly once: with the answer, or with no bytes when the
+  // message could not be sent (then this returns false) or the engine shut down.
   bool SendWithReply(const char* channel,
                      const uint8_t* message,
                      size_t message_size,

@@ -252,9 +252,7 @@ bool StandardCodecReader::ReadValueAt(EncodableValue& value, int depth) {
       EncodableList list;
       list.reserve(count);
       for (size_t i = 0; i < count; ++i) {
-        EncodableValue element;
-        if (!ReadValueAt(element, depth + 1)) return false;
-        list.push_back(std::move(element));
+        if (!ReadValueAt(list.emplace_back(), depth + 1)) return false;
       }
       value = std::move(list);
       return true;
@@ -265,10 +263,11 @@ bool StandardCodecReader::ReadValueAt(EncodableValue& value, int depth) {
       EncodableMap map;
       for (size_t i = 0; i < count; ++i) {
         EncodableValue key;
-        EncodableValue element;
-        if (!ReadValueAt(key, depth + 1) || !ReadValueAt(element, depth + 1)) return false;
-        // A repeated key keeps its last value.
-        map.insert_or_assign(std::move(key), std::move(element));
+        if (!ReadValueAt(key, depth + 1)) return false;
+        // Keys usually arrive in order, so the end is the hint; a repeated key
+        // keeps its last value.
+        const auto entry = map.emplace_hint(map.end(), std::move(key), EncodableValue());
+        if (!ReadValueAt(entry->second, depth + 1)) return false;
       }
       value = std::move(map);
       return true;

@@ -11,6 +11,15 @@ namespace {
 constexpr uint8_t kEnvelopeSuccess = 0;
 constexpr uint8_t kEnvelopeError = 1;
 
+// Writes the value, or null when there is none (without copying the value).
+void WriteOptional(internal::StandardCodecWriter& writer, const EncodableValue* value) {
+  if (value != nullptr) {
+    writer.WriteValue(*value);
+  } else {
+    writer.WriteValue(EncodableValue());
+  }
+}
+
 }  // namespace
 
 const StandardMethodCodec& StandardMethodCodec::GetInstance() {
@@ -49,7 +58,7 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeMethodCallInter
   auto bytes = std::make_unique<std::vector<uint8_t>>();
   internal::StandardCodecWriter writer(*bytes);
   writer.WriteValue(EncodableValue(method_call.method_name()));
-  writer.WriteValue(method_call.arguments() ? *method_call.arguments() : EncodableValue());
+  WriteOptional(writer, method_call.arguments());
   return bytes;
 }
 
@@ -58,7 +67,7 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeSuccessEnvelope
   auto bytes = std::make_unique<std::vector<uint8_t>>();
   internal::StandardCodecWriter writer(*bytes);
   writer.WriteByte(kEnvelopeSuccess);
-  writer.WriteValue(result ? *result : EncodableValue());
+  WriteOptional(writer, result);
   return bytes;
 }
 
@@ -72,7 +81,7 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeErrorEnvelopeIn
   writer.WriteValue(EncodableValue(error_code));
   // No message is written as null.
   writer.WriteValue(error_message.empty() ? EncodableValue() : EncodableValue(error_message));
-  writer.WriteValue(error_details ? *error_details : EncodableValue());
+  WriteOptional(writer, error_details);
   return bytes;
 }
 
