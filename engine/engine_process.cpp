@@ -47,20 +47,6 @@ HANDLE InheritableStandardInput() {
   return input;
 }
 
-// What every engine launch shares: the command line, the data directory as working
-// directory, the three variables the engine's configuration format needs, the job.
-LaunchOptions EngineLaunch(const std::wstring& enginePath, const std::wstring& configPath,
-                           LocationPlatform& locations) {
-  LaunchOptions options;
-  options.commandLine = EngineRunCommandLine(enginePath, configPath);
-  options.workingDirectory = DataDirectory(locations);
-  options.environment = {{L"ENABLE_DEPRECATED_LEGACY_DNS_SERVERS", L"true"},
-                         {L"ENABLE_DEPRECATED_OUTBOUND_DNS_RULE_ITEM", L"true"},
-                         {L"ENABLE_DEPRECATED_MISSING_DOMAIN_RESOLVER", L"true"}};
-  options.job = EngineJob();
-  return options;
-}
-
 // The engine's path into `path`, or false with the lookup's message in `error`.
 bool LocateEngine(LocationPlatform& locations, EngineSearch search, std::wstring& path,
                   std::string& error) {
@@ -84,6 +70,17 @@ OutputPipeFactory& SystemOutputPipeFactory() {
   return factory;
 }
 
+LaunchOptions EngineLaunchOptions(std::wstring commandLine, LocationPlatform& locations) {
+  LaunchOptions options;
+  options.commandLine = std::move(commandLine);
+  options.workingDirectory = DataDirectory(locations);
+  options.environment = {{L"ENABLE_DEPRECATED_LEGACY_DNS_SERVERS", L"true"},
+                         {L"ENABLE_DEPRECATED_OUTBOUND_DNS_RULE_ITEM", L"true"},
+                         {L"ENABLE_DEPRECATED_MISSING_DOMAIN_RESOLVER", L"true"}};
+  options.job = EngineJob();
+  return options;
+}
+
 std::wstring EngineRunCommandLine(const std::wstring& enginePath, const std::wstring& configPath) {
   return L"\"" + enginePath + L"\" run -c \"" + configPath + L"\"";
 }
@@ -98,7 +95,8 @@ bool StartHelperEngine(EngineProcess& slot, const std::wstring& configPath, std:
     error = kPipeFailed;
     return false;
   }
-  LaunchOptions options = EngineLaunch(enginePath, configPath, locations);
+  LaunchOptions options =
+      EngineLaunchOptions(EngineRunCommandLine(enginePath, configPath), locations);
   options.standardOutput = options.standardError = writeEnd.Get();
   options.inheritedHandles = {writeEnd.Get()};
   if (const HANDLE input = InheritableStandardInput()) {
@@ -136,7 +134,9 @@ bool StartApplicationEngine(EngineProcess& slot, const std::wstring& configPath,
   if (!LocateEngine(locations, EngineSearch::kProgramFoldersThenSearchPath, enginePath, error))
     return false;
   EngineProcess started;
-  if (LaunchProcess(EngineLaunch(enginePath, configPath, locations), started) != ERROR_SUCCESS) {
+  const LaunchOptions options =
+      EngineLaunchOptions(EngineRunCommandLine(enginePath, configPath), locations);
+  if (LaunchProcess(options, started) != ERROR_SUCCESS) {
     error = kApplicationStartFailed;
     return false;
   }

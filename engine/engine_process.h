@@ -47,6 +47,12 @@ void StopEngine(EngineProcess& slot);
 // engine whose exit code happens to be 259 does not count as running).
 bool IsEngineRunning(const EngineProcess& slot);
 
+// What every engine launch shares: `commandLine`, the data directory as working
+// directory, the three variables the engine's configuration format needs, the
+// program's engine job. The caller adds pipes and inherited handles.
+LaunchOptions EngineLaunchOptions(std::wstring commandLine,
+                                  LocationPlatform& locations = SystemLocationPlatform());
+
 // `"<engine>" run -c "<config>"`, both paths quoted as they are.
 std::wstring EngineRunCommandLine(const std::wstring& enginePath, const std::wstring& configPath);
 

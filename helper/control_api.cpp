@@ -3,10 +3,11 @@
 #include "helper/log_journal.h"
 #include "helper/session_controller.h"
 #include "traffic/traffic_snapshot.h"
+#include "urltest/url_test_stream.h"
+#include "urltest/win32_url_test_platform.h"
 
 namespace pelno {
 
-// Rows without a handler are known but not served yet; they answer 404.
 RouteTable MakeControlApiRoutes(SessionController& session, LogJournal& journal) {
   return {
       {"GET", "/ping", kTextPlain, [](const ControlRequest&) { return std::string("pong"); },
@@ -27,8 +28,15 @@ RouteTable MakeControlApiRoutes(SessionController& session, LogJournal& journal)
        [&session](const ControlRequest& r) { return session.StartTunSession(r.body); }, nullptr},
       {"POST", "/stop", kApplicationJson,
        [&session](const ControlRequest&) { return session.StopSession(); }, nullptr},
-      {"POST", "/urltest", kNdjson, nullptr, nullptr},  // streams: set `stream`
-      {"POST", "/cancel-urltest", kApplicationJson, nullptr, nullptr},
+      {"POST", "/urltest", kNdjson, nullptr,
+       [&journal](const ControlRequest& r, ResponseChannel& channel) {
+         RunUrlTestStream(r.body, channel, SystemUrlTestPlatform(), SystemUrlTestRegistry(), journal);
+       }},
+      {"POST", "/cancel-urltest", kApplicationJson,
+       [&journal](const ControlRequest& r) {
+         return HandleCancelUrlTest(r.body, SystemUrlTestRegistry(), journal);
+       },
+       nullptr},
       {"GET", "/logs", kTextPlain,
        [&journal](const ControlRequest&) { return journal.ReadLogJournal(); }, nullptr},
   };

@@ -1,0 +1,92 @@
+#include "urltest/measure_node.h"
+
+#include <windows.h>
+
+#include "base/text_encoding.h"
+#include "base/unique_handle.h"
+#include "engine/engine_process.h"
+#include "engine/process_launcher.h"
+#include "urltest/engine_output_reader.h"
+#include "urltest/fetch_command_line.h"
+#include "urltest/url_test_registry.h"
+
+namespace pelno {
+namespace {
+
+constexpr DWORD kTerminatedWaitMs = 1000;
+constexpr UINT kTerminateExitCode = 1;
+constexpr DWORD kSkippedWaitResult = 128;
+// How long the output may still take once the engine has ended.
+constexpr DWORD kOutputEndWaitMs = 1000;
+
+bool Fail(NodeMeasurement& record, const char* note, DWORD error = 0) {
+  record.note = note;
+  record.lastError = error;
+  record.delayMs = 0;
+  return false;
+}
+
+}  // namespace
+
+bool MeasureNode(const std::wstring& configPath, const UrlTestRequest& request,
+                 const std::string& nodeTag, const std::string& testUrl, NodeMeasurement& record,
+                 UrlTestRegistry& registry, LocationPlatform& locations) {
+  const std::string& requestId = request.requestId;
+  if (registry.IsRunCanceled(requestId)) {
+    record.waitResult = kSkippedWaitResult;
+    return Fail(record, "URLTest canceled before start");
+  }
+  const ExecutableLookup engine = FindEngineExecutable(EngineSearch::kProgramFolders, locations);
+  if (!engine.Found()) return Fail(record, "sing-box.exe not found");
+  // A NUL would end the command line early and cut off the arguments after it.
+  if (nodeTag.find('\0') != std::string::npos || testUrl.find('\0') != std::string::npos)
+    return Fail(record, "NUL byte in the node tag or test URL");
+
+  UniqueHandle readEnd;
+  UniqueHandle writeEnd;
+  // Neither end is inheritable: the launcher lends the write end to this engine only,
+  // so no other engine started meanwhile keeps this pipe open.
+  if (!::CreatePipe(readEnd.Receive(), writeEnd.Receive(), nullptr, 0))
+    return Fail(record, "CreatePipe failed", ::GetLastError());
+  EngineOutputReader output;
+  if (!output.Start(std::move(readEnd))) return Fail(record, "output reader not started");
+
+  LaunchOptions options = EngineLaunchOptions(
+      UrlTestFetchCommandLine(engine.path, configPath, Utf8ToWide(nodeTag), Utf8ToWide(testUrl)),
+      locations);
+  options.standardOutput = options.standardError = writeEnd.Get();
+  options.inheritedHandles = {writeEnd.Get()};
+  LaunchedProcess launched;
+  const ULONGLONG t0 = ::GetTickCount64();
+  const DWORD launchError = LaunchProcess(options, launched);
+  writeEnd.Reset();  // the engine holds its own copy; ours would keep the pipe open
+  if (launchError != ERROR_SUCCESS) {
+    output.Finish(kOutputEndWaitMs);
+    return Fail(record, "CreateProcessW failed", launchError);
+  }
+
+  const HANDLE process = launched.process.Get();
+  if (registry.RegisterRunProcess(requestId, process)) {
+    record.waitResult = ::WaitForSingleObject(process, kFetchDeadlineMs);
+  }
+  record.elapsedMs = ::GetTickCount64() - t0;
+  if (record.waitResult != WAIT_OBJECT_0 || registry.IsRunCanceled(requestId)) {
+    ::TerminateProcess(process, kTerminateExitCode);
+    ::WaitForSingleObject(process, kTerminatedWaitMs);
+  }
+  DWORD exitCode = record.exitCode;
+  if (::GetExitCodeProcess(process, &exitCode)) record.exitCode = exitCode;
+  // Unregistered before the handle closes, so a cancel never terminates a closed handle.
+  registry.UnregisterRunProcess(requestId, process);
+  launched = LaunchedProcess();
+  record.note = output.Finish(kOutputEndWaitMs);
+
+  if (record.waitResult == WAIT_OBJECT_0 && record.exitCode == 0) {
+    record.delayMs = static_cast<std::int32_t>(record.elapsedMs);
+    return true;
+  }
+  record.delayMs = 0;
+  return false;
+}
+
+}  // namespace pelno

@@ -1,0 +1,26 @@
+// One latency measurement: the engine fetches the test URL through one node.
+#pragma once
+
+#include <string>
+
+#include "engine/data_locations.h"
+#include "urltest/url_test_request.h"
+#include "urltest/url_test_stream.h"
+
+namespace pelno {
+
+class UrlTestRegistry;
+
+// Completion within this time counts; an engine still running then is terminated.
+inline constexpr unsigned long kFetchDeadlineMs = 3000;
+
+// Runs `"<engine>" --disable-color -c "<config>" tools -o "<tag>" fetch "<url>"` in
+// the data directory and fills `record`. Succeeds (delayMs = the time from just
+// before the launch to the engine's exit) when the engine ends with code 0 within
+// kFetchDeadlineMs. An engine that runs longer, or whose run is canceled, is
+// terminated with exit code 1. Its output is read while it runs, for diagnosis only.
+bool MeasureNode(const std::wstring& configPath, const UrlTestRequest& request,
+                 const std::string& nodeTag, const std::string& testUrl, NodeMeasurement& record,
+                 UrlTestRegistry& registry, LocationPlatform& locations = SystemLocationPlatform());
+
+}  // namespace pelno

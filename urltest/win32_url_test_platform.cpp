@@ -1,0 +1,47 @@
+#include "urltest/win32_url_test_platform.h"
+
+#include <windows.h>
+
+#include "engine/engine_config.h"
+#include "urltest/measure_node.h"
+#include "urltest/url_test_config_file.h"
+
+namespace pelno {
+
+bool Win32UrlTestPlatform::CheckConfig(std::string_view, std::string&) { return true; }
+
+bool Win32UrlTestPlatform::CreateDataDirectory() {
+  return CreateDirectoryTree(DataDirectory(locations_)) == ERROR_SUCCESS;
+}
+
+std::wstring Win32UrlTestPlatform::MakeConfigPath() { return MakeUrlTestConfigPath(locations_); }
+
+bool Win32UrlTestPlatform::WriteConfig(const std::wstring& path, std::string_view config,
+                                       std::string& error) {
+  return WriteUrlTestConfig(path, config, error);
+}
+
+void Win32UrlTestPlatform::DeleteConfig(const std::wstring& path) { ::DeleteFileW(path.c_str()); }
+
+bool Win32UrlTestPlatform::MeasureNode(const std::wstring& configPath, const UrlTestRequest& request,
+                                       const std::string& nodeTag, NodeMeasurement& record) {
+  return pelno::MeasureNode(configPath, request, nodeTag, request.testUrl, record, registry_,
+                            locations_);
+}
+
+std::thread Win32UrlTestPlatform::StartWorker(std::function<void()> work) {
+  return std::thread(std::move(work));
+}
+
+UrlTestRegistry& SystemUrlTestRegistry() {
+  static UrlTestRegistry registry(
+      [](UrlTestRegistry::ProcessRef process) { ::TerminateProcess(process, 1); });
+  return registry;
+}
+
+UrlTestPlatform& SystemUrlTestPlatform() {
+  static Win32UrlTestPlatform platform(SystemUrlTestRegistry());
+  return platform;
+}
+
+}  // namespace pelno
