@@ -211,6 +211,10 @@ class DesktopAppTest(unittest.TestCase):
                          "the helper of this build has no URL test")
     def test_4_latency_events_come_before_the_reply_and_a_cancel_ends_a_run(self):
         ui = self.start_app()
+        # Under Wine a helper started as a plain process listens only after its service
+        # dispatcher check has failed (about 10 s), later than the plug-in waits for it.
+        ui.call("testNodeDelays", {"runtimeConfig": config(), "nodeTags": ["direct"]}, timeout=120)
+        self.assertTrue(wait_until(lambda: port_open(CONTROL_PORT), timeout=30))
         self.assertEqual(ui.call("listen", None, channel=EVENT_CHANNEL), ("success", None))
         nodes = {"direct": None, "dead node": 0}
         engine = config(fetch={"dead node": {"fail": True}, "slow node": {"delay_ms": 30000}})
