@@ -33,8 +33,14 @@ echo "== a virtual X display ($DISPLAY) and a Wine prefix"
 Xvfb "$DISPLAY" -screen 0 1024x900x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 "$PELNO_WINE_EXEC" --up
-"$PELNO_WINE_EXEC" reg add "$settings" /v ProxyEnable /t REG_DWORD /d 0 /f >/dev/null 2>&1
-"$PELNO_WINE_EXEC" reg add "$settings" /v ProxyServer /t REG_SZ /d "user.proxy.example:3128" /f >/dev/null 2>&1
+# The user's own settings, which the session must give back. (A first registry
+# write in a fresh prefix was once seen failing: tried again.)
+reg_set() {
+  for _ in 1 2 3; do "$PELNO_WINE_EXEC" reg add "$settings" "$@" /f >/dev/null 2>&1 && return 0; sleep 1; done
+  return 1
+}
+reg_set /v ProxyEnable /t REG_DWORD /d 0
+reg_set /v ProxyServer /t REG_SZ /d "user.proxy.example:3128"
 
 echo "== a scratch copy of dist/PelnoVPN with the stand-in engine as sing-box.exe"
 cp -r dist/PelnoVPN "$work/PelnoVPN"
