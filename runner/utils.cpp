@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <iostream>
 
 #include "flutter/flutter_windows.h"
@@ -33,7 +34,9 @@ std::string WideToUtf8(const wchar_t* utf16_string) {
       ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, utf16_string, -1, nullptr, 0, nullptr, nullptr) - 1;
   if (target_length <= 0) return {};
   std::string utf8_string(static_cast<std::size_t>(target_length), '\0');
-  const int converted = ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, utf16_string, -1, utf8_string.data(),
-                                              target_length, nullptr, nullptr);
+  // The text without its terminator, which the target has no room for.
+  const int converted =
+      ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, utf16_string, static_cast<int>(std::wcslen(utf16_string)),
+                            utf8_string.data(), target_length, nullptr, nullptr);
   return converted == 0 ? std::string() : utf8_string;
 }
