@@ -61,15 +61,18 @@ def config(mixed_port=None, controller=False, **stand_in):
     return json.dumps(value)
 
 
-def screenshot_pixel(display, x, y):
-    """(r, g, b) at (x, y) of the root window, from an xwd dump (24/32-bit TrueColor)."""
+def screenshot_pixels(display, points):
+    """(r, g, b) at each (x, y) of the root window, from an xwd dump (24/32-bit TrueColor)."""
     dump = subprocess.run(["xwd", "-root", "-silent", "-display", display], capture_output=True,
                           check=True, timeout=30).stdout
     header = struct.unpack(">25I", dump[:100])
     header_size, bits_per_pixel, bytes_per_line, ncolors = header[0], header[11], header[12], header[19]
-    offset = header_size + ncolors * 12 + y * bytes_per_line + x * bits_per_pixel // 8
-    b, g, r = dump[offset:offset + 3]  # LSB-first BGRX, as Xvfb writes it
-    return r, g, b
+    pixels = []
+    for x, y in points:
+        offset = header_size + ncolors * 12 + y * bytes_per_line + x * bits_per_pixel // 8
+        b, g, r = dump[offset:offset + 3]  # LSB-first BGRX, as Xvfb writes it
+        pixels.append((r, g, b))
+    return pixels
 
 
 class DesktopAppTest(unittest.TestCase):
@@ -132,10 +135,14 @@ class DesktopAppTest(unittest.TestCase):
         self.addCleanup(write_proxy_values, {})
         ui = self.start_app()
 
-        shown = json.loads(tool("pelno-window-probe.exe", "shown", "30").stdout)
-        self.assertEqual((shown["title"], shown["width"], shown["height"]), ("PelnoVPN", 450, 770))
-        self.assertEqual(screenshot_pixel(self.display, shown["x"] + shown["width"] // 2,
-                                          shown["y"] + shown["height"] - 20), VIEW_BACKGROUND)
+        # Shown after its first frame; as the X server has it: title, origin and size at
+        # 96 DPI, the view's notice painted inside, nothing of it beyond its edges.
+        self.assertEqual(tool("pelno-window-probe.exe", "shown", "30").returncode, 0)
+        tree = subprocess.run(["xwininfo", "-root", "-tree", "-display", self.display], capture_output=True,
+                              text=True, timeout=30).stdout
+        self.assertRegex(tree, r'"PelnoVPN": .* 450x770\+10\+10 ')
+        pixels = screenshot_pixels(self.display, [(235, 760), (10 + 450, 400), (235, 10 + 770)])
+        self.assertEqual(pixels, [VIEW_BACKGROUND, (0, 0, 0), (0, 0, 0)])
 
         self.assertEqual(ui.call("getStatus"), ("success", "disconnected"))
         mixed_port = self.proxy_connect(ui)
