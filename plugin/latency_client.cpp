@@ -27,7 +27,7 @@ bool EnsureHelperProcess(const LatencyClient& client) {
   options.hidden = true;
   LaunchedProcess launched;
   if (LaunchProcess(options, launched) != ERROR_SUCCESS) return false;
-  client.launchedHelper.Store(std::move(launched));
+  if (!client.launchedHelper.Store(std::move(launched))) return false;  // the application is closing
   for (int round = 0; round < client.startRounds; ++round) {
     ::Sleep(kHelperStartPollMs);
     if (HelperAnswersPing()) return true;

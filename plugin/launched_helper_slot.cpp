@@ -15,14 +15,15 @@ void LaunchedHelperSlot::Terminate(LaunchedProcess& process) {
   process = LaunchedProcess{};
 }
 
-void LaunchedHelperSlot::Store(LaunchedProcess process) {
+bool LaunchedHelperSlot::Store(LaunchedProcess process) {
   std::lock_guard<std::mutex> guard(lock_);
   if (closed_) {
     Terminate(process);
-    return;
+    return false;
   }
   process_ = std::move(process);  // the earlier start's handles close here
   launched_ = true;
+  return true;
 }
 
 void LaunchedHelperSlot::EndLocked() {

@@ -17,8 +17,8 @@ class LaunchedHelperSlot {
   ~LaunchedHelperSlot() { End(); }
 
   // Keeps a newly started helper; the handles of an earlier start are closed. Once
-  // the slot is closed a newcomer is ended at once.
-  void Store(LaunchedProcess process);
+  // the slot is closed a newcomer is ended at once and the answer is false.
+  bool Store(LaunchedProcess process);
   // Terminates the held helper (exit code 0, waits up to 2 s) and empties the slot.
   void End();
   // End, and from now on end every newcomer (the application is closing).

@@ -1,14 +1,17 @@
-// The plug-in host on an in-process messenger: argument checks, method names, worker
-// calls answered once, latency events, and a shutdown that waits for its workers.
+// The connection controller (stand-in engine, fake registry and service manager,
+// scripted control port) and the plug-in host on an in-process messenger.
 #include <gtest/gtest.h>
 
 #include "engine/testing/fake_proxy_settings_platform.h"
 #include "flutter/binary_messenger_impl.h"
 #include "flutter/standard_method_codec.h"
 #include "flutter/testing/fake_messenger.h"
+#include "plugin/status_map.h"
+#include "plugin/testing/encodable_maps.h"
 #include "plugin/testing/fake_provisioning_platform.h"
 #include "plugin/testing/program_folder.h"
 #include "plugin/testing/scripted_helper.h"
+#include "plugin/traffic_client.h"
 #include "plugin/traffic_snapshot_map.h"
 #include "plugin/vpn_plugin_host.h"
 
@@ -16,27 +19,106 @@ namespace pelno {
 namespace {
 
 using flutter::EncodableList;
-using flutter::EncodableMap;
-using flutter::EncodableValue;
+using testing::EncodableValue;
+using testing::Entries;
+using testing::Map;
 using testing::ScriptedHelper;
 using Bytes = std::vector<uint8_t>;
 
 const flutter::StandardMethodCodec& Codec() { return flutter::StandardMethodCodec::GetInstance(); }
 Bytes Success(const EncodableValue& value) { return *Codec().EncodeSuccessEnvelope(&value); }
 
+constexpr char kEngineConfig[] = R"({"experimental":{"clash_api":{"external_controller":"127.0.0.1:19090"}}})";
+
+flutter::EncodableMap Connect(const char* config, const char* mode, EncodableValue port = {}) {
+  return Entries(Map({{"runtimeConfig", EncodableValue(config)}, {"accessMode", EncodableValue(mode)}, {"proxyPort", port}}));
+}
+
+ScriptedHelper::Script Answers(std::string status) {
+  return ScriptedHelper::Answers({{"/ping", "pong"}, {"", R"({"status":")" + status + R"(","message":"m"})"}});
+}
+
+struct ControllerTest : ::testing::Test {
+  ControllerTest() { proxy.SetString(L"ProxyServer", L"user:1"); }
+  std::wstring ProxyServer() { return proxy.StringValue(L"ProxyServer"); }
+
+  testing::ProgramFolder program{true};
+  testing::FakeProxySettingsPlatform proxy;
+  testing::FakeProvisioningPlatform provisioning;
+  VpnController controller{{program.locations, proxy, provisioning}};
+};
+
+TEST(ProxyPortArgumentTest, OnlyPortsInRangeAreTaken) {
+  const std::pair<EncodableValue, std::int32_t> cases[] = {
+      {EncodableValue(0), 7897},      {EncodableValue(65536), 7897}, {EncodableValue(-1), 7897},
+      {EncodableValue("8080"), 7897}, {EncodableValue(), 7897},      {EncodableValue(65535), 65535},
+      {EncodableValue(std::int64_t{0x100001F90}), 8080}};
+  for (const auto& [port, expected] : cases) EXPECT_EQ(ProxyPortArgument(Entries(Map({{"proxyPort", port}}))), expected);
+}
+
+TEST_F(ControllerTest, ProxySessionAnswersLocallyAndGivesTheUserTheirSettingsBack) {
+  ScriptedHelper idleHelper(Answers("disconnected"));
+  EXPECT_EQ(controller.Connect(Connect(kEngineConfig, "TUN", EncodableValue(2080))),
+            MakeStatusMap("connected", "Windows sing-box connected"));
+  EXPECT_EQ(ProxyServer(), FormatProxyServer(2080));
+  EXPECT_EQ(controller.GetStatus(), "connected");
+  // The local engine's own figures (64-bit), not the idle helper's.
+  const EncodableValue snapshot = GetTrafficSnapshot(controller.LocalEngineCarriesTraffic());
+  EXPECT_TRUE(std::holds_alternative<std::int64_t>(Entries(snapshot).at(EncodableValue("uploadTotalBytes"))));
+
+  EXPECT_EQ(StatusOf(controller.Connect(Connect("", "proxy"))), "disconnected");
+  EXPECT_EQ(controller.GetStatus(), "connected");
+  EXPECT_EQ(StatusOf(controller.Connect(Connect(kEngineConfig, "proxy"))), "connected");
+  EXPECT_EQ(ProxyServer(), FormatProxyServer(7897));
+  EXPECT_EQ(controller.Disconnect(), MakeStatusMap("disconnected", "Windows sing-box disconnected"));
+  EXPECT_EQ(ProxyServer(), L"user:1");
+  for (const auto& request : idleHelper.requests()) EXPECT_EQ(request.path, "/stop");
+}
+
+TEST_F(ControllerTest, TunConnectEndsTheProxySessionAndAPlainHelperFirst) {
+  ASSERT_EQ(StatusOf(controller.Connect(Connect(kEngineConfig, "proxy"))), "connected");
+  ASSERT_TRUE(testing::WriteFileBytes(program.folder / L"idle.json", "{}"));
+  LaunchOptions idle;
+  idle.commandLine = L"\"" + program.folder / L"sing-box.exe" + L"\" run -c \"" + program.folder / L"idle.json" + L"\"";
+  LaunchedProcess launched;
+  ASSERT_EQ(LaunchProcess(idle, launched), 0u);
+  const UniqueHandle watched(::OpenProcess(SYNCHRONIZE, FALSE, launched.processId));
+  controller.launchedHelper().Store(std::move(launched));
+
+  provisioning.openResults = {1060};
+  provisioning.installerExitCode = -1;
+  EXPECT_EQ(controller.Connect(Connect("{}", "tun")),
+            MakeStatusMap("disconnected", "User canceled UAC or helper service install failed"));
+  EXPECT_EQ(::WaitForSingleObject(watched.Get(), 0), WAIT_OBJECT_0);
+  EXPECT_FALSE(controller.LocalEngineCarriesTraffic());
+  EXPECT_EQ(ProxyServer(), L"user:1");
+
+  ScriptedHelper helper(Answers("connected"));
+  EXPECT_EQ(controller.Connect(Connect("{}", "tun")), MakeStatusMap("connected", "m"));
+  EXPECT_EQ(controller.GetStatus(), "connected");
+  EXPECT_EQ(helper.requests().back().path, "/status");
+}
+
+TEST_F(ControllerTest, AnEngineThatDiesTakesTheSystemProxyWithIt) {
+  ASSERT_EQ(StatusOf(controller.Connect(Connect(R"({"stand_in":{"exit_after_ms":1500}})", "proxy"))), "connected");
+  for (int i = 0; i < 100 && controller.GetStatus() == "connected"; ++i) ::Sleep(100);
+  EXPECT_EQ(controller.GetStatus(), "disconnected");
+  EXPECT_FALSE(controller.LocalEngineCarriesTraffic());
+  EXPECT_EQ(ProxyServer(), L"user:1");
+}
+
 struct HostTest : ::testing::Test {
   void MakeHost(WorkerThreads::Starter starter = {}) {
     host = std::make_unique<VpnPluginHost>(&messenger, PluginEnvironment{program.locations, proxy, provisioning},
                                            std::move(starter));
   }
-  int Deliver(const char* channel, const std::string& method, std::optional<EncodableValue> arguments) {
-    auto encoded = Codec().EncodeMethodCall(flutter::MethodCall<EncodableValue>(
-        method, arguments ? std::make_unique<EncodableValue>(*arguments) : nullptr));
-    return fake.Deliver(channel, *encoded);
+  int Deliver(const char* channel, const std::string& method, const EncodableValue* arguments = nullptr) {
+    return fake.Deliver(channel, *Codec().EncodeMethodCall(flutter::MethodCall<EncodableValue>(
+                                     method, arguments ? std::make_unique<EncodableValue>(*arguments) : nullptr)));
   }
-  Bytes Call(const std::string& method, std::optional<EncodableValue> arguments = std::nullopt) {
-    const int id = Deliver(kMethodChannelName, method, std::move(arguments));
-    const auto response = fake.WaitResponse(id, std::chrono::seconds(20));
+  Bytes Call(const std::string& method, const EncodableValue* arguments = nullptr) {
+    const int id = Deliver(kMethodChannelName, method, arguments);
+    const auto response = fake.WaitResponse(id);
     EXPECT_EQ(fake.ResponseCount(id), 1) << method;
     return response.value_or(Bytes{42});
   }
@@ -51,45 +133,40 @@ struct HostTest : ::testing::Test {
 
 TEST_F(HostTest, ArgumentsAreCheckedAndNamesMatchedExactly) {
   MakeHost();
+  const EncodableValue list(EncodableList{}), text("x");
   for (const auto& [method, message] : {std::pair{"connect", "Invalid VPN connect arguments"},
                                         {"testNodeDelays", "Invalid latency test arguments"},
                                         {"cancelNodeDelayTests", "Invalid latency cancel arguments"}}) {
-    for (const auto& arguments : {std::optional<EncodableValue>(), std::optional(EncodableValue(EncodableList{})),
-                                  std::optional(EncodableValue("x"))}) {
+    for (const EncodableValue* arguments : {static_cast<const EncodableValue*>(nullptr), &list, &text})
       EXPECT_EQ(Call(method, arguments), *Codec().EncodeErrorEnvelope("bad_args", message)) << method;
-    }
   }
   for (const char* method : {"GetStatus", "getStatus ", "connect ", "Disconnect"}) EXPECT_EQ(Call(method), Bytes{});
-  EXPECT_EQ(Call("getStatus", EncodableValue(EncodableList{})), Success(EncodableValue("disconnected")));
+  EXPECT_EQ(Call("getStatus", &list), Success(EncodableValue("disconnected")));
 }
 
 TEST_F(HostTest, WorkerCallsAreAnsweredOnceWhenNoThreadCanBeCreated) {
-  MakeHost([](std::function<void()>) -> std::thread {
-    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-  });
-  EXPECT_EQ(Call("getTrafficSnapshot", EncodableValue("ignored")), Success(FallbackTrafficSnapshot()));
-  EXPECT_EQ(Call("testNodeDelays", EncodableValue(EncodableMap{})), Success(EncodableValue(EncodableMap{})));
+  MakeHost([](std::function<void()>) -> std::thread { throw std::system_error(std::make_error_code(std::errc::io_error)); });
+  const EncodableValue ignored("ignored"), empty = Map({});
+  EXPECT_EQ(Call("getTrafficSnapshot", &ignored), Success(FallbackTrafficSnapshot()));
+  EXPECT_EQ(Call("testNodeDelays", &empty), Success(empty));
 }
 
 TEST_F(HostTest, LatencyEventsStreamToTheListenerAndShutdownWaitsForTheTest) {
   ScriptedHelper helper([](const ScriptedHelper::Request& request) -> std::vector<ScriptedHelper::Piece> {
-    if (request.path == "/ping") return {{ScriptedHelper::Reply("pong")}};
-    if (request.path != "/urltest") return {{ScriptedHelper::Reply("{}")}};
+    if (request.path != "/urltest") return {{ScriptedHelper::Reply(request.path == "/ping" ? "pong" : "{}")}};
     std::vector<ScriptedHelper::Piece> pieces{{ScriptedHelper::Reply(R"({"nodeTag":"A","delayMs":3})" "\n")}};
-    for (int i = 0; i < 30; ++i) pieces.push_back({R"({"nodeTag":"B","delayMs":4})" "\n", 200});
+    for (int i = 0; i < 30; ++i) pieces.push_back({R"({"nodeTag":"A","delayMs":4})" "\n", 200});
     return pieces;
   });
   MakeHost();
-  fake.WaitResponse(Deliver(kLatencyEventChannelName, "listen", std::nullopt));
-  const EncodableMap arguments{{EncodableValue("runtimeConfig"), EncodableValue("{}")},
-                               {EncodableValue("nodeTags"), EncodableValue(EncodableList{EncodableValue("A")})}};
-  const int id = Deliver(kMethodChannelName, "testNodeDelays", EncodableValue(arguments));
+  fake.WaitResponse(Deliver(kLatencyEventChannelName, "listen"));
+  const EncodableValue arguments =
+      Map({{"runtimeConfig", EncodableValue("{}")}, {"nodeTags", EncodableValue(EncodableList{EncodableValue("A")})}});
+  const int id = Deliver(kMethodChannelName, "testNodeDelays", &arguments);
   ASSERT_TRUE(fake.WaitSent(2));
-  const Bytes firstEvent = Success(EncodableValue(EncodableMap{{EncodableValue("requestId"), EncodableValue("")},
-                                                                {EncodableValue("nodeTag"), EncodableValue("A")},
-                                                                {EncodableValue("delayMs"), EncodableValue(3)}}));
   EXPECT_EQ(fake.Sent()[0].channel, kLatencyEventChannelName);
-  EXPECT_EQ(fake.Sent()[0].message, firstEvent);
+  EXPECT_EQ(fake.Sent()[0].message, Success(Map({{"requestId", EncodableValue("")}, {"nodeTag", EncodableValue("A")},
+                                                 {"delayMs", EncodableValue(3)}})));
   EXPECT_EQ(fake.ResponseCount(id), 0);
   host.reset();  // mid-stream: the worker answers with what it has before the host is gone
   EXPECT_EQ(fake.ResponseCount(id), 1);
