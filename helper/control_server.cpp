@@ -101,6 +101,11 @@ UniqueSocket AcceptConnection(SOCKET listener) {
   ::WSAEventSelect(connection.Get(), nullptr, 0);
   u_long blocking = 0;
   ::ioctlsocket(connection.Get(), FIONBIO, &blocking);
+  // Each send is a whole response or a whole stream line: Nagle's wait for the
+  // previous segment's acknowledgement would only hold back the next result line.
+  const BOOL noDelay = TRUE;
+  ::setsockopt(connection.Get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+               sizeof noDelay);
   return connection;
 }
 

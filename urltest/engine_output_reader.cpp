@@ -40,9 +40,9 @@ bool EngineOutputReader::Start(UniqueHandle readEnd) {
   return true;
 }
 
-std::string EngineOutputReader::Finish(DWORD waitMs) {
+std::string EngineOutputReader::Finish() {
   if (!kept_.valid()) return {};
-  if (kept_.wait_for(std::chrono::milliseconds(waitMs)) != std::future_status::ready) return {};
+  if (kept_.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) return {};
   return kept_.get();
 }
 

@@ -20,10 +20,10 @@ class EngineOutputReader {
   // (the read end is closed then).
   bool Start(UniqueHandle readEnd);
 
-  // The first kEngineOutputKeepBytes of the output, once the pipe has ended or
-  // `waitMs` have passed. A reader still blocked then (some other process holds
-  // the write end) is left to end on its own; it owns all it uses.
-  std::string Finish(DWORD waitMs);
+  // The first kEngineOutputKeepBytes of the output when the reader has reached the
+  // pipe's end, else nothing. Never waits: the output is for diagnosis only and must
+  // not hold back a result. A reader still reading ends on its own; it owns all it uses.
+  std::string Finish();
 
  private:
   std::future<std::string> kept_;

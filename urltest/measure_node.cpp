@@ -16,8 +16,6 @@ namespace {
 constexpr DWORD kTerminatedWaitMs = 1000;
 constexpr UINT kTerminateExitCode = 1;
 constexpr DWORD kSkippedWaitResult = 128;
-// How long the output may still take once the engine has ended.
-constexpr DWORD kOutputEndWaitMs = 1000;
 
 bool Fail(NodeMeasurement& record, const char* note, DWORD error = 0) {
   record.note = note;
@@ -61,7 +59,6 @@ bool MeasureNode(const std::wstring& configPath, const UrlTestRequest& request,
   const DWORD launchError = LaunchProcess(options, launched);
   writeEnd.Reset();  // the engine holds its own copy; ours would keep the pipe open
   if (launchError != ERROR_SUCCESS) {
-    output.Finish(kOutputEndWaitMs);
     return Fail(record, "CreateProcessW failed", launchError);
   }
 
@@ -79,7 +76,7 @@ bool MeasureNode(const std::wstring& configPath, const UrlTestRequest& request,
   // Unregistered before the handle closes, so a cancel never terminates a closed handle.
   registry.UnregisterRunProcess(requestId, process);
   launched = LaunchedProcess();
-  record.note = output.Finish(kOutputEndWaitMs);
+  record.note = output.Finish();
 
   if (record.waitResult == WAIT_OBJECT_0 && record.exitCode == 0) {
     record.delayMs = static_cast<std::int32_t>(record.elapsedMs);

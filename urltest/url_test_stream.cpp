@@ -28,6 +28,10 @@ struct UrlTestRun {
   std::mutex sendLock;
 };
 
+// A requestId as the log shows it: escaped like every reply of the helper, so that a
+// caller's line breaks cannot forge lines of their own in the journal.
+std::string LoggedId(std::string_view requestId) { return EscapeJsonString(requestId); }
+
 void SendEmptyReply(ResponseChannel& channel) {
   channel.Send(FormatHttpResponse(OkResponse(kNdjsonType, std::string())));
 }
@@ -109,7 +113,7 @@ void RunUrlTestStream(std::string_view body, ResponseChannel& channel, UrlTestPl
 
   registry.ResetRunMarks(request.requestId);
   const std::string nodes = std::to_string(request.nodeTags.size());
-  journal.AppendLog("URLTest stream started for " + nodes + " nodes, requestId=" + request.requestId);
+  journal.AppendLog("URLTest stream started for " + nodes + " nodes, requestId=" + LoggedId(request.requestId));
   channel.Send(kUrlTestStreamHeader);
   UrlTestRun run{request, configPath, channel, platform, registry, {0}, {}};
   MeasureAllNodes(run, journal);
@@ -123,7 +127,7 @@ std::string HandleCancelUrlTest(std::string_view body, UrlTestRegistry& registry
   if (body.empty()) return "{\"status\":\"ignored\"}";
   const std::string requestId(body);
   const std::size_t terminated = registry.CancelRun(requestId);
-  journal.AppendLog("URLTest cancel requested: " + requestId +
+  journal.AppendLog("URLTest cancel requested: " + LoggedId(requestId) +
                     ", processes=" + std::to_string(terminated));
   return "{\"status\":\"canceled\"}";
 }

@@ -1,6 +1,4 @@
-"""POST /urltest and /cancel-urltest against the helper and the stand-in engine under
-Wine: the stream, the engines' command lines and concurrency, time-outs, cancels and
-the run's configuration file."""
+"""POST /urltest and /cancel-urltest with the stand-in engine under Wine."""
 import contextlib
 import glob
 import json
@@ -12,63 +10,41 @@ import unittest
 
 import pelno_wine
 from pelno_engine import engine_config, engine_processes
-from pelno_wine import request, split_response, wait_until
+from pelno_wine import recv_all, request, split_response, wait_until
 
 HEADER = b"HTTP/1.1 200 OK\r\nContent-Type: application/x-ndjson\r\nConnection: close\r\n\r\n"
 URL = "http://127.0.0.1:9/generate_204"
 
 
-def field(value):
-    return str(len(value)).encode() + b"\n" + value + b"\n"
-
-
-def body(tags, request_id="", version=2, **stand_in):
-    """A request as the application writes it; `stand_in` scripts the engine."""
-    config = engine_config(**stand_in).encode()
-    data = b"PELNOVPN_URLTEST_V%d\n" % version
-    data += (field(request_id.encode()) if version == 2 else b"") + field(URL.encode())
-    data += b"%d\n" % len(tags) + b"".join(field(t.encode()) for t in tags)
-    return data + str(len(config)).encode() + b"\n" + config
-
-
-def open_stream(data):
+def open_stream(tags, request_id="", version=2, **stand_in):
+    field = lambda v: b"%d\n%s\n" % (len(v), v)  # noqa: E731
+    data = b"PELNOVPN_URLTEST_V%d\n" % version + (field(request_id.encode()) if version == 2 else b"")
+    data += field(URL.encode()) + b"%d\n" % len(tags) + b"".join(field(t.encode()) for t in tags)
+    stand_in["fetch"] = {t: {} for t in tags} | stand_in.get("fetch", {})  # scripted: no network
+    data += field(engine_config(**stand_in).encode())
     s = socket.create_connection(("127.0.0.1", pelno_wine.CONTROL_PORT), timeout=30)
-    s.sendall(b"POST /urltest HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: %d\r\n\r\n"
-              % len(data) + data)
+    s.sendall(b"POST /urltest HTTP/1.1\r\nContent-Length: %d\r\n\r\n" % len(data) + data)
     return s
 
 
-def run(data):
-    """The stream's head and its result lines, parsed."""
-    with open_stream(data) as s:
-        raw = pelno_wine.recv_all(s)
-    head, _, rest = raw.partition(b"\r\n\r\n")
-    return head + b"\r\n\r\n", [json.loads(line) for line in rest.splitlines()]
+def lines(raw):
+    assert raw.startswith(HEADER), raw
+    return [json.loads(line) for line in raw[len(HEADER):].splitlines()]
 
 
-def next_bytes(sock):
-    """What waits on a non-blocking socket: bytes, b"" at its end, None when nothing."""
-    try:
-        return sock.recv(65536)
-    except BlockingIOError:
-        return None
+def run(*args, **kwargs):
+    with open_stream(*args, **kwargs) as s:
+        return lines(recv_all(s))
 
 
-def data_dir():
-    prefix = os.environ.get("WINEPREFIX",
-                            os.path.join(os.path.dirname(pelno_wine.wine_exec()), "wineprefix"))
-    return glob.glob(os.path.join(prefix, "drive_c", "users", "*", "AppData", "Roaming",
-                                  "PelnoVPN"))[0]
+def data_file(name):  # the engines run in the data directory: relative files land there
+    prefix = os.environ.get("WINEPREFIX", os.path.join(os.path.dirname(pelno_wine.wine_exec()), "wineprefix"))
+    return os.path.join(glob.glob(os.path.join(prefix, "drive_c/users/*/AppData/Roaming/PelnoVPN"))[0], name)
 
 
 def records(name):
-    """The stand-in's launch records of a relative record_file (the engine runs in the
-    data directory), then the file is removed."""
-    path = os.path.join(data_dir(), name)
-    with open(path, encoding="utf-8") as f:
-        lines = [json.loads(line) for line in f]
-    os.remove(path)
-    return lines
+    with open(data_file(name), encoding="utf-8") as f:
+        return [json.loads(line) for line in f]
 
 
 class UrlTestStreamTest(unittest.TestCase):
@@ -76,123 +52,73 @@ class UrlTestStreamTest(unittest.TestCase):
     def setUpClass(cls):
         cls.helper = pelno_wine.HelperProcess(with_engine=True)
         cls.addClassCleanup(cls.helper.stop)
-        for stale in glob.glob(os.path.join(data_dir(), "*.jsonl")):
-            os.remove(stale)
+        [os.remove(f) for f in glob.glob(data_file("*.jsonl"))]  # noqa: records of an earlier run
 
-    def engines(self):
-        return engine_processes(self.helper.dir.path)
-
-    def most_engines_at_once(self, data, record):
-        """Results and the most engines measuring at once: those that have written their
-        launch record minus the results received (a result is sent before its worker
-        takes the next node)."""
-        path, received, most = os.path.join(data_dir(), record), b"", 0
-        with open_stream(data) as s:
-            s.setblocking(False)
-            while True:
-                started = 0
-                with contextlib.suppress(FileNotFoundError), open(path, "rb") as f:
-                    started = f.read().count(b"\n")
-                while (chunk := next_bytes(s)) not in (b"", None):
-                    received += chunk
-                if chunk == b"":
-                    break
-                most = max(most, started - received.partition(HEADER)[2].count(b"\n"))
-                time.sleep(0.02)
-        return [json.loads(line) for line in received.partition(HEADER)[2].splitlines()], most
-
-    def test_results_escaping_arguments_and_failures(self):
-        odd = ['a" run -c "x', "ends\\", "plain tag", 'q"b\\s\r\nt\tc\x01']
-        tags = odd + ["dup", "dup", "exits 1", "slow"]
-        fetch = {**{t: {} for t in tags}, "exits 1": {"fail": True}, "slow": {"delay_ms": 3600}}
+    def test_results_arguments_and_failures(self):
+        odd = ['a" run -c "x', "ends\\", "plain tag", 'q"b\\s\r\nt\tc\x01', "dup", "dup"]
+        tags, fetch = odd + ["exits 1", "slow"], {"exits 1": {"fail": True}, "slow": {"delay_ms": 3600}}
         # Every engine prints 512 KiB, far more than a pipe holds, and still succeeds.
-        head, lines = run(body(tags, "r-main", record_file="main.jsonl", fetch=fetch,
-                                  stdout="x" * 1023 + "\n", output_repeat=512))
-        self.assertEqual(head, HEADER)
-        self.assertEqual(sorted(line["nodeTag"] for line in lines), sorted(tags))
-        delays = {line["nodeTag"]: line["delayMs"] for line in lines}
-        self.assertTrue(all(delays[t] > 0 for t in odd + ["dup"]), delays)
-        self.assertEqual((delays["exits 1"], delays["slow"]), (0, 0))
-        self.assertEqual(lines[-1]["nodeTag"], "slow")  # the others did not wait for it
-        self.assertFalse(self.engines())
-
-        launches = records("main.jsonl")
+        results = run(tags, "r", record_file="r.jsonl", stdout="x" * 1023 + "\n", output_repeat=512, fetch=fetch)
+        delays = {r["nodeTag"]: r["delayMs"] for r in results}
+        self.assertEqual((len(results), min(delays[t] for t in odd) > 0, delays["exits 1"], delays["slow"],
+                          results[-1]["nodeTag"]), (8, True, 0, 0, "slow"), results)
+        self.assertFalse(engine_processes(self.helper.dir.path))
+        launches = records("r.jsonl")
         self.assertEqual(sorted(r["argv"][6] for r in launches), sorted(tags))
-        # One handle that Wine gives every child, and the engine's own pipe end: never
-        # the pipe of an engine started at the same time.
+        self.assertIn(f' tools -o "plain tag" fetch "{URL}"', "".join(r["command_line"] for r in launches))
+        # Wine gives every child one handle; beyond it each engine has its own pipe end only.
         shared = set.intersection(*(set(r["inheritable_handles"]) for r in launches))
         for r in launches:
             self.assertEqual(len(set(r["inheritable_handles"]) - shared), 1, r)
-            self.assertEqual(r["argv"][:6] + r["argv"][7:],
-                             [r["argv"][0], "--disable-color", "-c", r["argv"][3], "tools", "-o",
-                              "fetch", URL])
-            self.assertTrue(r["cwd"].lower().endswith("\\appdata\\roaming\\pelnovpn"), r)
-        plain = next(r for r in launches if r["argv"][6] == "plain tag")
-        self.assertTrue(plain["command_line"].endswith(
-            f'" tools -o "plain tag" fetch "{URL}"'), plain["command_line"])
+            self.assertEqual(r["argv"][1:6] + r["argv"][7:], ["--disable-color", "-c", r["argv"][3], "tools",
+                                                              "-o", "fetch", URL])
+
+    def most_at_once(self, tags, record):
+        # Engines measuring at once: launch records written minus results received.
+        raw, most = b"", 0
+        with open_stream(tags, record_file=record, fetch={t: {"delay_ms": 2000} for t in tags}) as s:
+            s.settimeout(0.02)
+            while True:
+                with contextlib.suppress(FileNotFoundError), open(data_file(record), "rb") as f:
+                    most = max(most, f.read().count(b"\n") - raw.partition(HEADER)[2].count(b"\n"))
+                with contextlib.suppress(TimeoutError):
+                    while chunk := s.recv(65536):
+                        raw += chunk
+                    return len(lines(raw)), most, {r["argv"][3] for r in records(record)}
 
     def test_twelve_engines_at_a_time_and_a_file_per_run(self):
-        # Long enough that each round's engines have all started before one ends.
-        slow = {"fetch": {f"n{i}": {"delay_ms": 2000} for i in range(30)}}
-        lines, most = self.most_engines_at_once(
-            body([f"n{i}" for i in range(30)], record_file="many.jsonl", **slow), "many.jsonl")
-        self.assertEqual((len(lines), most), (30, 12))
-        lines, most = self.most_engines_at_once(
-            body(["n0", "n1", "n2"], record_file="few.jsonl", **slow), "few.jsonl")
-        self.assertEqual((len(lines), most), (3, 3))
+        many, few = self.most_at_once([f"n{i}" for i in range(30)], "a.jsonl"), self.most_at_once(["n"] * 3, "b.jsonl")
+        self.assertEqual((many[:2], few[:2], len(many[2]), len(few[2])), ((30, 12), (3, 3), 1, 1))
+        (pid, first), (pid2, second) = [re.search(r"-(\d+)-(\d+)\.json$", f.pop()).groups() for f in (many[2], few[2])]
+        self.assertEqual((pid2, int(second)), (pid, int(first) + 1))
+        self.assertEqual(glob.glob(data_file("sing-box-urltest-*")), [])
 
-        files = [{r["argv"][3] for r in records(name)} for name in ("many.jsonl", "few.jsonl")]
-        self.assertEqual([len(f) for f in files], [1, 1])  # one file for all nodes of a run
-        numbers = [re.search(r"\\sing-box-urltest-(\d+)-(\d+)\.json$", f.pop()).groups()
-                   for f in files]
-        self.assertEqual(numbers[0][0], numbers[1][0])
-        self.assertEqual(int(numbers[1][1]), int(numbers[0][1]) + 1)
-        self.assertEqual(glob.glob(os.path.join(data_dir(), "sing-box-urltest-*")), [])
-
-    def test_without_an_engine_every_node_fails(self):
-        engine = self.helper.dir.file("sing-box.exe")
-        os.rename(engine, engine + ".away")
-        try:
-            head, lines = run(body(["a", "b", "c"]))
-        finally:
-            os.rename(engine + ".away", engine)
-        self.assertEqual((head, [line["delayMs"] for line in lines]), (HEADER, [0, 0, 0]))
-
-    def test_cancels(self):
-        def cancel(request_id):
-            status, _, reply = split_response(request("POST", "/cancel-urltest", request_id))
-            return json.loads(reply)["status"]
-
+    def test_cancels_and_a_missing_engine(self):
+        cancel = lambda rid: json.loads(split_response(request("POST", "/cancel-urltest", rid))[2])["status"]  # noqa
         self.assertEqual(cancel("early"), "canceled")  # before its run: forgotten
-        self.assertEqual([line["delayMs"] > 0 for line in run(body(["a"], "early", fetch={"a": {}}))[1]], [True])
-
-        slow = {"fetch": {"fast": {}, "s1": {"delay_ms": 2500}, "s2": {"delay_ms": 2500}}}
-        with open_stream(body(["fast", "s1", "s2"], "stop-me", **slow)) as s:
-            received = b""
-            while b"\n" not in received.partition(HEADER)[2]:
-                received += s.recv(4096)
-            self.assertEqual(cancel("stop-me"), "canceled")
+        self.assertGreater(run(["a"], "early")[0]["delayMs"], 0)
+        with open_stream(["fast", "s1", "s2"], "stop", fetch={"s1": {"delay_ms": 2500}, "s2": {"delay_ms": 2500}}) as s:
+            raw = b""
+            while raw.count(b"\n") < 5:
+                raw += s.recv(4096)
+            self.assertEqual(cancel("stop"), "canceled")
             start = time.monotonic()
-            received += pelno_wine.recv_all(s)
-            self.assertLess(time.monotonic() - start, 1.5)
-        self.assertEqual([json.loads(l)["nodeTag"] for l in received.partition(HEADER)[2].splitlines()],
-                         ["fast"])
-        self.assertTrue(wait_until(lambda: not self.engines(), 2))
-        log = split_response(request("GET", "/logs"))[2].decode()
-        self.assertRegex(log, r"URLTest cancel requested: stop-me, processes=2\r\n"
-                              r"(\[[^]]*\] [^\r]*\r\n)*?\[[^]]*\] URLTest stream completed for 3 nodes\r\n")
-
-        # Neither a version 1 run nor one whose client has gone stops for that.
-        v1 = {"fetch": {"a": {"delay_ms": 1000}}}
-        with open_stream(body(["a"], version=1, **v1)) as s:
+            self.assertEqual(([r["nodeTag"] for r in lines(raw + recv_all(s))], time.monotonic() - start < 1.5),
+                             (["fast"], True))
+        self.assertTrue(wait_until(lambda: not engine_processes(self.helper.dir.path), 2))
+        self.assertRegex(split_response(request("GET", "/logs"))[2].decode(),
+                         r"URLTest cancel requested: stop, processes=2\r\n"
+                         r"(\[[^]]*\] [^\r]*\r\n)*?\[[^]]*\] URLTest stream completed for 3 nodes\r\n")
+        # Neither a version 1 run (its requestId is empty) nor one whose client has gone stops.
+        with open_stream(["a"], version=1, fetch={"a": {"delay_ms": 1000}}) as s:
             self.assertEqual(cancel(""), "ignored")
-            self.assertGreater(json.loads(pelno_wine.recv_all(s).partition(HEADER)[2])["delayMs"], 0)
-        gone = {"fetch": {f"g{i}": {"delay_ms": 500} for i in range(13)}}
-        open_stream(body([f"g{i}" for i in range(13)], "gone", record_file="gone.jsonl",
-                         **gone)).close()
-        self.assertTrue(wait_until(lambda: "stream completed for 13 nodes" in
-                                   split_response(request("GET", "/logs"))[2].decode(), 20))
-        self.assertEqual(len(records("gone.jsonl")), 13)
+            self.assertGreater(lines(recv_all(s))[0]["delayMs"], 0)
+        open_stream([f"g{i}" for i in range(13)], "gone", record_file="g.jsonl").close()
+        self.assertTrue(wait_until(lambda: b"completed for 13 nodes" in request("GET", "/logs"), 20))
+        self.assertEqual(len(records("g.jsonl")), 13)
+        os.rename(self.helper.dir.file("sing-box.exe"), self.helper.dir.file("away.exe"))
+        self.addCleanup(os.rename, self.helper.dir.file("away.exe"), self.helper.dir.file("sing-box.exe"))
+        self.assertEqual([r["delayMs"] for r in run(["a", "b"])], [0, 0])  # no engine: a normal end
 
 
 if __name__ == "__main__":

@@ -48,10 +48,26 @@ LaunchRecord CollectLaunchRecord(const std::string& command, const std::vector<s
   return record;
 }
 
+uint64_t UnixTimeMicroseconds() {
+  constexpr uint64_t kUnixEpochIn100ns = 116444736000000000ull;  // 1601 to 1970
+  FILETIME now{};
+  GetSystemTimePreciseAsFileTime(&now);
+  const uint64_t ticks = (uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+  return (ticks - kUnixEpochIn100ns) / 10;
+}
+
 bool AppendRecordLine(const std::string& path_utf8, const std::string& line, std::string& error) {
   std::wstring path = Utf8ToWide(path_utf8);
-  // Append-only access: every write lands at the end, also when several fetch
-  // commands record into one file at the same time.
+  // Append-only access puts every write at the end, but under Wine two processes
+  // appending at once can still overwrite each other: one line at a time.
+  UniqueHandle lock(CreateMutexW(nullptr, FALSE, L"Local\\pelno-stand-in-record-file"));
+  if (lock) WaitForSingleObject(lock.Get(), 10000);
+  struct Unlock {
+    HANDLE mutex;
+    ~Unlock() {
+      if (mutex != nullptr) ReleaseMutex(mutex);
+    }
+  } unlock{lock.Get()};
   UniqueHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

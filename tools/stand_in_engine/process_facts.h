@@ -23,6 +23,9 @@ LaunchRecord CollectLaunchRecord(const std::string& command, const std::vector<s
                                  std::vector<uint64_t> inheritable_handles);
 
 // Appends `line` to the file (created when missing) and flushes it.
+// The system clock in microseconds since 1970, as Python's time.time() reads it.
+uint64_t UnixTimeMicroseconds();
+
 bool AppendRecordLine(const std::string& path_utf8, const std::string& line, std::string& error);
 
 }  // namespace pelno

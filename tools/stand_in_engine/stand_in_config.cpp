@@ -179,6 +179,8 @@ bool ReadScript(const Json& root, StandInScript& script, std::string& error) {
       if (!ReadString(*stand_in, key, script.stderr_text, error)) return false;
     } else if (key == "record_file") {
       if (!ReadString(*stand_in, key, script.record_file, error)) return false;
+    } else if (key == "fetch_end_file") {
+      if (!ReadString(*stand_in, key, script.fetch_end_file, error)) return false;
     } else if (key == "output_repeat") {
       if (!ReadInteger(*stand_in, key, 0, static_cast<int64_t>(kMaxScriptedOutputBytes), n,
                        error)) {

@@ -37,6 +37,7 @@ struct StandInScript {
   std::optional<uint32_t> exit_code;
   std::optional<int64_t> exit_after_ms;
   std::string record_file;  // UTF-8; empty: no record
+  std::string fetch_end_file;  // UTF-8; empty: scripted fetches stamp no end
   std::map<std::string, ScriptedFetch> fetch;
 };
 

@@ -97,6 +97,13 @@ int RunFetch(const EngineCommand& command, const StandInConfig& config) {
     Sleep(static_cast<DWORD>(scripted->second.delay_ms));
     if (scripted->second.fail)
       Complain("fetch through \"" + command.outbound_tag + "\" failed (scripted)");
+    std::string error;
+    if (!config.script.fetch_end_file.empty() &&
+        !AppendRecordLine(config.script.fetch_end_file,
+                          command.outbound_tag + "\t" + std::to_string(UnixTimeMicroseconds()) + "\n",
+                          error)) {
+      Complain(error);
+    }
     return scripted->second.fail ? kExitFailure : 0;
   }
   auto outbound = config.outbound_types.find(command.outbound_tag);

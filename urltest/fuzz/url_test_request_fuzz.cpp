@@ -1,35 +1,22 @@
-// libFuzzer target: ParseUrlTestRequest on any bytes. Besides crashes and sanitizer
-// faults it checks that a parsed request, written back the way the application
-// writes it, parses to the same request.
-#include <cstddef>
-#include <cstdint>
+// libFuzzer: ParseUrlTestRequest on any bytes; a parsed request, written back the way
+// the application writes it, must parse to the same request.
 #include <cstdlib>
 #include <string>
-#include <string_view>
+#include <tuple>
 
 #include "urltest/url_test_request.h"
 
-namespace {
-
-std::string Field(const std::string& value) { return std::to_string(value.size()) + "\n" + value + "\n"; }
-
-bool Same(const pelno::UrlTestRequest& a, const pelno::UrlTestRequest& b) {
-  return a.requestId == b.requestId && a.testUrl == b.testUrl && a.nodeTags == b.nodeTags &&
-         a.config == b.config;
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view body(reinterpret_cast<const char*>(data), size);
-  pelno::UrlTestRequest request;
-  if (!pelno::ParseUrlTestRequest(body, request)) return 0;
-  std::string written(pelno::kUrlTestMarkerV2);
-  written += Field(request.requestId) + Field(request.testUrl);
-  written += std::to_string(request.nodeTags.size()) + "\n";
-  for (const std::string& tag : request.nodeTags) written += Field(tag);
-  written += Field(request.config);
-  pelno::UrlTestRequest again;
-  if (!pelno::ParseUrlTestRequest(written, again) || !Same(request, again)) std::abort();
+extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
+  pelno::UrlTestRequest r, again;
+  if (!pelno::ParseUrlTestRequest({reinterpret_cast<const char*>(data), size}, r)) return 0;
+  const auto field = [](const std::string& v) { return std::to_string(v.size()) + "\n" + v + "\n"; };
+  std::string body = std::string(pelno::kUrlTestMarkerV2) + field(r.requestId) + field(r.testUrl) +
+                     std::to_string(r.nodeTags.size()) + "\n";
+  for (const std::string& tag : r.nodeTags) body += field(tag);
+  if (!pelno::ParseUrlTestRequest(body + field(r.config), again) ||
+      std::tie(r.requestId, r.testUrl, r.nodeTags, r.config) !=
+          std::tie(again.requestId, again.testUrl, again.nodeTags, again.config)) {
+    std::abort();
+  }
   return 0;
 }
