@@ -1,84 +1,75 @@
 #!/usr/bin/env bash
-# The main job: builds the Windows programs, starts the helper as a plain process
-# under Wine in a throwaway prefix, and runs a proxy session end to end with the
-# stand-in engine: /start, the system proxy in Wine's registry, a real HTTP request
-# through the engine's proxy port, /stop, and the user's settings back.
+# The main job: builds the Windows distribution folder dist/PelnoVPN/ (see
+# tools/make-dist.sh), then runs the product under Wine in a scratch copy of it,
+# with the stand-in proxy engine added as sing-box.exe: PelnoVPN.exe opens its
+# window on a virtual X display, and a script plays the user interface through the
+# stand-in engine library's UI bridge (connect in proxy mode, a request through
+# the proxy, a traffic snapshot, a latency test with its streamed events,
+# disconnect, close). It prints the transcript and leaves nothing running.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-cmake --preset win >/dev/null
-cmake --build --preset win
+bash tools/make-dist.sh
+cmake --build --preset win -j2 --target pelno-stand-in-engine pelno-window-probe >/dev/null
 
 work=$(mktemp -d /tmp/pelno-demo.XXXXXX)
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all
-wine_exec=$PWD/build/win/wine-exec
-helper_pid= web_pid=
+export DISPLAY="${PELNO_XVFB_DISPLAY:-:71}"
+export PELNO_WINE_EXEC=$PWD/build/win/wine-exec PELNO_BIN_DIR=$PWD/build/win/bin
+app_pid= web_pid= xvfb_pid=
 cleanup() {
-  [ -n "$helper_pid" ] && kill "$helper_pid" 2>/dev/null
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
   [ -n "$web_pid" ] && kill "$web_pid" 2>/dev/null
-  "$wine_exec" --down
+  "$PELNO_WINE_EXEC" --down
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 settings='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
-show_proxy() { "$wine_exec" reg query "$settings" 2>/dev/null | grep -E 'Proxy(Enable|Server|Override)' || echo "    (no proxy values)"; }
 
-echo "== preparing a Wine prefix"
-"$wine_exec" --up
-"$wine_exec" reg add "$settings" /v ProxyEnable /t REG_DWORD /d 0 /f >/dev/null 2>&1
-"$wine_exec" reg add "$settings" /v ProxyServer /t REG_SZ /d "user.proxy.example:3128" /f >/dev/null 2>&1
+echo "== a virtual X display ($DISPLAY) and a Wine prefix"
+Xvfb "$DISPLAY" -screen 0 1024x900x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+"$PELNO_WINE_EXEC" --up
+# The user's own settings, which the session must give back. (A first registry
+# write in a fresh prefix was once seen failing: tried again.)
+reg_set() {
+  for _ in 1 2 3; do "$PELNO_WINE_EXEC" reg add "$settings" "$@" /f >/dev/null 2>&1 && return 0; sleep 1; done
+  return 1
+}
+reg_set /v ProxyEnable /t REG_DWORD /d 0
+reg_set /v ProxyServer /t REG_SZ /d "user.proxy.example:3128"
 
-# The helper with the stand-in engine beside it as sing-box.exe (a test tool, never shipped).
-mkdir -p "$work/app"
-cp build/win/bin/PelnoVpnHelperService.exe "$work/app/"
-cp build/win/bin/pelno-stand-in-engine.exe "$work/app/sing-box.exe"
+echo "== a scratch copy of dist/PelnoVPN with the stand-in engine as sing-box.exe"
+cp -r dist/PelnoVPN "$work/PelnoVPN"
+cp build/win/bin/pelno-stand-in-engine.exe "$work/PelnoVPN/sing-box.exe"
+(cd "$work/PelnoVPN" && ls -1 | sed 's/^/    /')
 
-echo "== starting the helper as a plain process"
-"$wine_exec" "$work/app/PelnoVpnHelperService.exe" </dev/null >/dev/null 2>&1 &
-helper_pid=$!
-for _ in $(seq 150); do
-  curl -s -o /dev/null http://127.0.0.1:17891/ping && break
-  sleep 0.2
-done
-
-echo "== GET /ping"
-curl -sS -i http://127.0.0.1:17891/ping; echo
-
-echo "== a local web server for the proxied request"
+echo "== a local web server for the proxied request and the latency test"
 mkdir -p "$work/www"; echo "hello through the PelnoVPN engine" > "$work/www/hello.txt"
 web_port=$(free_port)
 python3 -m http.server "$web_port" --bind 127.0.0.1 --directory "$work/www" >/dev/null 2>&1 &
 web_pid=$!
 
-echo "== the user's proxy settings before"
-show_proxy
+echo "== starting PelnoVPN.exe with the UI bridge"
+bridge_port=$(free_port)
+PELNOVPN_UI_BRIDGE_PORT=$bridge_port "$PELNO_WINE_EXEC" "$work/PelnoVPN/PelnoVPN.exe" </dev/null >/dev/null 2>&1 &
+app_pid=$!
 
-mixed_port=$(free_port)
-config=$(cat <<JSON
-{
-  "inbounds": [
-    { "type": "mixed", "tag": "pelno-vpn-mixed", "listen": "127.0.0.1", "listen_port": $mixed_port }
-  ],
-  "outbounds": [ { "type": "direct", "tag": "direct" } ]
-}
-JSON
-)
-echo "== POST /start (mixed inbound on port $mixed_port)"
-curl -sS -X POST --data-binary "$config" -H 'Content-Type: application/json' http://127.0.0.1:17891/start; echo
-echo "== GET /status"
-curl -sS http://127.0.0.1:17891/status; echo
-echo "== the system proxy while connected"
-show_proxy
+PYTHONPATH=tools/ui_bridge python3 tools/ui_bridge/demo_session.py "$bridge_port" "$work/PelnoVPN" \
+  "http://127.0.0.1:$web_port/hello.txt"
 
-echo "== a real HTTP request through the engine's proxy port"
-curl -sS --noproxy '' -x "http://127.0.0.1:$mixed_port" "http://127.0.0.1:$web_port/hello.txt"
+set +e
+wait "$app_pid"; code=$?
+set -e
+app_pid=
+echo "    PelnoVPN.exe exited with code $code"
 
-echo "== POST /stop"
-curl -sS -X POST http://127.0.0.1:17891/stop; echo
-echo "== the user's proxy settings after"
-show_proxy
-
-echo "== GET /logs"
-curl -sS http://127.0.0.1:17891/logs
+kill "$web_pid"; wait "$web_pid" 2>/dev/null || true; web_pid=
+echo "== what is still running from the scratch copy"
+# Wine shows the programs' paths in both forms (/tmp/... and Z:\tmp\...).
+left=$(ps -eo args | grep -F "$(basename "$work")" | grep -v grep || true)
+echo "    ${left:-nothing}"
+[ "$code" -eq 0 ] && [ -z "$left" ]

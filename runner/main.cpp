@@ -1,0 +1,35 @@
+// PelnoVPN: the desktop window hosting the Flutter user interface and the VPN plug-in.
+#include <windows.h>
+#include <objbase.h>
+
+#include "engine/system_proxy.h"
+#include "flutter/dart_project.h"
+#include "runner/flutter_window.h"
+#include "runner/utils.h"
+
+int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
+  // Output goes to the console of whoever started us; a new one opens only under a
+  // debugger without one.
+  if (!::AttachConsole(ATTACH_PARENT_PROCESS) && ::IsDebuggerPresent()) OpenDebugConsole();
+
+  ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+  // A run that crashed while connected left the proxy pointing at its dead engine:
+  // the user's settings go back before anything else touches the proxy.
+  pelno::RecoverSystemProxy(pelno::kApplicationProxyRecordName);
+
+  flutter::DartProject project(L"data");
+  project.set_dart_entrypoint_arguments(ReadDartArguments());
+
+  FlutterWindow window(project);
+  if (!window.OpenTopLevel(L"PelnoVPN", Win32Window::Point{10, 10}, Win32Window::Size{450, 770})) return 1;
+  window.SetQuitOnDestroy(true);
+
+  MSG message;
+  while (::GetMessageW(&message, nullptr, 0, 0)) {
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+  ::CoUninitialize();
+  return 0;
+}

@@ -1,0 +1,255 @@
+"""PelnoVPN.exe end to end under Wine and Xvfb: the UI bridge of the stand-in engine
+library plays the user interface, with the real helper and the stand-in proxy engine.
+Runs in a Wine prefix of its own (the TUN case installs the helper service)."""
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+import pelno_wine
+from pelno_engine import engine_processes, free_port
+from pelno_registry import read_proxy_values, write_proxy_values
+from pelno_wine import CONTROL_PORT, HELPER_EXE, port_open, request, split_response, wait_until
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools", "ui_bridge"))
+from pelno_ui_bridge import EVENT_CHANNEL, UiBridge  # noqa: E402
+
+APP_FILES = ("PelnoVPN.exe", "flutter_windows.dll", HELPER_EXE)
+USER = {"ProxyEnable": ("REG_DWORD", 0), "ProxyServer": ("REG_SZ", "user.proxy.example:3128")}
+VIEW_BACKGROUND = (0x1E, 0x22, 0x2B)  # what the stand-in's notice is painted on
+
+
+def tool(name, *args, timeout=90):
+    return pelno_wine.run_windows([os.path.join(pelno_wine.bin_dir(), name), *args], timeout=timeout)
+
+
+def helper_status():
+    try:
+        return json.loads(split_response(request("GET", "/status", timeout=5))[2])["status"]
+    except OSError:
+        return None
+
+
+class Origin(BaseHTTPRequestHandler):
+    def do_GET(self):
+        body = b"hello through the engine"
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
+
+
+def config(mixed_port=None, controller=False, **stand_in):
+    value = {"inbounds": [], "outbounds": [{"type": "direct", "tag": "direct"}]}
+    if mixed_port:
+        value["inbounds"].append({"type": "mixed", "tag": "pelno-vpn-mixed", "listen": "127.0.0.1",
+                                  "listen_port": mixed_port})
+    if controller:
+        value["experimental"] = {"clash_api": {"external_controller": "127.0.0.1:19090"}}
+    if stand_in:
+        value["stand_in"] = stand_in
+    return json.dumps(value)
+
+
+def screenshot_pixels(display, points):
+    """(r, g, b) at each (x, y) of the root window, from an xwd dump (24/32-bit TrueColor)."""
+    dump = subprocess.run(["xwd", "-root", "-silent", "-display", display], capture_output=True,
+                          check=True, timeout=30).stdout
+    header = struct.unpack(">25I", dump[:100])
+    header_size, bits_per_pixel, bytes_per_line, ncolors = header[0], header[11], header[12], header[19]
+    pixels = []
+    for x, y in points:
+        offset = header_size + ncolors * 12 + y * bytes_per_line + x * bits_per_pixel // 8
+        b, g, r = dump[offset:offset + 3]  # LSB-first BGRX, as Xvfb writes it
+        pixels.append((r, g, b))
+    return pixels
+
+
+class DesktopAppTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):  # clean-ups run last first
+        work = tempfile.TemporaryDirectory(prefix="pelno-desktop-")
+        cls.addClassCleanup(work.cleanup)
+        cls.display = os.environ.get("PELNO_XVFB_DISPLAY", ":71")
+        xvfb = subprocess.Popen(["Xvfb", cls.display, "-screen", "0", "1024x900x24", "-nolisten", "tcp"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        cls.addClassCleanup(xvfb.wait, 10)
+        cls.addClassCleanup(xvfb.terminate)
+        os.environ.update(DISPLAY=cls.display, WINEPREFIX=os.path.join(work.name, "prefix"))
+        cls.addClassCleanup(subprocess.run, [pelno_wine.wine_exec(), "--down"], timeout=120)
+        subprocess.run([pelno_wine.wine_exec(), "--up"], check=True, timeout=300)
+        web = ThreadingHTTPServer(("127.0.0.1", 0), Origin)
+        threading.Thread(target=web.serve_forever, daemon=True).start()
+        cls.addClassCleanup(web.server_close)
+        cls.addClassCleanup(web.shutdown)
+        cls.origin = f"http://127.0.0.1:{web.server_address[1]}/hello"
+
+    def start_app(self):
+        """PelnoVPN.exe from a folder laid out like the release, the stand-in as
+        sing-box.exe; returns the bridge client."""
+        app = tempfile.mkdtemp(prefix="pelno app ")
+        self.addCleanup(shutil.rmtree, app, True)
+        self.addCleanup(pelno_wine.kill_windows_processes_under, app)
+        for name in APP_FILES:
+            shutil.copy(os.path.join(pelno_wine.bin_dir(), name), app)
+        shutil.copy(os.path.join(pelno_wine.bin_dir(), pelno_wine.STAND_IN_ENGINE_EXE),
+                    os.path.join(app, "sing-box.exe"))
+        os.makedirs(os.path.join(app, "data", "flutter_assets"))
+        self.app_dir, port = app, free_port()
+        self.proc = subprocess.Popen([pelno_wine.wine_exec(), os.path.join(app, "PelnoVPN.exe")],
+                                     env={**os.environ, "PELNOVPN_UI_BRIDGE_PORT": str(port)},
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: self.proc.poll() is None and self.proc.kill())
+        ui = UiBridge(port)
+        self.addCleanup(ui.close)
+        return ui
+
+    def proxy_connect(self, ui):
+        mixed_port = free_port()
+        reply = ui.call("connect", {"runtimeConfig": config(mixed_port), "accessMode": "proxy",
+                                    "proxyPort": mixed_port})
+        self.assertEqual(reply, ("success", {"status": "connected", "platform": "windows",
+                                             "message": "Windows sing-box connected"}))
+        return mixed_port
+
+    def assert_cleaned_up_and_exited(self):
+        self.assertEqual(self.proc.wait(timeout=60), 0)
+        self.assertEqual(read_proxy_values(), USER)
+        self.assertEqual(engine_processes(self.app_dir), [])
+        self.assertFalse(any(HELPER_EXE.lower() in line.lower()
+                             for _, line in pelno_wine.processes_under(self.app_dir)))
+
+    def test_1_window_status_proxy_session_and_close(self):
+        write_proxy_values(USER)
+        self.addCleanup(write_proxy_values, {})
+        ui = self.start_app()
+
+        # Shown after its first frame; as the X server has it: title, origin and size at
+        # 96 DPI, the view's notice painted inside, nothing of it beyond its edges.
+        self.assertEqual(tool("pelno-window-probe.exe", "shown", "30").returncode, 0)
+        tree = subprocess.run(["xwininfo", "-root", "-tree", "-display", self.display], capture_output=True,
+                              text=True, timeout=30).stdout
+        self.assertRegex(tree, r'"PelnoVPN": .* 450x770\+10\+10 ')
+        pixels = screenshot_pixels(self.display, [(235, 760), (10 + 450, 400), (235, 10 + 770)])
+        self.assertEqual(pixels, [VIEW_BACKGROUND, (0, 0, 0), (0, 0, 0)])
+
+        self.assertEqual(ui.call("getStatus"), ("success", "disconnected"))
+        mixed_port = self.proxy_connect(ui)
+        self.assertEqual(read_proxy_values()["ProxyEnable"], ("REG_DWORD", 1))
+        self.assertEqual(read_proxy_values()["ProxyServer"][1],
+                         f"http=127.0.0.1:{mixed_port};https=127.0.0.1:{mixed_port};"
+                         f"socks=127.0.0.1:{mixed_port}")
+        out = subprocess.run(["curl", "-sS", "--noproxy", "", "-x", f"http://127.0.0.1:{mixed_port}",
+                              self.origin], capture_output=True, timeout=30)
+        self.assertEqual(out.stdout, b"hello through the engine")
+        self.assertEqual(ui.call("getStatus"), ("success", "connected"))
+        self.assertEqual(ui.call("disconnect")[1]["status"], "disconnected")
+        self.assertEqual(read_proxy_values(), USER)
+
+        # A latency test starts a helper as a plain process, which closing ends.
+        reply = ui.call("testNodeDelays", {"requestId": "r0", "runtimeConfig": config(), "testUrl": self.origin,
+                                           "nodeTags": ["direct"]}, timeout=120)
+        self.assertEqual(reply[0], "success")
+        self.assertTrue(any(HELPER_EXE.lower() in line.lower()
+                            for _, line in pelno_wine.processes_under(self.app_dir)))
+
+        # Closing runs the plug-in's clean-up: launched helper ended, proxy back, engine stopped.
+        self.proxy_connect(ui)
+        self.assertEqual(tool("pelno-window-probe.exe", "close").returncode, 0)
+        self.assert_cleaned_up_and_exited()
+
+    def test_2_tun_session_traffic_and_end_of_windows_session(self):
+        write_proxy_values(USER)
+        self.addCleanup(write_proxy_values, {})
+        self.addCleanup(tool, "pelno-service-probe.exe", "delete", "PelnoVpnHelperService")
+        self.addCleanup(tool, "pelno-service-probe.exe", "stop", "PelnoVpnHelperService")
+        ui = self.start_app()
+        self.assertEqual(tool("pelno-service-probe.exe", "query", "PelnoVpnHelperService").returncode, 1)
+
+        mixed_port = free_port()
+        reply = ui.call("connect", {"runtimeConfig": config(mixed_port, controller=True), "accessMode": "tun"},
+                        timeout=180)
+        self.assertEqual(reply[1]["status"], "connected", reply)
+        service = json.loads(tool("pelno-service-probe.exe", "query", "PelnoVpnHelperService").stdout)
+        self.assertEqual(service["state"], 4)  # running, installed from the program folder
+        self.assertIn(pelno_wine.windows_path(self.app_dir).lower(), service["binaryPath"].lower())
+        self.assertEqual(helper_status(), "connected")
+        self.assertEqual(ui.call("getStatus"), ("success", "connected"))
+
+        # The helper's engine relays a request; its totals reach the snapshot.
+        subprocess.run(["curl", "-sS", "--noproxy", "", "-x", f"http://127.0.0.1:{mixed_port}", self.origin],
+                       capture_output=True, timeout=30)
+        snapshot = ui.call("getTrafficSnapshot")
+        self.assertEqual(snapshot[0], "success")
+        self.assertGreater(snapshot[1]["downloadTotalBytes"], 0, snapshot)
+        self.assertIsInstance(snapshot[1]["processes"], list)
+
+        # Sign-out: the same clean-up as closing; the helper's session ends, the service stays.
+        out = tool("pelno-window-probe.exe", "end-session")
+        self.assertEqual(json.loads(out.stdout), {"queryEndSession": 1})
+        self.assertEqual(self.proc.wait(timeout=60), 0)
+        self.assertEqual(helper_status(), "disconnected")
+        self.assertEqual(read_proxy_values(), USER)
+
+    def test_3_a_crashed_run_leaves_the_proxy_that_the_next_start_puts_right(self):
+        write_proxy_values(USER)
+        self.addCleanup(write_proxy_values, {})
+        self.proxy_connect(self.start_app())
+        self.proc.kill()  # no clean-up: the proxy still points at the dead engine
+        self.proc.wait(timeout=30)
+        self.assertEqual(read_proxy_values()["ProxyEnable"], ("REG_DWORD", 1))
+        ui = self.start_app()
+        self.assertEqual(ui.call("getStatus"), ("success", "disconnected"))
+        self.assertEqual(read_proxy_values(), USER)
+
+
+    @unittest.skipUnless(os.path.isdir(os.path.join(os.path.dirname(__file__), "..", "..", "urltest")),
+                         "the helper of this build has no URL test")
+    def test_4_latency_events_come_before_the_reply_and_a_cancel_ends_a_run(self):
+        ui = self.start_app()
+        # Under Wine a helper started as a plain process listens only after its service
+        # dispatcher check has failed (about 10 s), later than the plug-in waits for it.
+        ui.call("testNodeDelays", {"runtimeConfig": config(), "nodeTags": ["direct"]}, timeout=120)
+        self.assertTrue(wait_until(lambda: port_open(CONTROL_PORT), timeout=30))
+        self.assertEqual(ui.call("listen", None, channel=EVENT_CHANNEL), ("success", None))
+        nodes = {"direct": None, "dead node": 0}
+        engine = config(fetch={"dead node": {"fail": True}, "slow node": {"delay_ms": 30000}})
+        arrival, reply = ui.reply(ui.send("testNodeDelays", {
+            "requestId": "r1", "runtimeConfig": engine, "testUrl": self.origin,
+            "nodeTags": list(nodes) + [7, ""]}), timeout=120)
+        self.assertEqual(reply[0], "success")
+        self.assertEqual(set(reply[1]), set(nodes))
+        self.assertGreater(reply[1]["direct"], 0)
+        self.assertEqual(reply[1]["dead node"], 0)
+        events = [(n, e[1]) for n, channel, e in ui.events if channel == EVENT_CHANNEL]
+        self.assertEqual(sorted(e["nodeTag"] for _, e in events), sorted(nodes))
+        self.assertTrue(all(n < arrival and e["requestId"] == "r1" and e["delayMs"] == reply[1][e["nodeTag"]]
+                            for n, e in events))
+
+        # A cancelled run ends long before its slow node would answer.
+        started = time.monotonic()
+        slow = ui.send("testNodeDelays", {"requestId": "r2", "runtimeConfig": engine,
+                                          "testUrl": self.origin, "nodeTags": ["slow node"]})
+        time.sleep(2)
+        self.assertEqual(ui.call("cancelNodeDelayTests", {"requestId": "r2"}),
+                         ("success", {"status": "canceled"}))
+        self.assertEqual(ui.reply(slow, timeout=25)[1][0], "success")
+        self.assertLess(time.monotonic() - started, 25)
+
+        self.assertEqual(tool("pelno-window-probe.exe", "close").returncode, 0)
+        self.assertEqual(self.proc.wait(timeout=60), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()

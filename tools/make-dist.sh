@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the Windows distribution folder dist/PelnoVPN/, laid out as a Flutter
+# Windows release: the application, the engine library beside it (our stand-in
+# flutter_windows.dll until the real one replaces it), the helper, and the "data"
+# folder that the user interface build fills (flutter_assets, icudtl.dat, app.so).
+# No proxy engine: sing-box.exe is the user's to add next to PelnoVPN.exe.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+cmake --preset win >/dev/null
+cmake --build --preset win -j2 --target PelnoVPN PelnoVpnHelperService flutter_windows
+
+dist=dist/PelnoVPN
+rm -rf "$dist"
+mkdir -p "$dist/data/flutter_assets"
+cp build/win/bin/PelnoVPN.exe build/win/bin/flutter_windows.dll build/win/bin/PelnoVpnHelperService.exe "$dist/"
+cat > "$dist/README.txt" <<'TEXT'
+PelnoVPN for Windows
+
+PelnoVPN.exe               the application
+PelnoVpnHelperService.exe  the helper service (installed on the first TUN connect)
+flutter_windows.dll        the Flutter engine library
+data\                      the user interface bundle (flutter_assets, icudtl.dat, app.so)
+
+Put sing-box.exe next to PelnoVPN.exe (or into the data folder) before connecting.
+TEXT
+echo "dist: $(cd "$dist" && pwd)"
+(cd "$dist" && find . -type f -o -type d | sort | sed 's/^/  /')
