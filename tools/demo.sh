@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job: builds the Windows distribution folder dist/PelnoVPN/ (see
-# tools/make-dist.sh), then runs the product under Wine in a scratch copy of it,
+# tools/make-dist.sh) and the setup PelnoVPN-Setup.exe from it (tools/make-setup.sh),
+# then runs the product under Wine in a scratch copy of it,
 # with the stand-in proxy engine added as sing-box.exe: PelnoVPN.exe opens its
 # window on a virtual X display, and a script plays the user interface through the
 # stand-in engine library's UI bridge (connect in proxy mode, a request through
@@ -10,6 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash tools/make-dist.sh
+bash tools/make-setup.sh
 cmake --build --preset win -j2 --target pelno-stand-in-engine pelno-window-probe >/dev/null
 
 work=$(mktemp -d /tmp/pelno-demo.XXXXXX)

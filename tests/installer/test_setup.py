@@ -1,6 +1,7 @@
 """PelnoVPN-Setup.exe under Wine's service manager, in a Wine prefix of its own: a silent
 install into a chosen folder, an upgrade over it while a program runs from that folder, and
-a silent uninstall. The packed folder is the helper plus placeholders for the rest."""
+a silent uninstall. The packed folder holds the built programs and a placeholder user
+interface bundle."""
 import glob
 import json
 import os
@@ -17,7 +18,8 @@ from pelno_wine import CONTROL_PORT, HELPER_EXE, port_open, request, wait_until
 SERVICE = "PelnoVpnHelperService"
 KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\PelnoVPN"
 FOLDER = r"C:\Pelno Apps\PelnoVPN"
-PLACEHOLDERS = ("PelnoVPN.exe", "flutter_windows.dll", os.path.join("data", "flutter_assets", "a"))
+PROGRAMS = ("PelnoVPN.exe", "flutter_windows.dll", HELPER_EXE)
+PLACEHOLDERS = (os.path.join("data", "flutter_assets", "a"),)
 
 
 def probe(command):
@@ -51,7 +53,8 @@ class SetupTest(unittest.TestCase):
             os.makedirs(os.path.dirname(os.path.join(dist, name)), exist_ok=True)
             with open(os.path.join(dist, name), "w") as f:
                 f.write("placeholder")
-        shutil.copy(os.path.join(pelno_wine.bin_dir(), HELPER_EXE), dist)
+        for name in PROGRAMS:
+            shutil.copy(os.path.join(pelno_wine.bin_dir(), name), dist)
         cls.setups = {}
         for version in ("1.0.0", "1.0.1"):
             cls.setups[version] = os.path.join(cls.work.name, f"setup-{version}.exe")
@@ -77,7 +80,7 @@ class SetupTest(unittest.TestCase):
                 "QuietUninstallString": f'"{FOLDER}\\Uninstall.exe" /S',
                 "NoModify": "0x1", "NoRepair": "0x1"})
             self.assertGreater(int(entry()["EstimatedSize"], 16), 1000)  # KiB: the helper's size
-            for name in (*PLACEHOLDERS, HELPER_EXE, "Uninstall.exe", self.shortcut):  # shortcut: absolute
+            for name in (*PLACEHOLDERS, *PROGRAMS, "Uninstall.exe", self.shortcut):  # shortcut: absolute
                 self.assertTrue(os.path.isfile(os.path.join(self.folder, name)), name)
             if engine:  # the upgrade ended the engine the user had placed and started there
                 self.assertTrue(wait_until(lambda: engine.poll() is not None, timeout=30))
