@@ -26,18 +26,26 @@ if(PELNO_UNDER_WINE)
   set_tests_properties(wine_prefix_down PROPERTIES FIXTURES_CLEANUP wine_prefix)
 endif()
 
-# pelno_gtest(NAME name SOURCES ... [LIBS ...] [PROPERTIES ...])
-# A GoogleTest executable; each test case becomes one CTest test.
+# pelno_gtest(NAME name SOURCES ... [LIBS ...] [LOCKS lock...] [PROPERTIES ...])
+# A GoogleTest executable; each test case becomes one CTest test. With LOCKS (CTest
+# resource locks) the executable is one CTest test instead: discovered tests can't
+# carry a property value that is a list, and several locks are one.
 function(pelno_gtest)
-  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LOCKS;PROPERTIES" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   set(props ${T_PROPERTIES})
   if(PELNO_UNDER_WINE)
     list(APPEND props FIXTURES_REQUIRED wine_prefix)
   endif()
-  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       TEST_PREFIX "${T_NAME}." PROPERTIES ${props})
+  if(T_LOCKS)
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    set_tests_properties(${T_NAME} PROPERTIES ${props})
+    set_tests_properties(${T_NAME} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
+  else()
+    gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         TEST_PREFIX "${T_NAME}." PROPERTIES ${props})
+  endif()
 endfunction()
 
 # pelno_python_test(NAME name SCRIPT file [LOCKS lock...] [TIMEOUT s] [PROPERTIES ...])
