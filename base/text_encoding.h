@@ -15,4 +15,7 @@ std::string WideToUtf8(std::wstring_view text);
 // forms, surrogates and values above U+10FFFF included) becomes U+FFFD.
 std::wstring Utf8ToWide(std::string_view text);
 
+// Appends one code point (at most U+10FFFF, not a surrogate) as UTF-8.
+void AppendUtf8(std::string& out, char32_t codePoint);
+
 }  // namespace pelno
