@@ -52,6 +52,7 @@ def main():
     mixed = 17897
     config = {"inbounds": [{"type": "mixed", "tag": "pelno-vpn-mixed", "listen": "127.0.0.1", "listen_port": mixed}],
               "outbounds": [{"type": "direct", "tag": "direct"}],
+              "experimental": {"clash_api": {"external_controller": "127.0.0.1:19090"}},
               "stand_in": {"fetch": {"slow node": {"delay_ms": 1500}, "dead node": {"fail": True}}}}
     step(f'"connect" in proxy mode (mixed inbound on port {mixed})')
     show(ui.call("connect", {"runtimeConfig": json.dumps(config), "accessMode": "proxy", "proxyPort": mixed}))
@@ -64,7 +65,7 @@ def main():
                          capture_output=True, timeout=30)
     print("   ", out.stdout.decode(errors="replace").strip() or out.stderr.decode(errors="replace").strip())
 
-    step('"getTrafficSnapshot" (the helper measures only its own engine: zeros in proxy mode)')
+    step('"getTrafficSnapshot" (proxy mode: read from the application\'s own engine)')
     show(ui.call("getTrafficSnapshot"))
 
     step('"testNodeDelays" starts the helper as a plain process')
