@@ -1,14 +1,7 @@
 #!/usr/bin/env bash
 # Builds the helper, the stand-in engine and the traffic floor in build/bench-win and
 # runs the /traffic-snapshot benchmark under Wine in that build's own prefix.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-build=${PELNO_BENCH_BUILD:-build/bench-win}
-cmake --preset win -B "$build" >/dev/null
-cmake --build "$build" -j2 --target PelnoVpnHelperService pelno-stand-in-engine pelno_bench_traffic_floor
-export PELNO_BIN_DIR="$PWD/$build/bin" PELNO_WINE_EXEC="$PWD/$build/wine-exec"
-export PELNO_BENCH_DIR="$PWD/$build/bench" WINEPREFIX="$PWD/$build/wineprefix"
-trap '"$PELNO_WINE_EXEC" --down' EXIT
-"$PELNO_WINE_EXEC" --up
-# Ports 17891 and 19090 are shared with the test suites on this machine.
+args=("$@")
+source "$(dirname "$0")/bench-env.sh" PelnoVpnHelperService pelno-stand-in-engine pelno_bench_traffic_floor
+set -- "${args[@]}"
 flock /tmp/pelno-17891.lock python3 bench/traffic_bench.py "$@"

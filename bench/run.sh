@@ -1,14 +1,7 @@
 #!/usr/bin/env bash
 # Builds the helper and the floor responder in build/bench-win and runs the /ping
 # benchmark under Wine in that build's own prefix. Arguments go to ping_bench.py.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-build=${PELNO_BENCH_BUILD:-build/bench-win}
-cmake --preset win -B "$build" >/dev/null
-cmake --build "$build" -j2 --target PelnoVpnHelperService pelno_bench_floor_responder
-export PELNO_BIN_DIR="$PWD/$build/bin" PELNO_WINE_EXEC="$PWD/$build/wine-exec"
-export PELNO_BENCH_DIR="$PWD/$build/bench" WINEPREFIX="$PWD/$build/wineprefix"
-trap '"$PELNO_WINE_EXEC" --down' EXIT
-"$PELNO_WINE_EXEC" --up
-# Port 17891 is shared with the test suites on this machine.
+args=("$@")
+source "$(dirname "$0")/bench-env.sh" PelnoVpnHelperService pelno_bench_floor_responder
+set -- "${args[@]}"
 flock /tmp/pelno-17891.lock python3 bench/ping_bench.py "$@"
