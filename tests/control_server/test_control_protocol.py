@@ -91,14 +91,6 @@ class ProtocolTest(unittest.TestCase):
         self.assertRegex(pelno_wine.request("GET", "/logs"),
                          rb"\r\n\r\n\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] PelnoVpnHelper started\r\n")
 
-    def test_request_arriving_byte_by_byte(self):
-        with connect() as s:
-            s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-            for byte in PING:
-                s.sendall(bytes([byte]))
-                time.sleep(0.002)
-            self.assertEqual(recv_all(s), PONG)
-
     def test_half_body_then_close_gets_no_response(self):
         with connect() as s:
             s.sendall(b"POST /ping HTTP/1.1\r\nContent-Length: 10\r\n\r\n12345")
