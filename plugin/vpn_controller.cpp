@@ -25,9 +25,6 @@ VpnController::VpnController(const PluginEnvironment& environment)
     : environment_(environment), relay_(std::make_shared<ExitRelay>()) {
   proxy_.recordName = kApplicationProxyRecordName;
   relay_->owner = this;
-  // A run that ended without its clean-up may have left the proxy pointing at a dead
-  // engine: put the user's settings back before anything else touches them.
-  RecoverSystemProxy(proxy_.recordName, environment_.proxySettings);
 }
 
 VpnController::~VpnController() {
