@@ -1,7 +1,7 @@
 #include "helper/control_api.h"
 
-#include "helper/log_journal.h"
 #include "helper/session_controller.h"
+#include "server/log_journal.h"
 #include "traffic/traffic_snapshot.h"
 #include "urltest/url_test_stream.h"
 #include "urltest/win32_url_test_platform.h"

@@ -2,7 +2,7 @@
 // handler, in matching order.
 #pragma once
 
-#include "helper/route_dispatch.h"
+#include "server/route_dispatch.h"
 
 namespace pelno {
 

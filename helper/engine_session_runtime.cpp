@@ -2,7 +2,7 @@
 
 #include "engine/data_locations.h"
 #include "engine/engine_config.h"
-#include "helper/log_journal.h"
+#include "server/log_journal.h"
 
 namespace pelno {
 

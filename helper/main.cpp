@@ -3,11 +3,11 @@
 #include <windows.h>
 
 #include "helper/control_api.h"
-#include "helper/control_server.h"
 #include "helper/engine_session_runtime.h"
-#include "helper/log_journal.h"
 #include "helper/service_host.h"
 #include "helper/session_controller.h"
+#include "server/control_server.h"
+#include "server/log_journal.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
   using namespace pelno;

@@ -7,10 +7,10 @@
 
 #include "base/unique_handle.h"
 #include "engine/system_proxy.h"
-#include "helper/control_server.h"
-#include "helper/log_journal.h"
 #include "helper/service_installer.h"
 #include "helper/session_controller.h"
+#include "server/control_server.h"
+#include "server/log_journal.h"
 
 namespace pelno {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "helper/status_reply.h"
+#include "base/json_escape.h"
 
 namespace pelno {
 namespace {

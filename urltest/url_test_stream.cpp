@@ -8,11 +8,11 @@
 #include <system_error>
 #include <vector>
 
+#include "base/json_escape.h"
 #include "engine/config_file_check.h"
-#include "helper/http_response.h"
-#include "helper/log_journal.h"
-#include "helper/route_dispatch.h"
-#include "helper/status_reply.h"
+#include "server/http_response.h"
+#include "server/log_journal.h"
+#include "server/response_channel.h"
 #include "urltest/url_test_registry.h"
 
 namespace pelno {

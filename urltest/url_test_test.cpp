@@ -3,8 +3,8 @@
 #include <future>
 #include <system_error>
 
-#include "helper/log_journal.h"
-#include "helper/route_dispatch.h"
+#include "server/log_journal.h"
+#include "server/response_channel.h"
 #include "urltest/url_test_registry.h"
 #include "urltest/url_test_stream.h"
 

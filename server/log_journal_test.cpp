@@ -1,4 +1,4 @@
-#include "helper/log_journal.h"
+#include "server/log_journal.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "helper/thread_recycler.h"
+#include "server/thread_recycler.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "helper/request_guard.h"
+#include "server/request_guard.h"
 
-#include "helper/http_request.h"
+#include "server/http_request.h"
 
 namespace pelno {
 

@@ -1,4 +1,4 @@
-#include "helper/http_response.h"
+#include "server/http_response.h"
 
 namespace pelno {
 

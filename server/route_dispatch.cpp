@@ -1,4 +1,4 @@
-#include "helper/route_dispatch.h"
+#include "server/route_dispatch.h"
 
 namespace pelno {
 

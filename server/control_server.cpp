@@ -1,4 +1,4 @@
-#include "helper/control_server.h"
+#include "server/control_server.h"
 
 #include <ws2tcpip.h>
 
@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "base/detached_thread.h"
-#include "helper/http_request.h"
-#include "helper/http_response.h"
-#include "helper/log_journal.h"
+#include "server/http_request.h"
+#include "server/http_response.h"
+#include "server/log_journal.h"
 
 namespace pelno {
 

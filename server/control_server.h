@@ -11,8 +11,8 @@
 #include <string_view>
 
 #include "base/unique_handle.h"
-#include "helper/route_dispatch.h"
-#include "helper/thread_recycler.h"
+#include "server/route_dispatch.h"
+#include "server/thread_recycler.h"
 
 namespace pelno {
 

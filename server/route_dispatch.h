@@ -7,18 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "helper/http_request.h"
-#include "helper/http_response.h"
+#include "server/http_request.h"
+#include "server/http_response.h"
+#include "server/response_channel.h"
 
 namespace pelno {
-
-// Where a response goes: the connection's socket, or a recorder in tests.
-class ResponseChannel {
- public:
-  virtual ~ResponseChannel() = default;
-  // Sends bytes; false when the peer is gone or the send failed.
-  virtual bool Send(std::string_view bytes) = 0;
-};
 
 // Returns the body of a 200 reply with the route's content type.
 using RouteHandler = std::function<std::string(const ControlRequest&)>;

@@ -1,4 +1,4 @@
-#include "helper/http_request.h"
+#include "server/http_request.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "helper/request_guard.h"
+#include "server/request_guard.h"
 
 namespace pelno {
 namespace {

@@ -1,9 +1,9 @@
-#include "helper/http_request.h"
+#include "server/http_request.h"
 
 #include <algorithm>
 #include <limits>
 
-#include "helper/request_guard.h"
+#include "server/request_guard.h"
 
 namespace pelno {
 

@@ -1,4 +1,4 @@
-#include "helper/control_server.h"
+#include "server/control_server.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <system_error>
 
-#include "helper/log_journal.h"
+#include "server/log_journal.h"
 
 namespace pelno {
 namespace {

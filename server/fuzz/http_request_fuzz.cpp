@@ -5,7 +5,7 @@
 #include <string_view>
 #include <tuple>
 
-#include "helper/http_request.h"
+#include "server/http_request.h"
 
 static pelno::RequestAssembler Assemble(std::string_view bytes, std::size_t piece) {
   pelno::RequestAssembler assembler;
