@@ -4,9 +4,9 @@
 
 #include <string_view>
 
-namespace pelno {
+#include "engine/engine_contract.h"
 
-inline constexpr int kDefaultProxyPort = 7897;
+namespace pelno {
 
 // The "listen_port" of the first entry of "inbounds" tagged "pelno-vpn-mixed",
 // when it is an integer from 1 to 65535; kDefaultProxyPort otherwise. Without such

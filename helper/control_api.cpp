@@ -1,5 +1,6 @@
 #include "helper/control_api.h"
 
+#include "engine/engine_contract.h"
 #include "helper/session_controller.h"
 #include "server/log_journal.h"
 #include "traffic/traffic_snapshot.h"
@@ -28,7 +29,7 @@ RouteTable MakeControlApiRoutes(SessionController& session, LogJournal& journal)
        [&session](const ControlRequest& r) { return session.StartTunSession(r.body); }, nullptr},
       {"POST", "/stop", kApplicationJson,
        [&session](const ControlRequest&) { return session.StopSession(); }, nullptr},
-      {"POST", "/urltest", kNdjson, nullptr,
+      {"POST", "/urltest", kNdjsonContentType, nullptr,
        [&journal](const ControlRequest& r, ResponseChannel& channel) {
          RunUrlTestStream(r.body, channel, SystemUrlTestPlatform(), SystemUrlTestRegistry(), journal);
        }},

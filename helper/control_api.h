@@ -9,8 +9,6 @@ namespace pelno {
 class LogJournal;
 class SessionController;
 
-inline constexpr std::string_view kNdjson = "application/x-ndjson";
-
 // The route table over the program's session and journal, which must outlive it.
 RouteTable MakeControlApiRoutes(SessionController& session, LogJournal& journal);
 

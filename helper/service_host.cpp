@@ -106,7 +106,7 @@ void WINAPI ServiceControlHandler(DWORD control) {
 }
 
 void WINAPI ServiceMain(DWORD, LPWSTR*) {
-  g_statusHandle = ::RegisterServiceCtrlHandlerW(kServiceName, ServiceControlHandler);
+  g_statusHandle = ::RegisterServiceCtrlHandlerW(kHelperServiceName, ServiceControlHandler);
   if (g_statusHandle == nullptr) return;
   ReportServiceStatus(SERVICE_START_PENDING, 0);
   ReportServiceStatus(SERVICE_RUNNING, 0);
@@ -122,7 +122,7 @@ int RunHelperProgram(std::wstring_view commandLine, HelperProgram& program) {
   if (commandLine.find(kInstallSwitch) != std::wstring_view::npos) return InstallService();
 
   g_program = &program;
-  std::wstring name(kServiceName);
+  std::wstring name(kHelperServiceName);
   SERVICE_TABLE_ENTRYW table[] = {{name.data(), ServiceMain}, {nullptr, nullptr}};
   if (::StartServiceCtrlDispatcherW(table)) return 0;
   if (::GetLastError() != ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) return 0;

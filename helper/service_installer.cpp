@@ -26,7 +26,7 @@ int InstallService(ServiceControlManager& manager, const std::wstring& programPa
   if (!manager.OpenManager(kManagerAccess, error)) return kManagerUnavailable;
 
   ServiceDefinition service;
-  service.name = kServiceName;
+  service.name = kHelperServiceName;
   service.displayName = kServiceDisplayName;
   service.binaryPath = L"\"" + programPath + L"\"";
   service.serviceType = SERVICE_WIN32_OWN_PROCESS;

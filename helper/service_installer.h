@@ -1,14 +1,15 @@
 // Registers the helper program as the automatically started service
-// "PelnoVpnHelperService" that every authenticated user may start and stop.
+// kHelperServiceName ("PelnoVpnHelperService") that every authenticated user may
+// start and stop.
 #pragma once
 
 #include <string>
 
+#include "engine/engine_contract.h"
 #include "helper/service_control_manager.h"
 
 namespace pelno {
 
-inline constexpr wchar_t kServiceName[] = L"PelnoVpnHelperService";
 inline constexpr wchar_t kServiceDisplayName[] = L"Pelno VPN Helper Service";
 inline constexpr wchar_t kServiceDescription[] = L"Runs sing-box TUN mode for Pelno VPN.";
 // Full control for LocalSystem and Administrators; query status, start and stop for

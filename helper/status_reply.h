@@ -4,10 +4,9 @@
 #include <string>
 #include <string_view>
 
-namespace pelno {
+#include "engine/engine_contract.h"
 
-inline constexpr std::string_view kStatusConnected = "connected";
-inline constexpr std::string_view kStatusDisconnected = "disconnected";
+namespace pelno {
 
 // {"status":"<status>","platform":"windows","message":"<message>"}, both texts
 // escaped with EscapeJsonString.

@@ -38,7 +38,7 @@ bool HelperRequest(std::wstring_view verb, std::wstring_view path, std::string_v
   SetTimeout(session.handle, INTERNET_OPTION_SEND_TIMEOUT, kHelperSendTimeoutMs);
   SetTimeout(session.handle, INTERNET_OPTION_RECEIVE_TIMEOUT, kHelperReceiveTimeoutMs);
 
-  InternetHandle connection(::InternetConnectW(session.handle, kHelperServer, kHelperPort, nullptr,
+  InternetHandle connection(::InternetConnectW(session.handle, kHelperServer, kControlPort, nullptr,
                                                nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return false;
   const std::wstring verbText(verb);

@@ -6,12 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "engine/engine_contract.h"
 #include "flutter/encodable_value.h"
 
 namespace pelno {
 
 inline constexpr wchar_t kHelperServer[] = L"127.0.0.1";
-inline constexpr unsigned short kHelperPort = 17891;
 inline constexpr unsigned long kHelperConnectTimeoutMs = 1500;
 inline constexpr unsigned long kHelperSendTimeoutMs = 5000;
 inline constexpr unsigned long kHelperReceiveTimeoutMs = 180000;

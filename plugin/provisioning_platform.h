@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-namespace pelno {
+#include "engine/engine_contract.h"
 
-inline constexpr wchar_t kHelperServiceName[] = L"PelnoVpnHelperService";
+namespace pelno {
 
 // One conversation with the service manager about the helper service; its handles
 // are closed, service first, when the object goes.

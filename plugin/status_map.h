@@ -4,12 +4,10 @@
 
 #include <string_view>
 
+#include "engine/engine_contract.h"
 #include "flutter/encodable_value.h"
 
 namespace pelno {
-
-inline constexpr std::string_view kStatusConnected = "connected";
-inline constexpr std::string_view kStatusDisconnected = "disconnected";
 
 // {"status": status, "platform": "windows", "message": message}, all strings.
 flutter::EncodableValue MakeStatusMap(std::string_view status, std::string_view message);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/data_locations.h"
+#include "engine/engine_contract.h"
 #include "engine/engine_process.h"
 #include "engine/process_exit_watch.h"
 #include "engine/system_proxy.h"
@@ -19,8 +20,6 @@
 #include "plugin/launched_helper_slot.h"
 
 namespace pelno {
-
-inline constexpr std::int32_t kDefaultProxyPort = 7897;
 
 // The platforms the plug-in reaches; the real ones by default.
 struct PluginEnvironment {
@@ -77,7 +76,7 @@ class VpnController {
 };
 
 // "proxyPort" as a 32- or 64-bit integer (the latter cut to its low 32 bits, signed)
-// when it lies in 1..65535; otherwise 7897.
+// when it lies in 1..65535; otherwise kDefaultProxyPort.
 std::int32_t ProxyPortArgument(const flutter::EncodableMap& arguments);
 
 }  // namespace pelno

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "base/unique_handle.h"
+#include "engine/engine_contract.h"
 #include "server/route_dispatch.h"
 #include "server/thread_recycler.h"
 
@@ -22,7 +23,6 @@ class LogJournal;
 // tests hand in a stand-in that does.
 using SetSocketOption = int(WSAAPI*)(SOCKET, int level, int name, const char* value, int length);
 
-inline constexpr std::uint16_t kControlPort = 17891;
 // A connection whose request is still incomplete is dropped, without a response,
 // when no byte arrives for this long...
 inline constexpr std::chrono::milliseconds kConnectionIdleTimeout{30000};

@@ -18,6 +18,13 @@ std::string FormatHttpResponse(const HttpResponse& response) {
   return FormatHttpResponse(response.status, response.reason, response.contentType, response.body);
 }
 
+std::string FormatStreamHead(std::string_view contentType) {
+  std::string text = "HTTP/1.1 200 OK\r\nContent-Type: ";
+  text.append(contentType);
+  text.append("\r\nConnection: close\r\n\r\n");
+  return text;
+}
+
 HttpResponse OkResponse(std::string_view contentType, std::string body) {
   return {200, "OK", std::string(contentType), std::move(body)};
 }

@@ -22,6 +22,10 @@ std::string FormatHttpResponse(int status, std::string_view reason, std::string_
                                std::string_view body);
 std::string FormatHttpResponse(const HttpResponse& response);
 
+// "HTTP/1.1 200 OK\r\nContent-Type: ..\r\nConnection: close\r\n\r\n": the head of a
+// stream whose end is the connection's close.
+std::string FormatStreamHead(std::string_view contentType);
+
 HttpResponse OkResponse(std::string_view contentType, std::string body);
 HttpResponse NotFoundResponse();    // 404 "not found"
 HttpResponse TooLargeResponse();    // 413 "request too large"

@@ -10,6 +10,7 @@
 
 #include "base/json_escape.h"
 #include "engine/config_file_check.h"
+#include "engine/engine_contract.h"
 #include "server/http_response.h"
 #include "server/log_journal.h"
 #include "server/response_channel.h"
@@ -17,8 +18,6 @@
 
 namespace pelno {
 namespace {
-
-constexpr std::string_view kNdjsonType = "application/x-ndjson";
 
 // One run's state, owned by the handler thread and shared with its workers.
 struct UrlTestRun {
@@ -36,7 +35,7 @@ struct UrlTestRun {
 std::string LoggedId(std::string_view requestId) { return EscapeJsonString(requestId); }
 
 void SendEmptyReply(ResponseChannel& channel) {
-  channel.Send(FormatHttpResponse(OkResponse(kNdjsonType, std::string())));
+  channel.Send(FormatHttpResponse(OkResponse(kNdjsonContentType, std::string())));
 }
 
 // Takes nodes until none is left or the run is canceled; each result goes out as
@@ -118,7 +117,7 @@ void RunUrlTestStream(std::string_view body, ResponseChannel& channel, UrlTestPl
   registry.ResetRunMarks(request.requestId);
   const std::string nodes = std::to_string(request.nodeTags.size());
   journal.AppendLog("URLTest stream started for " + nodes + " nodes, requestId=" + LoggedId(request.requestId));
-  channel.Send(kUrlTestStreamHeader);
+  channel.Send(FormatStreamHead(kNdjsonContentType));
   UrlTestRun run{request, configPath, channel, platform, registry, {0}, {}};
   MeasureAllNodes(run, journal);
   platform.DeleteConfig(configPath);

@@ -18,8 +18,6 @@ class ResponseChannel;
 class UrlTestRegistry;
 
 inline constexpr std::size_t kMaxUrlTestWorkers = 12;
-inline constexpr std::string_view kUrlTestStreamHeader =
-    "HTTP/1.1 200 OK\r\nContent-Type: application/x-ndjson\r\nConnection: close\r\n\r\n";
 
 // What one measurement found. Only delayMs is sent; the rest is for diagnosis.
 struct NodeMeasurement {

@@ -106,7 +106,7 @@ TEST(RunUrlTestStream, GoesOnWithTheWorkersItCouldStartOrOnTheHandlerThread) {
   for (const std::size_t threads : {1u, 0u}) {
     FakeRun run(kFiveNodes, "", threads);
     ASSERT_EQ(run.sent.size(), 6u);
-    EXPECT_EQ(run.sent[0], kUrlTestStreamHeader);
+    EXPECT_EQ(run.sent[0], "HTTP/1.1 200 OK\r\nContent-Type: application/x-ndjson\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(std::count(run.sent.begin(), run.sent.end(), "{\"nodeTag\":\"a\",\"delayMs\":7}\n"), 2);
     EXPECT_EQ(run.deleted, L"run.json");
     const std::string log = run.journal.ReadLogJournal();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/unique_handle.h"
+#include "engine/engine_contract.h"
 
 namespace pelno::testing {
 
@@ -44,7 +45,7 @@ class ScriptedHelper {
     WSADATA data;
     ::WSAStartup(MAKEWORD(2, 2), &data);
     listener_.Reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    sockaddr_in address = {AF_INET, ::htons(17891), {}, {}};
+    sockaddr_in address = {AF_INET, ::htons(kControlPort), {}, {}};
     address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
     ::bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
     ::listen(listener_.Get(), SOMAXCONN);
