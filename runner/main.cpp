@@ -19,7 +19,7 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   pelno::RecoverSystemProxy(pelno::kApplicationProxyRecordName);
 
   flutter::DartProject project(L"data");
-  project.set_dart_entrypoint_arguments(ReadDartArguments());
+  project.set_dart_entrypoint_arguments(ReadDartArguments(::GetCommandLineW()));
 
   FlutterWindow window(project);
   if (!window.OpenTopLevel(L"PelnoVPN", Win32Window::Point{10, 10}, Win32Window::Size{450, 770})) return 1;

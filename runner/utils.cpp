@@ -5,9 +5,9 @@
 #include <shellapi.h>
 
 #include <cstdio>
-#include <cwchar>
 #include <iostream>
 
+#include "base/text_encoding.h"
 #include "flutter/flutter_windows.h"
 
 void OpenDebugConsole() {
@@ -18,25 +18,12 @@ void OpenDebugConsole() {
   FlutterDesktopResyncOutputStreams();
 }
 
-std::vector<std::string> ReadDartArguments() {
+std::vector<std::string> ReadDartArguments(const wchar_t* commandLine) {
   int argc = 0;
-  wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+  wchar_t** argv = ::CommandLineToArgvW(commandLine, &argc);
   if (!argv) return {};
   std::vector<std::string> arguments;
-  for (int i = 1; i < argc; ++i) arguments.push_back(WideToUtf8(argv[i]));
+  for (int i = 1; i < argc; ++i) arguments.push_back(pelno::WideToUtf8(argv[i]));
   ::LocalFree(argv);
   return arguments;
-}
-
-std::string WideToUtf8(const wchar_t* utf16_string) {
-  if (!utf16_string) return {};
-  const int target_length =
-      ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, utf16_string, -1, nullptr, 0, nullptr, nullptr) - 1;
-  if (target_length <= 0) return {};
-  std::string utf8_string(static_cast<std::size_t>(target_length), '\0');
-  // The text without its terminator, which the target has no room for.
-  const int converted =
-      ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, utf16_string, static_cast<int>(std::wcslen(utf16_string)),
-                            utf8_string.data(), target_length, nullptr, nullptr);
-  return converted == 0 ? std::string() : utf8_string;
 }

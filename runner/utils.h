@@ -7,8 +7,6 @@
 // Opens a new console for this process and sends stdout and stderr to it.
 void OpenDebugConsole();
 
-// The program's arguments after its own path, as UTF-8.
-std::vector<std::string> ReadDartArguments();
-
-// UTF-16 to UTF-8; empty for a null or invalid text (an unpaired surrogate).
-std::string WideToUtf8(const wchar_t* utf16_string);
+// The arguments of `commandLine` (the program's, GetCommandLineW) after the
+// program's own path, as UTF-8; an unpaired surrogate becomes U+FFFD.
+std::vector<std::string> ReadDartArguments(const wchar_t* commandLine);

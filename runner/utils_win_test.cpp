@@ -4,19 +4,18 @@
 
 namespace {
 
-TEST(RunnerUtils, WideToUtf8GivesUtf8OrEmptyForInvalidText) {
+TEST(RunnerUtils, DartArgumentsAreTheCommandLinesArgumentsAfterTheProgramInUtf8) {
   struct Case {
-    const wchar_t* wide;
-    std::string utf8;
+    const wchar_t* commandLine;
+    std::vector<std::string> arguments;
   };
   const Case cases[] = {
-      {nullptr, ""},
-      {L"", ""},
-      {L"--flag=1", "--flag=1"},
-      {L"\u00e9\u20ac\U0001F600", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
-      {L"a\xD800z", ""},  // unpaired surrogate
+      {L"PelnoVPN.exe", {}},
+      {L"\"C:\\Program Files\\PelnoVPN\\PelnoVPN.exe\" --flag=1 \"two words\"", {"--flag=1", "two words"}},
+      {L"PelnoVPN.exe \u00e9\u20ac\U0001F600", {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"}},
+      {L"PelnoVPN.exe a\xD800z", {"a\xEF\xBF\xBDz"}},  // an unpaired surrogate becomes U+FFFD
   };
-  for (const auto& c : cases) EXPECT_EQ(WideToUtf8(c.wide), c.utf8);
+  for (const auto& c : cases) EXPECT_EQ(ReadDartArguments(c.commandLine), c.arguments);
 }
 
 }  // namespace
