@@ -1,5 +1,6 @@
 // The system proxy's failure paths over a fake registry; the values it writes and
-// restores on success are checked on the real registry in system_proxy_win_test.
+// restores on success are checked on the real registry by the session tests
+// (tests/session/test_session_api.py).
 #include "engine/system_proxy.h"
 
 #include <gtest/gtest.h>

@@ -165,10 +165,6 @@ ControlServer::ControlServer(const RouteTable& routes, LogJournal& journal, SetS
 
 void ControlServer::Stop() { ::SetEvent(stopEvent_.Get()); }
 
-void ControlServer::HandleControlConnection(SOCKET socket) {
-  ServeConnection(UniqueSocket(socket), routes_, setOption_);
-}
-
 void ControlServer::TakeConnection(UniqueSocket connection, ThreadRecycler& threads) {
   if (openConnections_->load() >= kMaxControlConnections) {
     // One line per burst: a flood must not fill the journal.
@@ -182,7 +178,9 @@ void ControlServer::TakeConnection(UniqueSocket connection, ThreadRecycler& thre
   atConnectionLimit_ = false;
   auto place = std::make_shared<ConnectionPlace>(openConnections_);
   StartConnectionThread(std::move(connection), threads, journal_,
-                        [this, place = std::move(place)](SOCKET socket) { HandleControlConnection(socket); });
+                        [&routes = routes_, setOption = setOption_, place = std::move(place)](SOCKET socket) {
+                          ServeConnection(UniqueSocket(socket), routes, setOption);
+                        });
 }
 
 int ControlServer::Run() {

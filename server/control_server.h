@@ -41,8 +41,11 @@ inline constexpr unsigned kConnectionThreadStackReserve = 256 * 1024;
 inline constexpr std::chrono::milliseconds kConnectionThreadIdleLifetime{60000};
 inline constexpr std::size_t kMaxIdleConnectionThreads = 32;
 
-// Serves the route table on 127.0.0.1:kControlPort until Stop. The routes and the
-// journal must outlive every connection thread, that is the program.
+// Serves the route table on 127.0.0.1:kControlPort until Stop. Connection threads
+// may outlive the server object: each connection's job holds the routes, the
+// setsockopt function and its place among the open connections, never the server.
+// So the routes must outlive every connection thread (the program keeps them to its
+// end); the journal need only outlive the server.
 class ControlServer {
  public:
   // `setOption` stands in for setsockopt in tests.
@@ -61,9 +64,6 @@ class ControlServer {
   // during Run.
   void Stop();
 
-  // Reads one request from the socket, answers it and closes the socket (owned from here on).
-  void HandleControlConnection(SOCKET socket);
-
  private:
   // Hands an accepted connection to a thread, or closes it when
   // kMaxControlConnections are open already.
@@ -73,8 +73,7 @@ class ControlServer {
   LogJournal& journal_;
   SetSocketOption setOption_;
   UniqueHandle stopEvent_;
-  // Connections accepted and not yet ended; shared with their threads, which may
-  // outlive the server object in tests.
+  // Connections accepted and not yet ended; shared with their threads.
   std::shared_ptr<std::atomic<std::size_t>> openConnections_;
   bool atConnectionLimit_ = false;  // the limit has been logged for this burst
 };

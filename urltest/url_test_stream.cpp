@@ -1,7 +1,5 @@
 #include "urltest/url_test_stream.h"
 
-#include "engine/config_file_check.h"
-
 #include <algorithm>
 #include <atomic>
 #include <mutex>
