@@ -7,7 +7,6 @@ the stand-in right before it exits) to its line reaching this client.
 A report, not a test: run it through bench/run-urltest.sh.
 """
 import argparse
-import glob
 import json
 import os
 import socket
@@ -27,11 +26,6 @@ ENDS = "bench-fetch-ends.txt"
 
 def field(value):
     return b"%d\n%s\n" % (len(value), value)
-
-
-def data_dir():
-    prefix = os.environ["WINEPREFIX"]
-    return glob.glob(os.path.join(prefix, "drive_c", "users", "*", "AppData", "Roaming", "PelnoVPN"))[0]
 
 
 def helper_run(config):
@@ -67,7 +61,8 @@ def main():
     bare_exe = os.path.join(os.environ["PELNO_BENCH_DIR"], "pelno_bench_bare_launcher.exe")
     helper_walls, bare_walls, latencies, floor = [], [], [], []
     with pelno_wine.HelperProcess(with_engine=True) as helper:
-        folder = data_dir()
+        folder = pelno_wine.data_dir()
+        os.makedirs(folder, exist_ok=True)  # a fresh prefix: no run has made it yet
         with open(os.path.join(folder, "bench-config.json"), "w") as f:
             f.write(config)
         ends_path = os.path.join(folder, ENDS)

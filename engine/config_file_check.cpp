@@ -1,5 +1,6 @@
 #include "engine/config_file_check.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <nlohmann/json.hpp>
@@ -18,8 +19,6 @@ constexpr std::string_view kUnreadable = "Configuration refused: the configurati
 constexpr std::size_t kKeyPathLimit = 200;
 // The engine's decoder rejects deeper nesting; refusing it here also bounds the walk's memory.
 constexpr std::size_t kMaxDepth = 10000;
-// Containers deeper than this many keys can match no listed key path.
-constexpr std::size_t kChainKeys = 2;
 
 // (keys of the containers, joined with '.'; the value's key), all folded.
 constexpr std::array<std::pair<std::string_view, std::string_view>, 7> kFileKeys = {{
@@ -31,6 +30,20 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 7> kFileKeys
     {"route.geosite", "path"},
     {"dns.servers", "path"},
 }};
+
+// Containers deeper than this many keys can match no listed key path.
+constexpr std::size_t LongestFileKeyChain() {
+  std::size_t longest = 0;
+  for (const auto& entry : kFileKeys) {
+    const std::string_view chain = entry.first;
+    std::size_t keys = chain.empty() ? 0 : 1;
+    for (const char c : chain) keys += c == '.' ? 1 : 0;
+    longest = std::max(longest, keys);
+  }
+  return longest;
+}
+constexpr std::size_t kChainKeys = LongestFileKeyChain();
+
 constexpr std::array<std::string_view, 4> kFileKeySuffixes = {"_path", "_directory", "_dir", "_file"};
 constexpr std::string_view kMatcherKey = "process_path";
 

@@ -34,7 +34,8 @@ TEST(ConfigFileCheckTest, OffendingFormsAreRefusedUnderEveryKey) {
   const char* forms[] = {R"(C:\ProgramData\Microsoft\Windows\Start Menu\Programs\StartUp\a.bat)",
       "C:a.log", "/tmp/a.log", R"(\Users\a.log)", R"(\\server\share\a.log)", "//server/share/a",
       R"(\\?\C:\a.log)", R"(\\.\pipe\x)", R"(\??\C:\a.log)", R"(logs\..\..\a.log)", "logs/../a.log",
-      "..", "...", "logs\\.. \\a", "box.log:stream", "CON", "nul.txt", "com1", "LPT9.log", "logs./a",
+      "..", "...", "logs\\.. \\a", "box.log:stream", "CON", "nul.txt", "com1", "LPT9.log", "COM\xC2\xB9",
+      "lpt\xC2\xB2.txt", "logs/COM\xC2\xB3", "logs./a",
       " logs/a", "%ProgramData%\\a.log", "$HOME/a", "~/a.log", ".", "./", "a\tb", "a*"};
   for (const auto& key : keys) {
     for (const char* form : forms) {

@@ -22,6 +22,9 @@ TEST(JsonStringFieldTest, ReadsAndDecodesAsTheHelperEscapes) {
       {R"({"message":"tag\u0009x\u001F"})", "tag\tx\x1F"},
       {R"({"message":"\u00e9\u20AC\ud83d\ude00"})", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
       {R"({"message":"\ud83dx\ude00"})", "\xEF\xBF\xBDx\xEF\xBF\xBD"},
+      // The surrogate ranges' edges: D800-DBFF then DC00-DFFF pair; alone each is U+FFFD.
+      {R"({"message":"\ud800\udc00\udbff\udfff"})", "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
+      {R"({"message":"\ud7ff\udc00\udfff\ue000"})", "\xED\x9F\xBF\xEF\xBF\xBD\xEF\xBF\xBD\xEE\x80\x80"},
       {R"({"message":"\"q\" \\ \/ \uZZ"})", "\"q\" \\ / uZZ"},
       {R"({"message": "v"})", ""},
       {R"({"message":"unterminated)", ""},

@@ -2,6 +2,7 @@
 come from PELNO_BIN_DIR and start through PELNO_WINE_EXEC (the build's wrapper, which uses the
 test run's WINEPREFIX)."""
 import contextlib
+import glob
 import os
 import shutil
 import signal
@@ -21,6 +22,14 @@ def bin_dir():
 
 def wine_exec():
     return os.environ["PELNO_WINE_EXEC"]
+
+
+def data_dir():
+    """The helper's data directory, %APPDATA%\\PelnoVPN of the Wine user. A fresh prefix
+    has no such folder until the helper first writes there."""
+    prefix = os.environ.get("WINEPREFIX", os.path.join(os.path.dirname(wine_exec()), "wineprefix"))
+    [roaming] = glob.glob(os.path.join(prefix, "drive_c", "users", "*", "AppData", "Roaming"))
+    return os.path.join(roaming, "PelnoVPN")
 
 
 def run_windows(args, timeout=60, **kwargs):

@@ -38,8 +38,7 @@ def run(*args, **kwargs):
 
 
 def data_file(name):  # the engines run in the data directory: relative files land there
-    prefix = os.environ.get("WINEPREFIX", os.path.join(os.path.dirname(pelno_wine.wine_exec()), "wineprefix"))
-    return os.path.join(glob.glob(os.path.join(prefix, "drive_c/users/*/AppData/Roaming/PelnoVPN"))[0], name)
+    return os.path.join(pelno_wine.data_dir(), name)
 
 
 def records(name):
