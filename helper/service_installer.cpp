@@ -4,8 +4,6 @@
 
 #include <memory>
 
-#include "engine/data_locations.h"
-
 namespace pelno {
 namespace {
 
@@ -61,11 +59,6 @@ int InstallService(ServiceControlManager& manager, const std::wstring& programPa
   manager.CloseService();
   manager.CloseManager();
   return ok ? kInstalled : kServiceUnavailable;
-}
-
-int InstallService() {
-  Win32ServiceControlManager manager;
-  return InstallService(manager, ExecutablePath());
 }
 
 }  // namespace pelno

@@ -11,53 +11,13 @@
 #include <vector>
 
 #include "helper/status_reply.h"
+#include "helper/testing/fake_session_runtime.h"
 
 namespace pelno {
 namespace {
 
-using Calls = std::vector<std::string>;
-
-// Records every runtime call as a word, fails the calls named in `failures` with
-// their error, and notices two calls overlapping.
-class FakeRuntime : public SessionRuntime {
- public:
-  std::map<std::string, std::string> failures;
-  Calls calls, logs;
-  bool engineRunning = false;
-  std::function<void(std::uint32_t)> exitReport;
-  bool slow = false;
-  std::atomic<bool> overlapped{false};
-
-  bool RestoreSystemProxy(std::string& error) override { return Call("restore", error); }
-  bool EnableSystemProxy(int, std::string& error) override { return Call("enable", error); }
-  void StopEngine() override {
-    Call("stop", ignored_);
-    engineRunning = false;
-  }
-  bool WriteEngineConfig(std::string_view, std::string& error) override { return Call("write", error); }
-  bool StartEngine(std::string& error) override { return engineRunning = Call("start", error); }
-  bool IsEngineRunning() override { return engineRunning; }
-  void WatchEngine(std::function<void(std::uint32_t)> onExit) override { exitReport = onExit; }
-  void AppendLog(std::string_view message) override { logs.emplace_back(message); }
-  void Forget() { calls = logs = {}; }
-
- private:
-  std::atomic<int> inside_{0};
-  std::string ignored_;
-  bool Call(const std::string& name, std::string& error) {
-    if (slow) {  // concurrency test: only the overlap matters, not the record
-      if (inside_.fetch_add(1) != 0) overlapped = true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      inside_.fetch_sub(1);
-      return true;
-    }
-    calls.push_back(name);
-    const auto failure = failures.find(name);
-    if (failure == failures.end()) return true;
-    error = failure->second;
-    return false;
-  }
-};
+using testing::Calls;
+using testing::FakeRuntime;
 
 const std::string kMixedConfig =
     R"({"inbounds":[{"type":"mixed","tag": "pelno-vpn-mixed","listen_port":2080}]})";

@@ -17,6 +17,7 @@
 #include "plugin/testing/scripted_helper.h"
 #include "plugin/traffic_client.h"
 #include "plugin/traffic_snapshot_map.h"
+#include "plugin/win32_provisioning_platform.h"
 #include "plugin/vpn_controller.h"
 
 namespace pelno {
@@ -86,6 +87,7 @@ TEST(LatencyClientTest, ResultsGoOutAsTheirLinesArriveAndTheReplyKeepsTheLast) {
             {R"({"nodeTag":"B\u0009","delayMs":1})", 600}};
   });
   LaunchedHelperSlot slot;
+  Win32LocationPlatform locations;
   const EncodableList tags{EncodableValue(1), EncodableValue(""), EncodableValue("A"), EncodableValue("B\t")};
   const EncodableMap arguments = Entries(Map({{"requestId", EncodableValue("r")}, {"runtimeConfig", EncodableValue("{}")},
                                               {"testUrl", EncodableValue("")}, {"nodeTags", EncodableValue(tags)}}));
@@ -94,7 +96,7 @@ TEST(LatencyClientTest, ResultsGoOutAsTheirLinesArriveAndTheReplyKeepsTheLast) {
   const EncodableValue reply = RunLatencyTest(arguments, [&](const std::string& tag, std::int32_t delay) {
     events.emplace_back(tag, delay);
     if (events.size() == 3) secondEventAt = ::GetTickCount64();
-  }, LatencyClient{slot});
+  }, LatencyClient{slot, locations});
   EXPECT_GE(::GetTickCount64() - secondEventAt, 400u);  // long before the stream ended
   const std::vector<std::pair<std::string, std::int32_t>> expected = {{"A", 5}, {"C", 0}, {"A", 7}, {"B\t", 1}};
   EXPECT_EQ(events, expected);
@@ -163,16 +165,17 @@ void StopService(bool remove) {
 // started; installed from another folder (and stopped), it is installed anew.
 TEST(ProvisioningTest, RealServiceManagerInstallsStartsAndReinstalls) {
   testing::ProgramFolder first, second;
+  Win32ProvisioningPlatform real;
   std::string error;
   bool current = false;
   std::wstring installed;
-  ASSERT_FALSE(QueryInstalledHelper(current, installed, error, {SystemProvisioningPlatform(), first.locations}));
-  ASSERT_TRUE(EnsureHelperReady(error, {SystemProvisioningPlatform(), first.locations})) << error;
-  EXPECT_TRUE(QueryInstalledHelper(current, installed, error, {SystemProvisioningPlatform(), first.locations}));
+  ASSERT_FALSE(QueryInstalledHelper(current, installed, error, {real, first.locations}));
+  ASSERT_TRUE(EnsureHelperReady(error, {real, first.locations})) << error;
+  EXPECT_TRUE(QueryInstalledHelper(current, installed, error, {real, first.locations}));
   EXPECT_TRUE(current);
   StopService(false);
-  EXPECT_TRUE(EnsureHelperReady(error, {SystemProvisioningPlatform(), second.locations})) << error;
-  EXPECT_TRUE(QueryInstalledHelper(current, installed, error, {SystemProvisioningPlatform(), second.locations}));
+  EXPECT_TRUE(EnsureHelperReady(error, {real, second.locations})) << error;
+  EXPECT_TRUE(QueryInstalledHelper(current, installed, error, {real, second.locations}));
   EXPECT_TRUE(current);
   StopService(true);
 }

@@ -20,7 +20,7 @@ inline constexpr DWORD kHelperStartPollMs = 100;
 
 struct LatencyClient {
   LaunchedHelperSlot& launchedHelper;
-  LocationPlatform& locations = SystemLocationPlatform();
+  LocationPlatform& locations;
   // "/ping" tries after starting a helper, 100 ms apart.
   int startRounds = kHelperStartRounds;
   // Set when the application closes: the stream is read no further.

@@ -42,7 +42,4 @@ class ProvisioningPlatform {
   virtual void Sleep(std::uint32_t milliseconds) = 0;
 };
 
-// The real service manager and shell (Win32 builds).
-ProvisioningPlatform& SystemProvisioningPlatform();
-
 }  // namespace pelno

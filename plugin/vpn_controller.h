@@ -22,17 +22,18 @@ namespace pelno {
 
 inline constexpr std::int32_t kDefaultProxyPort = 7897;
 
-// The platforms the plug-in reaches; the real ones by default.
+// The platforms the plug-in reaches, built once by the program's entry point (or a
+// test); each must outlive the plug-in.
 struct PluginEnvironment {
-  LocationPlatform& locations = SystemLocationPlatform();
-  ProxySettingsPlatform& proxySettings = SystemProxySettingsPlatform();
-  ProvisioningPlatform& provisioning = SystemProvisioningPlatform();
+  LocationPlatform& locations;
+  ProxySettingsPlatform& proxySettings;
+  ProvisioningPlatform& provisioning;
   int helperStartRounds = kHelperStartRounds;
 };
 
 class VpnController {
  public:
-  explicit VpnController(const PluginEnvironment& environment = {});
+  explicit VpnController(const PluginEnvironment& environment);
   VpnController(const VpnController&) = delete;
   VpnController& operator=(const VpnController&) = delete;
   ~VpnController();

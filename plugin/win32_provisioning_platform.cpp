@@ -1,4 +1,5 @@
-// The real service manager and shell behind the helper's provisioning.
+#include "plugin/win32_provisioning_platform.h"
+
 #include <windows.h>
 #include <shellapi.h>
 #include <winsvc.h>
@@ -6,7 +7,6 @@
 #include <vector>
 
 #include "base/unique_handle.h"
-#include "plugin/provisioning_platform.h"
 
 namespace pelno {
 namespace {
@@ -65,42 +65,34 @@ class Win32HelperServiceSession : public HelperServiceSession {
   ServiceHandle service_;
 };
 
-class Win32ProvisioningPlatform : public ProvisioningPlatform {
- public:
-  std::unique_ptr<HelperServiceSession> OpenSession() override {
-    return std::make_unique<Win32HelperServiceSession>();
-  }
-
-  bool RunElevated(const std::wstring& program, const std::wstring& parameters,
-                   const std::wstring& directory, std::uint32_t waitMs,
-                   std::uint32_t& exitCode) override {
-    SHELLEXECUTEINFOW info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
-    info.lpVerb = L"runas";
-    info.lpFile = program.c_str();
-    info.lpParameters = parameters.c_str();
-    info.lpDirectory = directory.c_str();
-    info.nShow = SW_HIDE;
-    if (!::ShellExecuteExW(&info)) return false;
-    UniqueHandle process(info.hProcess);
-    DWORD code = 1;
-    if (process) {
-      ::WaitForSingleObject(process.Get(), waitMs);
-      if (!::GetExitCodeProcess(process.Get(), &code)) code = 1;
-    }
-    exitCode = code;
-    return true;
-  }
-
-  void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
-};
-
 }  // namespace
 
-ProvisioningPlatform& SystemProvisioningPlatform() {
-  static Win32ProvisioningPlatform platform;
-  return platform;
+std::unique_ptr<HelperServiceSession> Win32ProvisioningPlatform::OpenSession() {
+  return std::make_unique<Win32HelperServiceSession>();
 }
+
+bool Win32ProvisioningPlatform::RunElevated(const std::wstring& program, const std::wstring& parameters,
+                                            const std::wstring& directory, std::uint32_t waitMs,
+                                            std::uint32_t& exitCode) {
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpVerb = L"runas";
+  info.lpFile = program.c_str();
+  info.lpParameters = parameters.c_str();
+  info.lpDirectory = directory.c_str();
+  info.nShow = SW_HIDE;
+  if (!::ShellExecuteExW(&info)) return false;
+  UniqueHandle process(info.hProcess);
+  DWORD code = 1;
+  if (process) {
+    ::WaitForSingleObject(process.Get(), waitMs);
+    if (!::GetExitCodeProcess(process.Get(), &code)) code = 1;
+  }
+  exitCode = code;
+  return true;
+}
+
+void Win32ProvisioningPlatform::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 }  // namespace pelno
