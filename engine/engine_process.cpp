@@ -144,14 +144,8 @@ bool IsEngineRunning(const EngineProcess& slot) {
 }
 
 void StopEngine(EngineProcess& slot) {
-  if (IsEngineRunning(slot)) {
-    ::TerminateProcess(slot.process.Get(), kTerminateExitCode);
-    ::WaitForSingleObject(slot.process.Get(), kTerminateWaitMs);
-  }
-  slot.process.Reset();
-  slot.thread.Reset();
-  slot.processId = 0;
-  slot.threadId = 0;
+  if (IsEngineRunning(slot)) slot.TerminateAndWait(kTerminateExitCode, kTerminateWaitMs);
+  slot = EngineProcess{};
 }
 
 }  // namespace pelno

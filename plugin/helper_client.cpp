@@ -6,22 +6,12 @@
 #include <algorithm>
 #include <string>
 
+#include "base/unique_handle.h"
 #include "plugin/json_text_fields.h"
 #include "plugin/status_map.h"
 
 namespace pelno {
 namespace {
-
-struct InternetHandle {
-  explicit InternetHandle(HINTERNET h) : handle(h) {}
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  ~InternetHandle() {
-    if (handle != nullptr) ::InternetCloseHandle(handle);
-  }
-  explicit operator bool() const { return handle != nullptr; }
-  HINTERNET handle;
-};
 
 void SetTimeout(HINTERNET session, DWORD option, DWORD milliseconds) {
   ::InternetSetOptionW(session, option, &milliseconds, sizeof(milliseconds));
@@ -32,24 +22,24 @@ void SetTimeout(HINTERNET session, DWORD option, DWORD milliseconds) {
 bool HelperRequest(std::wstring_view verb, std::wstring_view path, std::string_view body,
                    const HelperChunkCallback& onChunk) {
   // Declared in opening order, so they close request, connection, session.
-  InternetHandle session(::InternetOpenW(L"PelnoVPN", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+  UniqueInternetHandle session(::InternetOpenW(L"PelnoVPN", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
   if (!session) return false;
-  SetTimeout(session.handle, INTERNET_OPTION_CONNECT_TIMEOUT, kHelperConnectTimeoutMs);
-  SetTimeout(session.handle, INTERNET_OPTION_SEND_TIMEOUT, kHelperSendTimeoutMs);
-  SetTimeout(session.handle, INTERNET_OPTION_RECEIVE_TIMEOUT, kHelperReceiveTimeoutMs);
+  SetTimeout(session.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, kHelperConnectTimeoutMs);
+  SetTimeout(session.Get(), INTERNET_OPTION_SEND_TIMEOUT, kHelperSendTimeoutMs);
+  SetTimeout(session.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, kHelperReceiveTimeoutMs);
 
-  InternetHandle connection(::InternetConnectW(session.handle, kHelperServer, kHelperPort, nullptr,
+  UniqueInternetHandle connection(::InternetConnectW(session.Get(), kHelperServer, kHelperPort, nullptr,
                                                nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return false;
   const std::wstring verbText(verb);
   const std::wstring pathText(path);
-  InternetHandle request(::HttpOpenRequestW(connection.handle, verbText.c_str(), pathText.c_str(),
+  UniqueInternetHandle request(::HttpOpenRequestW(connection.Get(), verbText.c_str(), pathText.c_str(),
                                             nullptr, nullptr, nullptr,
                                             INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
   if (!request) return false;
   static constexpr wchar_t kHeaders[] = L"Content-Type: application/json\r\n";
   void* data = body.empty() ? nullptr : const_cast<char*>(body.data());
-  if (!::HttpSendRequestW(request.handle, kHeaders, static_cast<DWORD>(-1), data,
+  if (!::HttpSendRequestW(request.Get(), kHeaders, static_cast<DWORD>(-1), data,
                           static_cast<DWORD>(body.size()))) {
     return false;
   }
@@ -57,10 +47,10 @@ bool HelperRequest(std::wstring_view verb, std::wstring_view path, std::string_v
   char buffer[kHelperReadChunk] = {};
   for (;;) {
     DWORD available = 0;
-    if (!::InternetQueryDataAvailable(request.handle, &available, 0, 0) || available == 0) break;
+    if (!::InternetQueryDataAvailable(request.Get(), &available, 0, 0) || available == 0) break;
     DWORD read = 0;
     const DWORD wanted = std::min<DWORD>(available, kHelperReadChunk);
-    if (!::InternetReadFile(request.handle, buffer, wanted, &read) || read == 0) break;
+    if (!::InternetReadFile(request.Get(), buffer, wanted, &read) || read == 0) break;
     if (!onChunk(std::string_view(buffer, read))) break;
   }
   return true;

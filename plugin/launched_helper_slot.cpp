@@ -3,22 +3,15 @@
 namespace pelno {
 namespace {
 
+constexpr UINT kHelperEndExitCode = 0;
 constexpr DWORD kHelperEndWaitMs = 2000;
 
 }  // namespace
 
-void LaunchedHelperSlot::Terminate(LaunchedProcess& process) {
-  if (process.process) {
-    ::TerminateProcess(process.process.Get(), 0);
-    ::WaitForSingleObject(process.process.Get(), kHelperEndWaitMs);
-  }
-  process = LaunchedProcess{};
-}
-
 bool LaunchedHelperSlot::Store(LaunchedProcess process) {
   std::lock_guard<std::mutex> guard(lock_);
   if (closed_) {
-    Terminate(process);
+    process.TerminateAndWait(kHelperEndExitCode, kHelperEndWaitMs);
     return false;
   }
   process_ = std::move(process);  // the earlier start's handles close here
@@ -27,7 +20,7 @@ bool LaunchedHelperSlot::Store(LaunchedProcess process) {
 }
 
 void LaunchedHelperSlot::EndLocked() {
-  if (launched_) Terminate(process_);
+  if (launched_) process_.TerminateAndWait(kHelperEndExitCode, kHelperEndWaitMs);
   process_ = LaunchedProcess{};
   launched_ = false;
 }

@@ -26,7 +26,6 @@ class LaunchedHelperSlot {
   bool Holds() const;
 
  private:
-  static void Terminate(LaunchedProcess& process);
   void EndLocked();
 
   mutable std::mutex lock_;

@@ -11,13 +11,6 @@
 namespace pelno {
 namespace {
 
-struct ServiceHandleTraits {
-  static SC_HANDLE Invalid() { return nullptr; }
-  static bool IsValid(SC_HANDLE h) { return h != nullptr; }
-  static void Close(SC_HANDLE h) { ::CloseServiceHandle(h); }
-};
-using ServiceHandle = ScopedHandle<SC_HANDLE, ServiceHandleTraits>;
-
 class Win32HelperServiceSession : public HelperServiceSession {
  public:
   ~Win32HelperServiceSession() override {
@@ -61,8 +54,8 @@ class Win32HelperServiceSession : public HelperServiceSession {
   }
 
  private:
-  ServiceHandle manager_;
-  ServiceHandle service_;
+  UniqueServiceHandle manager_;
+  UniqueServiceHandle service_;
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <iostream>
 
+#include "base/unique_handle.h"
 #include "flutter/flutter_windows.h"
 
 void OpenDebugConsole() {
@@ -20,11 +21,10 @@ void OpenDebugConsole() {
 
 std::vector<std::string> ReadDartArguments() {
   int argc = 0;
-  wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+  const pelno::UniqueLocalMemory<wchar_t**> argv(::CommandLineToArgvW(::GetCommandLineW(), &argc));
   if (!argv) return {};
   std::vector<std::string> arguments;
-  for (int i = 1; i < argc; ++i) arguments.push_back(WideToUtf8(argv[i]));
-  ::LocalFree(argv);
+  for (int i = 1; i < argc; ++i) arguments.push_back(WideToUtf8(argv.Get()[i]));
   return arguments;
 }
 
