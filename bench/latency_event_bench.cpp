@@ -18,6 +18,7 @@
 #include "engine/win32_proxy_settings_platform.h"
 #include "plugin/vpn_plugin_host.h"
 #include "plugin/win32_provisioning_platform.h"
+#include "plugin/wininet_helper_transport.h"
 
 namespace {
 
@@ -82,8 +83,9 @@ int main() {
   pelno::Win32LocationPlatform locations;
   pelno::Win32ProxySettingsPlatform proxySettings;
   pelno::Win32ProvisioningPlatform provisioning;
+  pelno::WinInetHelperTransport helper;
   auto host = std::make_unique<pelno::VpnPluginHost>(
-      &messenger, pelno::PluginEnvironment{locations, proxySettings, provisioning});
+      &messenger, pelno::PluginEnvironment{locations, proxySettings, provisioning, helper});
   const auto& codec = flutter::StandardMethodCodec::GetInstance();
   fake.Deliver(pelno::kLatencyEventChannelName,
                *codec.EncodeMethodCall(flutter::MethodCall<EncodableValue>("listen", nullptr)));

@@ -7,6 +7,7 @@
 
 #include "engine/data_locations.h"
 #include "flutter/encodable_value.h"
+#include "plugin/helper_transport.h"
 #include "plugin/provisioning_platform.h"
 
 namespace pelno {
@@ -21,6 +22,7 @@ inline constexpr std::uint32_t kInstallerWaitMs = 60000;
 struct Provisioning {
   ProvisioningPlatform& platform;
   LocationPlatform& locations;
+  HelperTransport& helper;
 };
 
 // EnsureHelperReady, then POST "/start-tun" with the configuration: true with the
@@ -43,9 +45,5 @@ bool InstallHelperService(std::string& error, const Provisioning& with);
 
 // True once the service reports SERVICE_RUNNING (already running, or after a start).
 bool StartHelperService(std::string& error, const Provisioning& with);
-
-// The path resolved through the file system as far as it exists (links followed,
-// names as stored, "." and ".." removed), lower-cased unit by unit.
-std::wstring PathCompareKey(const std::wstring& path);
 
 }  // namespace pelno

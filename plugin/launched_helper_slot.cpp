@@ -1,5 +1,8 @@
 #include "plugin/launched_helper_slot.h"
 
+#include "engine/data_locations.h"
+#include "plugin/helper_client.h"
+
 namespace pelno {
 namespace {
 
@@ -39,6 +42,25 @@ void LaunchedHelperSlot::Close() {
 bool LaunchedHelperSlot::Holds() const {
   std::lock_guard<std::mutex> guard(lock_);
   return launched_ && process_.process.IsValid();
+}
+
+bool EnsureHelperProcess(LaunchedHelperSlot& slot, HelperTransport& helper, LocationPlatform& locations,
+                         int startRounds) {
+  if (HelperAnswersPing(helper)) return true;
+  const ExecutableLookup program = FindHelperExecutable(locations);
+  if (!program.Found()) return false;
+  LaunchOptions options;
+  options.commandLine = L"\"" + program.path + L"\"";
+  options.workingDirectory = ExecutableDirectory(locations);
+  options.hidden = true;
+  LaunchedProcess launched;
+  if (LaunchProcess(options, launched) != ERROR_SUCCESS) return false;
+  if (!slot.Store(std::move(launched))) return false;  // the application is closing
+  for (int round = 0; round < startRounds; ++round) {
+    ::Sleep(kHelperStartPollMs);
+    if (HelperAnswersPing(helper)) return true;
+  }
+  return false;
 }
 
 }  // namespace pelno

@@ -15,6 +15,7 @@
 #include "engine/system_proxy.h"
 #include "flutter/encodable_value.h"
 #include "plugin/helper_provisioning.h"
+#include "plugin/helper_transport.h"
 #include "plugin/latency_client.h"
 #include "plugin/launched_helper_slot.h"
 
@@ -28,6 +29,7 @@ struct PluginEnvironment {
   LocationPlatform& locations;
   ProxySettingsPlatform& proxySettings;
   ProvisioningPlatform& provisioning;
+  HelperTransport& helper;
   int helperStartRounds = kHelperStartRounds;
 };
 

@@ -58,6 +58,7 @@ class VpnPluginHost {
   std::unique_ptr<flutter::EventSink<flutter::EncodableValue>> latencySink_;
   std::mutex sinkLock_;
   std::atomic<bool> stopping_{false};
+  HelperTransport& helper_;
   WorkerThreads workers_;
   VpnController controller_;
 };

@@ -4,12 +4,72 @@
 #include <shellapi.h>
 #include <winsvc.h>
 
+#include <cwctype>
+#include <filesystem>
 #include <vector>
 
 #include "base/unique_handle.h"
 
 namespace pelno {
 namespace {
+
+static_assert(kServiceQueryConfig == SERVICE_QUERY_CONFIG && kServiceQueryStatus == SERVICE_QUERY_STATUS &&
+              kServiceStart == SERVICE_START);
+static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED &&
+              kErrorServiceAlreadyRunning == ERROR_SERVICE_ALREADY_RUNNING &&
+              kErrorServiceDoesNotExist == ERROR_SERVICE_DOES_NOT_EXIST);
+
+// The final path of an existing entry, without the "\\?\" prefix; 0 or the error code.
+DWORD FinalPath(const std::wstring& path, std::wstring& finalPath) {
+  UniqueHandle file(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return ::GetLastError();
+  std::vector<wchar_t> buffer(MAX_PATH + 1);
+  for (;;) {
+    const DWORD length = ::GetFinalPathNameByHandleW(file.Get(), buffer.data(),
+                                                     static_cast<DWORD>(buffer.size()), 0);
+    if (length == 0) return ::GetLastError();
+    if (length < buffer.size()) {
+      finalPath.assign(buffer.data(), length);
+      break;
+    }
+    buffer.resize(length + 1);
+  }
+  if (finalPath.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    finalPath = L"\\\\" + finalPath.substr(8);
+  } else if (finalPath.rfind(L"\\\\?\\", 0) == 0) {
+    finalPath.erase(0, 4);
+  }
+  return 0;
+}
+
+std::wstring WeaklyCanonical(const std::wstring& path) {
+  namespace fs = std::filesystem;
+  fs::path head(path);
+  std::vector<fs::path> rest;
+  while (!head.empty()) {
+    std::wstring resolved;
+    const DWORD error = FinalPath(head.wstring(), resolved);
+    if (error == 0) {
+      fs::path result(resolved);
+      for (auto it = rest.rbegin(); it != rest.rend(); ++it) result /= *it;
+      return result.lexically_normal().wstring();
+    }
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return path;
+    if (!head.has_relative_path()) break;
+    rest.push_back(head.filename());
+    head = head.parent_path();
+  }
+  return fs::path(path).lexically_normal().wstring();
+}
+
+// The path resolved through the file system as far as it exists, lower-cased unit
+// by unit.
+std::wstring PathCompareKey(const std::wstring& path) {
+  std::wstring key = WeaklyCanonical(path);
+  for (wchar_t& unit : key) unit = static_cast<wchar_t>(std::towlower(unit));
+  return key;
+}
 
 class Win32HelperServiceSession : public HelperServiceSession {
  public:
@@ -87,5 +147,9 @@ bool Win32ProvisioningPlatform::RunElevated(const std::wstring& program, const s
 }
 
 void Win32ProvisioningPlatform::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+bool Win32ProvisioningPlatform::IsSameFile(const std::wstring& a, const std::wstring& b) {
+  return PathCompareKey(a) == PathCompareKey(b);
+}
 
 }  // namespace pelno

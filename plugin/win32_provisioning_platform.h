@@ -12,6 +12,7 @@ class Win32ProvisioningPlatform : public ProvisioningPlatform {
                    const std::wstring& directory, std::uint32_t waitMs,
                    std::uint32_t& exitCode) override;
   void Sleep(std::uint32_t milliseconds) override;
+  bool IsSameFile(const std::wstring& a, const std::wstring& b) override;
 };
 
 }  // namespace pelno

@@ -7,6 +7,7 @@
 #include "engine/win32_proxy_settings_platform.h"
 #include "flutter/dart_project.h"
 #include "plugin/win32_provisioning_platform.h"
+#include "plugin/wininet_helper_transport.h"
 #include "runner/flutter_window.h"
 #include "runner/utils.h"
 
@@ -21,6 +22,7 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   pelno::Win32LocationPlatform locations;
   pelno::Win32ProxySettingsPlatform proxySettings;
   pelno::Win32ProvisioningPlatform provisioning;
+  pelno::WinInetHelperTransport helper;
 
   // A run that crashed while connected left the proxy pointing at its dead engine:
   // the user's settings go back before anything else touches the proxy.
@@ -29,7 +31,7 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   flutter::DartProject project(L"data");
   project.set_dart_entrypoint_arguments(ReadDartArguments());
 
-  FlutterWindow window(project, pelno::PluginEnvironment{locations, proxySettings, provisioning});
+  FlutterWindow window(project, pelno::PluginEnvironment{locations, proxySettings, provisioning, helper});
   if (!window.OpenTopLevel(L"PelnoVPN", Win32Window::Point{10, 10}, Win32Window::Size{450, 770})) return 1;
   window.SetQuitOnDestroy(true);
 
