@@ -4,6 +4,8 @@
 
 #include <winsock2.h>
 #include <windows.h>
+#include <wininet.h>
+#include <winsvc.h>
 
 #include <utility>
 
@@ -68,5 +70,35 @@ struct SocketTraits {
 };
 
 using UniqueSocket = ScopedHandle<SOCKET, SocketTraits>;
+
+// The service control manager's handles, of the manager and of a service.
+struct ServiceHandleTraits {
+  static SC_HANDLE Invalid() { return nullptr; }
+  static bool IsValid(SC_HANDLE h) { return h != nullptr; }
+  static void Close(SC_HANDLE h) { ::CloseServiceHandle(h); }
+};
+
+using UniqueServiceHandle = ScopedHandle<SC_HANDLE, ServiceHandleTraits>;
+
+// WinINet's session, connection and request handles.
+struct InternetHandleTraits {
+  static HINTERNET Invalid() { return nullptr; }
+  static bool IsValid(HINTERNET h) { return h != nullptr; }
+  static void Close(HINTERNET h) { ::InternetCloseHandle(h); }
+};
+
+using UniqueInternetHandle = ScopedHandle<HINTERNET, InternetHandleTraits>;
+
+// Memory a system call allocated for the caller to free with LocalFree
+// (CommandLineToArgvW's array, a converted security descriptor).
+template <typename T>
+struct LocalMemoryTraits {
+  static T Invalid() { return nullptr; }
+  static bool IsValid(T p) { return p != nullptr; }
+  static void Close(T p) { ::LocalFree(p); }
+};
+
+template <typename T>
+using UniqueLocalMemory = ScopedHandle<T, LocalMemoryTraits<T>>;
 
 }  // namespace pelno

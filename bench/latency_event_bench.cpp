@@ -14,7 +14,11 @@
 #include "flutter/binary_messenger_impl.h"
 #include "flutter/standard_method_codec.h"
 #include "flutter/testing/fake_messenger.h"
+#include "engine/win32_location_platform.h"
+#include "engine/win32_proxy_settings_platform.h"
 #include "plugin/vpn_plugin_host.h"
+#include "plugin/win32_provisioning_platform.h"
+#include "plugin/wininet_helper_transport.h"
 
 namespace {
 
@@ -76,7 +80,12 @@ int main() {
   using flutter::EncodableValue;
   flutter::testing::FakeMessenger fake;
   flutter::BinaryMessengerImpl messenger(fake.messenger());
-  auto host = std::make_unique<pelno::VpnPluginHost>(&messenger);
+  pelno::Win32LocationPlatform locations;
+  pelno::Win32ProxySettingsPlatform proxySettings;
+  pelno::Win32ProvisioningPlatform provisioning;
+  pelno::WinInetHelperTransport helper;
+  auto host = std::make_unique<pelno::VpnPluginHost>(
+      &messenger, pelno::PluginEnvironment{locations, proxySettings, provisioning, helper});
   const auto& codec = flutter::StandardMethodCodec::GetInstance();
   fake.Deliver(pelno::kLatencyEventChannelName,
                *codec.EncodeMethodCall(flutter::MethodCall<EncodableValue>("listen", nullptr)));

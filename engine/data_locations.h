@@ -9,18 +9,18 @@ namespace pelno {
 
 class LocationPlatform;
 
-// The real platform (Win32 builds); the default of every lookup below.
-LocationPlatform& SystemLocationPlatform();
+// Every lookup asks `platform`: the program's Win32LocationPlatform
+// (engine/win32_location_platform.h), built once in its entry point, or a fake.
 
 // Roaming application data + "\PelnoVPN"; the executable directory when the known
 // folder cannot be had. Never empty.
-std::wstring DataDirectory(LocationPlatform& platform = SystemLocationPlatform());
+std::wstring DataDirectory(LocationPlatform& platform);
 // DataDirectory() + "\sing-box.json".
-std::wstring EngineConfigPath(LocationPlatform& platform = SystemLocationPlatform());
+std::wstring EngineConfigPath(LocationPlatform& platform);
 // The running program's directory, or "." when its path cannot be read.
-std::wstring ExecutableDirectory(LocationPlatform& platform = SystemLocationPlatform());
+std::wstring ExecutableDirectory(LocationPlatform& platform);
 // The running program's full path, or empty.
-std::wstring ExecutablePath(LocationPlatform& platform = SystemLocationPlatform());
+std::wstring ExecutablePath(LocationPlatform& platform);
 
 // Result of an existence test. `error` is set (and `exists` false) when the
 // status query failed for another reason than "not there"; that text is the
@@ -48,14 +48,12 @@ inline constexpr std::string_view kEngineNotFoundMessage =
 enum class EngineSearch { kProgramFolders, kProgramFoldersThenSearchPath };
 
 // Any kind of entry counts; codes 2, 3, 53, 64, 123 and 267 mean absent.
-PathExistence PathExists(const std::wstring& path,
-                         LocationPlatform& platform = SystemLocationPlatform());
+PathExistence PathExists(const std::wstring& path, LocationPlatform& platform);
 // Next to the program, then its "data" folder, then (when asked) the system search path.
-ExecutableLookup FindEngineExecutable(EngineSearch search,
-                                      LocationPlatform& platform = SystemLocationPlatform());
+ExecutableLookup FindEngineExecutable(EngineSearch search, LocationPlatform& platform);
 // PelnoVpnHelperService.exe, then PelnoVpnHelper.exe, next to the program and then
 // in its "data" folder. Never the search path.
-ExecutableLookup FindHelperExecutable(LocationPlatform& platform = SystemLocationPlatform());
+ExecutableLookup FindHelperExecutable(LocationPlatform& platform);
 
 // Directory part of a Windows path, both '\' and '/' being separators: the file
 // name and the separators before it go, a root ("C:\", "\\server") stays.

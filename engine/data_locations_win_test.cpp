@@ -11,6 +11,7 @@
 #include "base/system_error_text.h"
 #include "engine/file_system_error.h"
 #include "engine/testing/temp_folder.h"
+#include "engine/win32_location_platform.h"
 
 namespace pelno {
 namespace {
@@ -21,10 +22,11 @@ using testing::TempFolder;
 // program path, file status (a folder counts, Wine's code 66 for an unknown server
 // is an error) and the search path, which only the application's lookup takes.
 TEST(DataLocationsWinTest, RealFoldersProgramPathStatusAndSearchPath) {
+  Win32LocationPlatform platform;
   wchar_t roaming[MAX_PATH] = {};
   ASSERT_GT(::GetEnvironmentVariableW(L"APPDATA", roaming, MAX_PATH), 0u);
-  EXPECT_EQ(DataDirectory(), std::wstring(roaming) + L"\\PelnoVPN");
-  const std::wstring program = ExecutablePath();
+  EXPECT_EQ(DataDirectory(platform), std::wstring(roaming) + L"\\PelnoVPN");
+  const std::wstring program = ExecutablePath(platform);
   EXPECT_EQ(program.substr(program.find_last_of(L'\\')), L"\\engine_locations_win_test.exe");
 
   TempFolder elsewhere(L"search");
@@ -33,18 +35,18 @@ TEST(DataLocationsWinTest, RealFoldersProgramPathStatusAndSearchPath) {
   ::GetCurrentDirectoryW(MAX_PATH, previous);
   ASSERT_TRUE(::SetCurrentDirectoryW(elsewhere.path().c_str()));
   const ExecutableLookup fromSearch =
-      FindEngineExecutable(EngineSearch::kProgramFoldersThenSearchPath);
-  const ExecutableLookup helperLookup = FindEngineExecutable(EngineSearch::kProgramFolders);
+      FindEngineExecutable(EngineSearch::kProgramFoldersThenSearchPath, platform);
+  const ExecutableLookup helperLookup = FindEngineExecutable(EngineSearch::kProgramFolders, platform);
   ::SetCurrentDirectoryW(previous);
   EXPECT_EQ(fromSearch.path, elsewhere / L"sing-box.exe");
   EXPECT_EQ(helperLookup.path, L"");
   EXPECT_EQ(helperLookup.error, "");
-  EXPECT_TRUE(PathExists(elsewhere / L"sing-box.exe").exists);
-  EXPECT_FALSE(PathExists(elsewhere / L"missing\\deeper").exists);
+  EXPECT_TRUE(PathExists(elsewhere / L"sing-box.exe", platform).exists);
+  EXPECT_FALSE(PathExists(elsewhere / L"missing\\deeper", platform).exists);
 
   if (!RunningUnderWine()) return;
   const std::wstring unknownServer = L"\\\\pelno-no-such-server\\share\\sing-box.exe";
-  EXPECT_EQ(PathExists(unknownServer).error,
+  EXPECT_EQ(PathExists(unknownServer, platform).error,
             FileSystemErrorText("exists", SystemErrorText(66), unknownServer));
   EXPECT_EQ(SystemErrorText(0x2FFFFFFF), "Windows error 805306367");
 }

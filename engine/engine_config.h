@@ -19,7 +19,7 @@ enum class EngineVariant { kHelper, kApplication };
 // the file-system error text of "create_directories"; both: "Failed to write
 // sing-box config") and returns false.
 bool WriteEngineConfig(std::string_view configText, EngineVariant variant, std::string& error,
-                       LocationPlatform& locations = SystemLocationPlatform());
+                       LocationPlatform& locations);
 
 // Creates `path` and every missing parent. An existing directory is success;
 // returns 0 or the Win32 error code of the step that failed.

@@ -29,14 +29,6 @@ constexpr std::string_view kApplicationStartFailed = "Failed to start sing-box.e
 constexpr std::string_view kApplicationExitedImmediately =
     "sing-box.exe exited immediately; check the subscription config";
 
-class Win32OutputPipeFactory : public OutputPipeFactory {
- public:
-  bool CreateOutputPipe(UniqueHandle& readEnd, UniqueHandle& writeEnd) override {
-    // Not inheritable: the launcher lends the write end to its own launch only.
-    return ::CreatePipe(readEnd.Receive(), writeEnd.Receive(), nullptr, 0) != FALSE;
-  }
-};
-
 // The helper's standard input goes to the engine only when it is a real,
 // inheritable handle (a service has none).
 HANDLE InheritableStandardInput() {
@@ -65,9 +57,9 @@ bool LocateEngine(LocationPlatform& locations, EngineSearch search, std::wstring
 
 }  // namespace
 
-OutputPipeFactory& SystemOutputPipeFactory() {
-  static Win32OutputPipeFactory factory;
-  return factory;
+bool Win32OutputPipeFactory::CreateOutputPipe(UniqueHandle& readEnd, UniqueHandle& writeEnd) {
+  // Not inheritable: the launcher lends the write end to its own launch only.
+  return ::CreatePipe(readEnd.Receive(), writeEnd.Receive(), nullptr, 0) != FALSE;
 }
 
 LaunchOptions EngineLaunchOptions(std::wstring commandLine, LocationPlatform& locations) {
@@ -152,14 +144,8 @@ bool IsEngineRunning(const EngineProcess& slot) {
 }
 
 void StopEngine(EngineProcess& slot) {
-  if (IsEngineRunning(slot)) {
-    ::TerminateProcess(slot.process.Get(), kTerminateExitCode);
-    ::WaitForSingleObject(slot.process.Get(), kTerminateWaitMs);
-  }
-  slot.process.Reset();
-  slot.thread.Reset();
-  slot.processId = 0;
-  slot.threadId = 0;
+  if (IsEngineRunning(slot)) slot.TerminateAndWait(kTerminateExitCode, kTerminateWaitMs);
+  slot = EngineProcess{};
 }
 
 }  // namespace pelno

@@ -23,7 +23,10 @@ class OutputPipeFactory {
 };
 
 // CreatePipe with the system's default buffer size.
-OutputPipeFactory& SystemOutputPipeFactory();
+class Win32OutputPipeFactory : public OutputPipeFactory {
+ public:
+  bool CreateOutputPipe(UniqueHandle& readEnd, UniqueHandle& writeEnd) override;
+};
 
 // The helper's engine: found next to the program or in its "data" folder only (never
 // on the search path, whose folders an unprivileged user may write), its output
@@ -31,14 +34,13 @@ OutputPipeFactory& SystemOutputPipeFactory();
 // configPath into the slot and checks that it still runs 800 ms later; on failure
 // writes the message to `error`, leaves the slot empty and returns false.
 bool StartHelperEngine(EngineProcess& slot, const std::wstring& configPath, std::string& error,
-                       LocationPlatform& locations = SystemLocationPlatform(),
-                       OutputPipeFactory& pipes = SystemOutputPipeFactory());
+                       LocationPlatform& locations, OutputPipeFactory& pipes);
 
 // The application's engine: found next to the program, in its "data" folder or on
 // the search path, without a pipe. An engine that exited within the 800 ms stays in
 // the slot until the caller stops it.
 bool StartApplicationEngine(EngineProcess& slot, const std::wstring& configPath, std::string& error,
-                            LocationPlatform& locations = SystemLocationPlatform());
+                            LocationPlatform& locations);
 
 // Terminates a running engine (exit code 0, waits up to 3 s) and empties the slot.
 void StopEngine(EngineProcess& slot);
@@ -50,8 +52,7 @@ bool IsEngineRunning(const EngineProcess& slot);
 // What every engine launch shares: `commandLine`, the data directory as working
 // directory, the three variables the engine's configuration format needs, the
 // program's engine job. The caller adds pipes and inherited handles.
-LaunchOptions EngineLaunchOptions(std::wstring commandLine,
-                                  LocationPlatform& locations = SystemLocationPlatform());
+LaunchOptions EngineLaunchOptions(std::wstring commandLine, LocationPlatform& locations);
 
 // `"<engine>" run -c "<config>"`, both paths quoted as they are.
 std::wstring EngineRunCommandLine(const std::wstring& enginePath, const std::wstring& configPath);

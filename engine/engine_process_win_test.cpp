@@ -89,12 +89,13 @@ class EngineProcessTest : public ::testing::Test {
 
   std::string RecordMember() { return "\"record_file\":" + Json(WideToUtf8(recordFile)).dump(); }
 
-  bool Start(const std::wstring& config) { return StartHelperEngine(slot, config, error, platform); }
+  bool Start(const std::wstring& config) { return StartHelperEngine(slot, config, error, platform, pipes); }
 
   TempFolder root{L"process"};
   std::wstring programDir = root / L"program dir";
   std::wstring recordFile = root / L"launches.jsonl";
   RelocatedLocationPlatform platform{programDir + L"\\PelnoVPN.exe", root / L"roaming folder"};
+  Win32OutputPipeFactory pipes;
   EngineProcess slot;
   std::string error;
 };
@@ -220,8 +221,8 @@ class FailingPipeFactory : public OutputPipeFactory {
 };
 
 TEST_F(EngineProcessTest, PipeOrLookupFailureStartsNothing) {
-  FailingPipeFactory pipes;
-  ASSERT_FALSE(StartHelperEngine(slot, WriteConfig(RecordMember()), error, platform, pipes));
+  FailingPipeFactory failing;
+  ASSERT_FALSE(StartHelperEngine(slot, WriteConfig(RecordMember()), error, platform, failing));
   EXPECT_EQ(error, "Failed to create sing-box output pipe");
   EXPECT_EQ(::GetFileAttributesW(recordFile.c_str()), INVALID_FILE_ATTRIBUTES);
   testing::FakeLocationPlatform nothing;

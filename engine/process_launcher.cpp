@@ -168,6 +168,12 @@ DWORD LaunchProcess(const LaunchOptions& options, LaunchedProcess& launched) {
   return ERROR_SUCCESS;
 }
 
+void LaunchedProcess::TerminateAndWait(UINT exitCode, DWORD waitMs) const {
+  if (!process) return;
+  ::TerminateProcess(process.Get(), exitCode);
+  ::WaitForSingleObject(process.Get(), waitMs);
+}
+
 HANDLE EngineJob() {
   static const UniqueHandle job = [] {
     UniqueHandle created(::CreateJobObjectW(nullptr, nullptr));

@@ -18,6 +18,10 @@ struct LaunchedProcess {
   UniqueHandle thread;
   DWORD processId = 0;
   DWORD threadId = 0;
+
+  // Ends the child with `exitCode` and waits up to `waitMs` for it to be gone. The
+  // handles stay, so its exit code can still be read. Nothing without a process.
+  void TerminateAndWait(UINT exitCode, DWORD waitMs) const;
 };
 
 struct LaunchOptions {

@@ -26,19 +26,18 @@ struct SavedProxySettings {
 inline constexpr wchar_t kHelperProxyRecordName[] = L"PelnoVpnHelperService";
 inline constexpr wchar_t kApplicationProxyRecordName[] = L"PelnoVPN";
 
-// The real registry and WinINet (Win32 builds); the default platform below.
-ProxySettingsPlatform& SystemProxySettingsPlatform();
-
+// Each operation below works on `platform`: the program's Win32ProxySettingsPlatform
+// (engine/win32_proxy_settings_platform.h), built once in its entry point, or a fake.
 bool SaveSystemProxy(SavedProxySettings& saved, std::string& error,
-                     ProxySettingsPlatform& platform = SystemProxySettingsPlatform());
+                     ProxySettingsPlatform& platform);
 bool EnableSystemProxy(SavedProxySettings& saved, std::int32_t port, std::string& error,
-                       ProxySettingsPlatform& platform = SystemProxySettingsPlatform());
+                       ProxySettingsPlatform& platform);
 bool RestoreSystemProxy(SavedProxySettings& saved, std::string& error,
-                        ProxySettingsPlatform& platform = SystemProxySettingsPlatform());
+                        ProxySettingsPlatform& platform);
 // Announces changed settings to WinINet (settings-changed, then refresh). Under Wine
 // the refresh option fails with 12018 although the settings take effect; exactly
 // that failure counts as success there, never on Windows.
-bool RefreshInternetSettings(ProxySettingsPlatform& platform = SystemProxySettingsPlatform());
+bool RefreshInternetSettings(ProxySettingsPlatform& platform);
 
 // What a program found of its record at start.
 enum class ProxyRecovery {
@@ -50,8 +49,7 @@ enum class ProxyRecovery {
 };
 
 // Run once at start, before anything else touches the proxy.
-ProxyRecovery RecoverSystemProxy(const std::wstring& recordName,
-                                 ProxySettingsPlatform& platform = SystemProxySettingsPlatform());
+ProxyRecovery RecoverSystemProxy(const std::wstring& recordName, ProxySettingsPlatform& platform);
 
 // A REG_SZ or REG_EXPAND_SZ value as stored (unexpanded, trailing zeros removed);
 // nullopt when absent, unreadable or of another type.

@@ -49,9 +49,4 @@ std::string Win32LocationPlatform::ErrorMessage(std::uint32_t code) {
   return SystemErrorText(code);
 }
 
-LocationPlatform& SystemLocationPlatform() {
-  static Win32LocationPlatform platform;
-  return platform;
-}
-
 }  // namespace pelno

@@ -86,9 +86,4 @@ std::uint32_t Win32ProxySettingsPlatform::SetInternetOption(std::uint32_t option
 
 bool Win32ProxySettingsPlatform::RunningUnderWine() { return pelno::RunningUnderWine(); }
 
-ProxySettingsPlatform& SystemProxySettingsPlatform() {
-  static Win32ProxySettingsPlatform platform;
-  return platform;
-}
-
 }  // namespace pelno

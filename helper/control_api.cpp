@@ -5,11 +5,14 @@
 #include "server/log_journal.h"
 #include "traffic/traffic_snapshot.h"
 #include "urltest/url_test_stream.h"
-#include "urltest/win32_url_test_platform.h"
 
 namespace pelno {
 
-RouteTable MakeControlApiRoutes(SessionController& session, LogJournal& journal) {
+RouteTable MakeControlApiRoutes(const ControlApiParts& parts) {
+  SessionController& session = parts.session;
+  LogJournal& journal = parts.journal;
+  UrlTestPlatform& urlTests = parts.urlTests;
+  UrlTestRegistry& registry = parts.urlTestRegistry;
   return {
       {"GET", "/ping", kTextPlain, [](const ControlRequest&) { return std::string("pong"); },
        nullptr},
@@ -18,9 +21,8 @@ RouteTable MakeControlApiRoutes(SessionController& session, LogJournal& journal)
       // The session lock is held only for the running check: the controller requests
       // and table reads that follow never delay a start or stop.
       {"GET", "/traffic-snapshot", kApplicationJson,
-       [&session](const ControlRequest&) {
-         return session.IsEngineRunning() ? BuildTrafficSnapshot()
-                                          : std::string(kEmptyTrafficSnapshot);
+       [&session, snapshot = parts.trafficSnapshot](const ControlRequest&) {
+         return session.IsEngineRunning() ? snapshot() : std::string(kEmptyTrafficSnapshot);
        },
        nullptr},
       {"POST", "/start", kApplicationJson,
@@ -30,12 +32,12 @@ RouteTable MakeControlApiRoutes(SessionController& session, LogJournal& journal)
       {"POST", "/stop", kApplicationJson,
        [&session](const ControlRequest&) { return session.StopSession(); }, nullptr},
       {"POST", "/urltest", kNdjsonContentType, nullptr,
-       [&journal](const ControlRequest& r, ResponseChannel& channel) {
-         RunUrlTestStream(r.body, channel, SystemUrlTestPlatform(), SystemUrlTestRegistry(), journal);
+       [&urlTests, &registry, &journal](const ControlRequest& r, ResponseChannel& channel) {
+         RunUrlTestStream(r.body, channel, urlTests, registry, journal);
        }},
       {"POST", "/cancel-urltest", kApplicationJson,
-       [&journal](const ControlRequest& r) {
-         return HandleCancelUrlTest(r.body, SystemUrlTestRegistry(), journal);
+       [&registry, &journal](const ControlRequest& r) {
+         return HandleCancelUrlTest(r.body, registry, journal);
        },
        nullptr},
       {"GET", "/logs", kTextPlain,

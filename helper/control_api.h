@@ -2,14 +2,29 @@
 // handler, in matching order.
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include "server/route_dispatch.h"
 
 namespace pelno {
 
 class LogJournal;
 class SessionController;
+class UrlTestPlatform;
+class UrlTestRegistry;
 
-// The route table over the program's session and journal, which must outlive it.
-RouteTable MakeControlApiRoutes(SessionController& session, LogJournal& journal);
+// What the routes serve with. The program builds each part once; all must outlive
+// the table.
+struct ControlApiParts {
+  SessionController& session;
+  LogJournal& journal;
+  // The whole traffic snapshot, asked only while the engine runs (BuildTrafficSnapshot).
+  std::function<std::string()> trafficSnapshot;
+  UrlTestPlatform& urlTests;
+  UrlTestRegistry& urlTestRegistry;
+};
+
+RouteTable MakeControlApiRoutes(const ControlApiParts& parts);
 
 }  // namespace pelno

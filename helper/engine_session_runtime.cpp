@@ -7,11 +7,11 @@
 namespace pelno {
 
 bool EngineSessionRuntime::RestoreSystemProxy(std::string& error) {
-  return pelno::RestoreSystemProxy(proxy_, error);
+  return pelno::RestoreSystemProxy(proxy_, error, proxySettings_);
 }
 
 bool EngineSessionRuntime::EnableSystemProxy(int port, std::string& error) {
-  return pelno::EnableSystemProxy(proxy_, port, error);
+  return pelno::EnableSystemProxy(proxy_, port, error, proxySettings_);
 }
 
 void EngineSessionRuntime::StopEngine() {
@@ -20,11 +20,11 @@ void EngineSessionRuntime::StopEngine() {
 }
 
 bool EngineSessionRuntime::WriteEngineConfig(std::string_view configText, std::string& error) {
-  return pelno::WriteEngineConfig(configText, EngineVariant::kHelper, error);
+  return pelno::WriteEngineConfig(configText, EngineVariant::kHelper, error, locations_);
 }
 
 bool EngineSessionRuntime::StartEngine(std::string& error) {
-  return StartHelperEngine(engine_, EngineConfigPath(), error);
+  return StartHelperEngine(engine_, EngineConfigPath(locations_), error, locations_, pipes_);
 }
 
 bool EngineSessionRuntime::IsEngineRunning() { return pelno::IsEngineRunning(engine_); }

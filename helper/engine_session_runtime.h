@@ -13,11 +13,16 @@
 
 namespace pelno {
 
+class LocationPlatform;
 class LogJournal;
+class ProxySettingsPlatform;
 
 class EngineSessionRuntime : public SessionRuntime {
  public:
-  explicit EngineSessionRuntime(LogJournal& journal) : journal_(journal) {
+  // Every part must outlive the runtime.
+  EngineSessionRuntime(LogJournal& journal, LocationPlatform& locations,
+                       ProxySettingsPlatform& proxySettings, OutputPipeFactory& pipes)
+      : journal_(journal), locations_(locations), proxySettings_(proxySettings), pipes_(pipes) {
     proxy_.recordName = kHelperProxyRecordName;
   }
 
@@ -32,6 +37,9 @@ class EngineSessionRuntime : public SessionRuntime {
 
  private:
   LogJournal& journal_;
+  LocationPlatform& locations_;
+  ProxySettingsPlatform& proxySettings_;
+  OutputPipeFactory& pipes_;
   EngineProcess engine_;
   ProcessExitWatch watch_;
   SavedProxySettings proxy_;

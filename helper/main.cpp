@@ -2,21 +2,34 @@
 // plain process, chosen from how it was started.
 #include <windows.h>
 
+#include "engine/engine_process.h"
+#include "engine/win32_location_platform.h"
+#include "engine/win32_proxy_settings_platform.h"
 #include "helper/control_api.h"
 #include "helper/engine_session_runtime.h"
 #include "helper/service_host.h"
 #include "helper/session_controller.h"
 #include "server/control_server.h"
 #include "server/log_journal.h"
+#include "traffic/traffic_snapshot.h"
+#include "urltest/win32_url_test_platform.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
   using namespace pelno;
+  // The real platforms, built once for the whole process.
+  Win32LocationPlatform locations;
+  Win32ProxySettingsPlatform proxySettings;
+  Win32OutputPipeFactory pipes;
+  UrlTestRegistry urlTestRegistry(TerminateUrlTestEngine);
+  Win32UrlTestPlatform urlTests(urlTestRegistry, locations);
+
   LogJournal journal;
-  EngineSessionRuntime runtime(journal);
+  EngineSessionRuntime runtime(journal, locations, proxySettings, pipes);
   SessionController session(runtime);
-  const RouteTable routes = MakeControlApiRoutes(session, journal);
+  const RouteTable routes =
+      MakeControlApiRoutes({session, journal, BuildTrafficSnapshot, urlTests, urlTestRegistry});
   ControlServer server(routes, journal);
-  HelperProgram program{journal, session, server};
+  HelperProgram program{journal, session, server, locations, proxySettings};
   const int exitCode = RunHelperProgram(commandLine != nullptr ? commandLine : L"", program);
   // Connection threads may still be answering and use the objects above: end the
   // process here rather than destroy them under those threads.

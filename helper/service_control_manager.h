@@ -11,13 +11,6 @@
 
 namespace pelno {
 
-struct ServiceHandleTraits {
-  static SC_HANDLE Invalid() { return nullptr; }
-  static bool IsValid(SC_HANDLE h) { return h != nullptr; }
-  static void Close(SC_HANDLE h) { ::CloseServiceHandle(h); }
-};
-using UniqueServiceHandle = ScopedHandle<SC_HANDLE, ServiceHandleTraits>;
-
 // What the installer registers.
 struct ServiceDefinition {
   std::wstring name;

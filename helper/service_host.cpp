@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/unique_handle.h"
+#include "engine/data_locations.h"
 #include "engine/system_proxy.h"
 #include "helper/service_installer.h"
 #include "helper/session_controller.h"
@@ -42,8 +43,9 @@ BOOL WINAPI ConsoleControlHandler(DWORD) {
 
 // A helper that died with the proxy pointed at its engine left a record of the
 // user's settings: put them back before anything else touches the proxy.
-void RecoverProxyAfterUncleanExit(LogJournal& journal) {
-  switch (RecoverSystemProxy(kHelperProxyRecordName)) {
+void RecoverProxyAfterUncleanExit(HelperProgram& program) {
+  LogJournal& journal = program.journal;
+  switch (RecoverSystemProxy(kHelperProxyRecordName, program.proxySettings)) {
     case ProxyRecovery::kNoRecord:
       break;
     case ProxyRecovery::kRestored:
@@ -72,7 +74,7 @@ int RunPlainProcess(HelperProgram& program) {
   ::SetConsoleCtrlHandler(ConsoleControlHandler, TRUE);
 
   const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  RecoverProxyAfterUncleanExit(program.journal);
+  RecoverProxyAfterUncleanExit(program);
   const int result = program.server.Run();  // returns on a set-up failure or a stop
   program.session.ShutDown();
   if (SUCCEEDED(com)) ::CoUninitialize();
@@ -110,7 +112,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   if (g_statusHandle == nullptr) return;
   ReportServiceStatus(SERVICE_START_PENDING, 0);
   ReportServiceStatus(SERVICE_RUNNING, 0);
-  RecoverProxyAfterUncleanExit(g_program->journal);
+  RecoverProxyAfterUncleanExit(*g_program);
   const int result = g_program->server.Run();
   // Waits for a start or stop still running on a connection thread (the session
   // lock), then restores the proxy and stops the engine; later starts are refused.
@@ -119,7 +121,10 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
 }
 
 int RunHelperProgram(std::wstring_view commandLine, HelperProgram& program) {
-  if (commandLine.find(kInstallSwitch) != std::wstring_view::npos) return InstallService();
+  if (commandLine.find(kInstallSwitch) != std::wstring_view::npos) {
+    Win32ServiceControlManager manager;
+    return InstallService(manager, ExecutablePath(program.locations));
+  }
 
   g_program = &program;
   std::wstring name(kHelperServiceName);

@@ -9,7 +9,9 @@
 namespace pelno {
 
 class ControlServer;
+class LocationPlatform;
 class LogJournal;
+class ProxySettingsPlatform;
 class SessionController;
 
 inline constexpr wchar_t kSingleInstanceMutexName[] = L"PelnoVpnHelperSingletonV2";
@@ -20,6 +22,8 @@ struct HelperProgram {
   LogJournal& journal;
   SessionController& session;
   ControlServer& server;
+  LocationPlatform& locations;          // the installer's program path
+  ProxySettingsPlatform& proxySettings;  // the recovery at start
 };
 
 // Program entry: `commandLine` is the command line without the program name.

@@ -2,20 +2,12 @@
 
 #include <sddl.h>
 
-#include <memory>
-
-#include "engine/data_locations.h"
-
 namespace pelno {
 namespace {
 
 constexpr DWORD kManagerAccess = SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE;
 constexpr DWORD kServiceAccess =
     SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | SERVICE_START | WRITE_DAC;
-
-struct LocalFreeDeleter {
-  void operator()(void* p) const { ::LocalFree(p); }
-};
 
 }  // namespace
 
@@ -49,11 +41,10 @@ int InstallService(ServiceControlManager& manager, const std::wstring& programPa
   bool ok = !existing || manager.Reconfigure(service);
   if (ok) {
     manager.SetDescription(kServiceDescription);  // a description is cosmetic
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    UniqueLocalMemory<PSECURITY_DESCRIPTOR> descriptor;
     if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(kServiceSddl, SDDL_REVISION_1,
-                                                               &descriptor, nullptr)) {
-      std::unique_ptr<void, LocalFreeDeleter> owned(descriptor);
-      ok = manager.ApplyDacl(descriptor) || !existing;
+                                                               descriptor.Receive(), nullptr)) {
+      ok = manager.ApplyDacl(descriptor.Get()) || !existing;
     } else {
       ok = !existing;
     }
@@ -61,11 +52,6 @@ int InstallService(ServiceControlManager& manager, const std::wstring& programPa
   manager.CloseService();
   manager.CloseManager();
   return ok ? kInstalled : kServiceUnavailable;
-}
-
-int InstallService() {
-  Win32ServiceControlManager manager;
-  return InstallService(manager, ExecutablePath());
 }
 
 }  // namespace pelno

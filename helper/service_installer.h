@@ -27,7 +27,4 @@ enum InstallResult : int {
 // Creates the service, or reconfigures an existing one to run `programPath`.
 int InstallService(ServiceControlManager& manager, const std::wstring& programPath);
 
-// The same for the running program, with the real service control manager.
-int InstallService();
-
 }  // namespace pelno

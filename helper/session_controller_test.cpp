@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -12,84 +10,13 @@
 #include <vector>
 
 #include "helper/status_reply.h"
+#include "helper/testing/fake_session_runtime.h"
 
 namespace pelno {
 namespace {
 
-using Calls = std::vector<std::string>;
-
-// Ample for a new thread to reach the runtime on a loaded machine (it takes a few
-// milliseconds); a controller that serialises the report waits it out in full.
-constexpr auto kExitRaceWindow = std::chrono::milliseconds(500);
-
-// Records every runtime call as a word, fails the calls named in `failures` with
-// their error, and notices two calls overlapping.
-class FakeRuntime : public SessionRuntime {
- public:
-  std::map<std::string, std::string> failures;
-  Calls calls, logs;
-  std::atomic<bool> engineRunning{false};
-  std::function<void(std::uint32_t)> exitReport;
-  bool slow = false;
-  // The engine ends as soon as it is watched: its report runs on another thread while
-  // WatchEngine waits kExitRaceWindow for that report to reach the runtime.
-  bool exitsWhenWatched = false;
-  std::atomic<bool> overlapped{false};
-
-  bool RestoreSystemProxy(std::string& error) override { return Call("restore", error); }
-  bool EnableSystemProxy(int, std::string& error) override { return Call("enable", error); }
-  void StopEngine() override {
-    Call("stop", ignored_);
-    engineRunning = false;
-  }
-  bool WriteEngineConfig(std::string_view, std::string& error) override { return Call("write", error); }
-  bool StartEngine(std::string& error) override { return engineRunning = Call("start", error); }
-  bool IsEngineRunning() override { return engineRunning; }
-  void WatchEngine(std::function<void(std::uint32_t)> onExit) override {
-    const Inside inside(*this);
-    exitReport = onExit;
-    if (!exitsWhenWatched) return;
-    exitThread_ = std::thread([onExit] { onExit(1); });
-    const auto deadline = std::chrono::steady_clock::now() + kExitRaceWindow;
-    while (!overlapped && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  void AppendLog(std::string_view message) override {
-    const Inside inside(*this);
-    const std::lock_guard<std::mutex> guard(record_);
-    logs.emplace_back(message);
-  }
-  void Forget() { calls = logs = {}; }
-  void JoinExitReport() {
-    if (exitThread_.joinable()) exitThread_.join();
-  }
-
- private:
-  struct Inside {
-    explicit Inside(FakeRuntime& runtime) : runtime(runtime) {
-      if (runtime.inside_.fetch_add(1) != 0) runtime.overlapped = true;
-    }
-    ~Inside() { runtime.inside_.fetch_sub(1); }
-    FakeRuntime& runtime;
-  };
-  std::atomic<int> inside_{0};
-  std::mutex record_;
-  std::thread exitThread_;
-  std::string ignored_;
-  bool Call(const std::string& name, std::string& error) {
-    const Inside inside(*this);
-    if (slow) {  // concurrency test: only the overlap matters, not the record
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      return true;
-    }
-    const std::lock_guard<std::mutex> guard(record_);
-    calls.push_back(name);
-    const auto failure = failures.find(name);
-    if (failure == failures.end()) return true;
-    error = failure->second;
-    return false;
-  }
-};
+using testing::Calls;
+using testing::FakeRuntime;
 
 const std::string kMixedConfig =
     R"({"inbounds":[{"type":"mixed","tag": "pelno-vpn-mixed","listen_port":2080}]})";

@@ -1,50 +1,87 @@
-// The helper client, the latency client and provisioning: against the real helper
-// program, Wine's service manager, a scripted control port and a fake service manager.
+// The real paths of the helper's clients: WinINet against a scripted control port,
+// the real helper program, and Wine's service manager.
+#include <winsock2.h>
 #include <windows.h>
-#include <shlobj.h>
 #include <winsvc.h>
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
+#include "base/unique_handle.h"
 #include "engine/testing/fake_proxy_settings_platform.h"
 #include "plugin/helper_client.h"
 #include "plugin/helper_provisioning.h"
-#include "plugin/latency_stream.h"
-#include "plugin/status_map.h"
 #include "plugin/testing/encodable_maps.h"
 #include "plugin/testing/fake_provisioning_platform.h"
 #include "plugin/testing/program_folder.h"
-#include "plugin/testing/scripted_helper.h"
-#include "plugin/traffic_client.h"
-#include "plugin/traffic_snapshot_map.h"
 #include "plugin/vpn_controller.h"
+#include "plugin/win32_provisioning_platform.h"
+#include "plugin/wininet_helper_transport.h"
 
 namespace pelno {
 namespace {
 
 using flutter::EncodableList;
-using flutter::EncodableMap;
 using testing::EncodableValue;
 using testing::Entries;
 using testing::Map;
-using testing::ScriptedHelper;
 
-TEST(HelperClientTest, NothingListeningAnswersNoAtOnce) {
+// Nothing listening fails at once; a reply's status is read and its body handed out
+// in pieces of at most 4096 bytes as they arrive, not when the reply ends.
+TEST(WinInetHelperTransportTest, FailsAtOnceWithoutListenerAndReadsRepliesAsTheyArrive) {
+  WinInetHelperTransport transport;
   const ULONGLONG start = ::GetTickCount64();
-  std::string status;
-  EncodableValue map;
-  EXPECT_FALSE(QueryHelperStatus(status) || StopHelperSession(map) || HelperAnswersPing());
-  EXPECT_EQ(GetTrafficSnapshot(false), FallbackTrafficSnapshot());
+  EXPECT_EQ(transport.Send("GET", "/ping", ""), nullptr);
   EXPECT_LT(::GetTickCount64() - start, 3000u);
+
+  // The helper's port for one exchange: the request read to the end of its body, then
+  // a 404 head and 6000 bytes at once, "late" 600 ms after.
+  const std::string head = "HTTP/1.1 404 Not Found\r\nConnection: close\r\n\r\n", early(6000, 'a');
+  const std::string body = "{\"pad\":\"" + std::string(10000, 'x') + "\"}";
+  WSADATA data;
+  ::WSAStartup(MAKEWORD(2, 2), &data);
+  sockaddr_in address = {AF_INET, ::htons(kControlPort), {}, {}};
+  address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+  UniqueSocket listener(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  ::bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  ::listen(listener.Get(), 1);
+  std::string request;
+  std::thread helper([&] {
+    const UniqueSocket connection(::accept(listener.Get(), nullptr, nullptr));
+    char buffer[8192];
+    for (int got; !request.ends_with(body) && (got = ::recv(connection.Get(), buffer, sizeof buffer, 0)) > 0;)
+      request.append(buffer, got);
+    ::send(connection.Get(), (head + early).data(), static_cast<int>(head.size() + early.size()), 0);
+    ::Sleep(600);
+    ::send(connection.Get(), "late", 4, 0);
+  });
+
+  const std::unique_ptr<HelperReply> reply = transport.Send("POST", "/start-tun", body);
+  EXPECT_EQ(reply ? reply->Status() : 0, 404);
+  std::string received, chunk;
+  ULONGLONG earlyPartAt = 0;
+  while (reply && reply->ReadChunk(chunk)) {
+    EXPECT_LE(chunk.size(), kHelperReadChunk);
+    received += chunk;
+    if (received == early) earlyPartAt = ::GetTickCount64();
+  }
+  EXPECT_TRUE(earlyPartAt != 0 && ::GetTickCount64() - earlyPartAt >= 400);  // long before the reply ended
+  EXPECT_EQ(received, early + "late");
+  listener.Reset();  // an accept still waiting fails
+  helper.join();
+  ::WSACleanup();
+  EXPECT_EQ(request.rfind("POST /start-tun HTTP/1.1\r\n", 0), 0u);
 }
 
-// One real helper for every fact that needs it: started hidden by a latency test
-// (the stand-in engine measures), asked, then ended by the controller's clean-up.
+// One real helper: started hidden by a latency test (the stand-in engine measures),
+// asked, then ended by the controller's clean-up.
 TEST(HelperClientTest, RealHelperStartedForLatencyAnswersAndIsEndedByTheCleanUp) {
   testing::ProgramFolder program(true);
   testing::FakeProxySettingsPlatform proxy;
   testing::FakeProvisioningPlatform provisioning;
-  VpnController controller({program.locations, proxy, provisioning, 300});
+  WinInetHelperTransport transport;
+  VpnController controller({program.locations, proxy, provisioning, transport, 300});
   const EncodableValue test = Map({{"requestId", EncodableValue("r1")}, {"nodeTags", EncodableValue(EncodableList{EncodableValue("B")})},
                                    {"runtimeConfig", EncodableValue(R"({"stand_in":{"fetch":{"B":{"fail":true}}}})")}});
   int events = 0;
@@ -54,127 +91,44 @@ TEST(HelperClientTest, RealHelperStartedForLatencyAnswersAndIsEndedByTheCleanUp)
   ASSERT_TRUE(controller.launchedHelper().Holds());
   EXPECT_EQ(CancelLatencyTest(Entries(test), controller.LatencyClientFor(nullptr)), Map({{"status", EncodableValue("canceled")}}));
   std::string status;
-  EXPECT_TRUE(QueryHelperStatus(status));
-  EXPECT_EQ(status, "disconnected");
-  EncodableValue map;
-  EXPECT_TRUE(StopHelperSession(map));
-  EXPECT_EQ(map, MakeStatusMap("disconnected", "Windows helper disconnected"));
-
-  // A helper already answering takes the TUN start with no service manager access;
-  // a body beyond 4096 bytes arrives whole.
-  const std::string config = "{\"pad\":\"" + std::string(10000, 'x') + "\"}";
-  std::string error;
-  ASSERT_TRUE(StartHelperTun(config, map, error, {provisioning, program.locations}));
-  EXPECT_EQ(provisioning.calls, "");
-  EXPECT_EQ(StatusOf(map), "connected");
-  PWSTR roaming = nullptr;
-  ASSERT_EQ(::SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &roaming), S_OK);
-  EXPECT_EQ(testing::ReadFileBytes(std::wstring(roaming) + L"\\PelnoVPN\\sing-box.json"), config);
-  ::CoTaskMemFree(roaming);
-
+  EXPECT_TRUE(QueryHelperStatus(transport, status) && status == "disconnected");
   controller.CleanUp();
-  EXPECT_FALSE(controller.launchedHelper().Holds() || HelperAnswersPing());
+  EXPECT_FALSE(controller.launchedHelper().Holds() || HelperAnswersPing(transport));
 }
 
-// A reply beyond 4096 bytes whose lines come slowly: each result is handed on as its
-// line arrives, a line split across pieces once, and the last without its line feed.
-TEST(LatencyClientTest, ResultsGoOutAsTheirLinesArriveAndTheReplyKeepsTheLast) {
-  ScriptedHelper helper([](const ScriptedHelper::Request& request) -> std::vector<ScriptedHelper::Piece> {
-    if (request.path == "/ping") return {{ScriptedHelper::Reply("pong")}};
-    return {{ScriptedHelper::Reply("{\"pad\":\"" + std::string(6000, 'a') + "\"}\n{\"nodeTag\":\"A\",\"de")},
-            {"layMs\":5}\n\n{\"nodeTag\":\"C\"}\r\n{\"nodeTag\":\"A\",\"delayMs\":7}\n", 50},
-            {R"({"nodeTag":"B\u0009","delayMs":1})", 600}};
-  });
-  LaunchedHelperSlot slot;
-  const EncodableList tags{EncodableValue(1), EncodableValue(""), EncodableValue("A"), EncodableValue("B\t")};
-  const EncodableMap arguments = Entries(Map({{"requestId", EncodableValue("r")}, {"runtimeConfig", EncodableValue("{}")},
-                                              {"testUrl", EncodableValue("")}, {"nodeTags", EncodableValue(tags)}}));
-  std::vector<std::pair<std::string, std::int32_t>> events;
-  ULONGLONG secondEventAt = 0;
-  const EncodableValue reply = RunLatencyTest(arguments, [&](const std::string& tag, std::int32_t delay) {
-    events.emplace_back(tag, delay);
-    if (events.size() == 3) secondEventAt = ::GetTickCount64();
-  }, LatencyClient{slot});
-  EXPECT_GE(::GetTickCount64() - secondEventAt, 400u);  // long before the stream ended
-  const std::vector<std::pair<std::string, std::int32_t>> expected = {{"A", 5}, {"C", 0}, {"A", 7}, {"B\t", 1}};
-  EXPECT_EQ(events, expected);
-  EXPECT_EQ(reply, Map({{"A", EncodableValue(7)}, {"B\t", EncodableValue(1)}, {"C", EncodableValue(0)}}));
-  ASSERT_EQ(helper.requests().size(), 2u);
-  EXPECT_EQ(helper.requests()[1].body, BuildUrlTestBody("r", kDefaultTestUrl, {"A", "B\t"}, "{}"));
-}
-
-TEST(LatencyClientTest, NothingToTestOrCancelContactsNoHelper) {
-  ScriptedHelper helper(ScriptedHelper::Answers({{"", "pong"}}));
-  testing::ProgramFolder program;
-  LaunchedHelperSlot slot;
-  const LatencyClient client{slot, program.locations};
-  const EncodableValue tags(EncodableList{EncodableValue("A")});
-  for (const EncodableValue& arguments : {Map({{"nodeTags", tags}}), Map({{"nodeTags", tags}, {"runtimeConfig", EncodableValue(5)}}),
-                                          Map({{"nodeTags", EncodableValue("A")}, {"runtimeConfig", EncodableValue("{}")}})})
-    EXPECT_EQ(RunLatencyTest(Entries(arguments), nullptr, client), Map({}));
-  EXPECT_EQ(CancelLatencyTest(Entries(Map({{"requestId", EncodableValue(7)}})), client), Map({{"status", EncodableValue("ignored")}}));
-  EXPECT_TRUE(helper.requests().empty());
-  EXPECT_FALSE(slot.Holds());
-}
-
-TEST(ProvisioningTest, RefusalsLeadToTheInstallerOrToTheirMessage) {
-  const struct {
-    std::vector<std::uint32_t> openResults, startResults;
-    int installerExitCode;
-    bool answersOnceRunning;
-    std::string error, calls;  // error empty: ready
-  } cases[] = {
-      {{0, 5}, {}, 0, true, "", "manager open config manager open runas manager open start "},
-      {{}, {5}, 0, true, "", "manager open config manager open start runas manager open start "},
-      {{}, {1056}, 0, true, "", "manager open config manager open start "},
-      {{1060}, {}, -1, true, "User canceled UAC or helper service install failed", "manager open runas "},
-      {{1060}, {}, 1, true, "PelnoVpnHelperService install failed", "manager open runas "},
-      {{}, {1058}, 0, true, "Failed to start PelnoVpnHelperService: error 1058", "manager open config manager open start "},
-      {{}, {}, 0, false, "Windows helper service started but did not become ready", "manager open config manager open start "},
-  };
-  testing::ProgramFolder program;
-  for (const auto& c : cases) {
-    testing::FakeProvisioningPlatform fake;
-    fake.openResults = c.openResults;
-    fake.startResults = c.startResults;
-    fake.installerExitCode = c.installerExitCode;
-    fake.answersOnceRunning = c.answersOnceRunning;
-    // Installed from this very program file, unquoted, in other letter case.
-    fake.binaryPath = PathCompareKey(program.helper()) + L" --x";
-    std::string error;
-    EXPECT_EQ(EnsureHelperReady(error, {fake, program.locations}), c.error.empty()) << c.calls;
-    if (!c.error.empty()) EXPECT_EQ(error, c.error);
-    EXPECT_EQ(fake.calls, c.calls);
-  }
-}
-
-void StopService(bool remove) {
-  const SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  const SC_HANDLE service = ::OpenServiceW(manager, kHelperServiceName, SERVICE_ALL_ACCESS);
+void StopService(HelperTransport& transport, bool remove) {
+  const UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  const UniqueServiceHandle service(::OpenServiceW(manager.Get(), kHelperServiceName, SERVICE_ALL_ACCESS));
   SERVICE_STATUS status = {};
-  ::ControlService(service, SERVICE_CONTROL_STOP, &status);
-  for (int i = 0; i < 100 && HelperAnswersPing(); ++i) ::Sleep(100);
-  EXPECT_TRUE(!remove || ::DeleteService(service));
-  ::CloseServiceHandle(service);
-  ::CloseServiceHandle(manager);
+  ::ControlService(service.Get(), SERVICE_CONTROL_STOP, &status);
+  for (int i = 0; i < 100 && HelperAnswersPing(transport); ++i) ::Sleep(100);
+  EXPECT_TRUE(!remove || ::DeleteService(service.Get()));
 }
 
 // Wine's service manager: a missing service is installed through "runas" and
-// started; installed from another folder (and stopped), it is installed anew.
+// started; installed from another folder (and stopped), it is installed anew. The
+// installed program is told by its file, whatever the letter case.
 TEST(ProvisioningTest, RealServiceManagerInstallsStartsAndReinstalls) {
   testing::ProgramFolder first, second;
+  Win32ProvisioningPlatform real;
+  WinInetHelperTransport transport;
+  std::wstring upper = first.helper();
+  ::CharUpperW(upper.data());
+  EXPECT_TRUE(real.IsSameFile(first.helper(), upper));
+  EXPECT_FALSE(real.IsSameFile(first.helper(), second.helper()));
+
   std::string error;
   bool current = false;
   std::wstring installed;
-  ASSERT_FALSE(QueryInstalledHelper(current, installed, error, {SystemProvisioningPlatform(), first.locations}));
-  ASSERT_TRUE(EnsureHelperReady(error, {SystemProvisioningPlatform(), first.locations})) << error;
-  EXPECT_TRUE(QueryInstalledHelper(current, installed, error, {SystemProvisioningPlatform(), first.locations}));
+  ASSERT_FALSE(QueryInstalledHelper(current, installed, error, {real, first.locations, transport}));
+  ASSERT_TRUE(EnsureHelperReady(error, {real, first.locations, transport})) << error;
+  EXPECT_TRUE(QueryInstalledHelper(current, installed, error, {real, first.locations, transport}));
   EXPECT_TRUE(current);
-  StopService(false);
-  EXPECT_TRUE(EnsureHelperReady(error, {SystemProvisioningPlatform(), second.locations})) << error;
-  EXPECT_TRUE(QueryInstalledHelper(current, installed, error, {SystemProvisioningPlatform(), second.locations}));
+  StopService(transport, false);
+  EXPECT_TRUE(EnsureHelperReady(error, {real, second.locations, transport})) << error;
+  EXPECT_TRUE(QueryInstalledHelper(current, installed, error, {real, second.locations, transport}));
   EXPECT_TRUE(current);
-  StopService(true);
+  StopService(transport, true);
 }
 
 }  // namespace

@@ -1,13 +1,5 @@
 #include "plugin/helper_provisioning.h"
 
-#include <windows.h>
-#include <winsvc.h>
-
-#include <cwctype>
-#include <filesystem>
-#include <vector>
-
-#include "base/unique_handle.h"
 #include "plugin/helper_client.h"
 #include "plugin/service_image_path.h"
 #include "plugin/status_map.h"
@@ -17,57 +9,7 @@ namespace {
 
 constexpr char kManagerFailed[] = "Failed to open Windows Service Control Manager";
 
-// The final path of an existing entry, without the "\\?\" prefix; 0 or the error code.
-DWORD FinalPath(const std::wstring& path, std::wstring& finalPath) {
-  UniqueHandle file(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!file) return ::GetLastError();
-  std::vector<wchar_t> buffer(MAX_PATH + 1);
-  for (;;) {
-    const DWORD length = ::GetFinalPathNameByHandleW(file.Get(), buffer.data(),
-                                                     static_cast<DWORD>(buffer.size()), 0);
-    if (length == 0) return ::GetLastError();
-    if (length < buffer.size()) {
-      finalPath.assign(buffer.data(), length);
-      break;
-    }
-    buffer.resize(length + 1);
-  }
-  if (finalPath.rfind(L"\\\\?\\UNC\\", 0) == 0) {
-    finalPath = L"\\\\" + finalPath.substr(8);
-  } else if (finalPath.rfind(L"\\\\?\\", 0) == 0) {
-    finalPath.erase(0, 4);
-  }
-  return 0;
-}
-
-std::wstring WeaklyCanonical(const std::wstring& path) {
-  namespace fs = std::filesystem;
-  fs::path head(path);
-  std::vector<fs::path> rest;
-  while (!head.empty()) {
-    std::wstring resolved;
-    const DWORD error = FinalPath(head.wstring(), resolved);
-    if (error == 0) {
-      fs::path result(resolved);
-      for (auto it = rest.rbegin(); it != rest.rend(); ++it) result /= *it;
-      return result.lexically_normal().wstring();
-    }
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return path;
-    if (!head.has_relative_path()) break;
-    rest.push_back(head.filename());
-    head = head.parent_path();
-  }
-  return fs::path(path).lexically_normal().wstring();
-}
-
 }  // namespace
-
-std::wstring PathCompareKey(const std::wstring& path) {
-  std::wstring key = WeaklyCanonical(path);
-  for (wchar_t& unit : key) unit = static_cast<wchar_t>(std::towlower(unit));
-  return key;
-}
 
 bool QueryInstalledHelper(bool& current, std::wstring& installedPath, std::string& error,
                           const Provisioning& with) {
@@ -78,9 +20,9 @@ bool QueryInstalledHelper(bool& current, std::wstring& installedPath, std::strin
     error = kManagerFailed;
     return false;
   }
-  const std::uint32_t openError = session->OpenHelper(SERVICE_QUERY_CONFIG);
+  const std::uint32_t openError = session->OpenHelper(kServiceQueryConfig);
   if (openError != 0) {
-    if (openError != ERROR_SERVICE_DOES_NOT_EXIST) error = "Failed to query PelnoVpnHelperService";
+    if (openError != kErrorServiceDoesNotExist) error = "Failed to query PelnoVpnHelperService";
     return false;
   }
   std::wstring binaryPath;
@@ -91,7 +33,7 @@ bool QueryInstalledHelper(bool& current, std::wstring& installedPath, std::strin
   if (binaryPath.empty()) return true;
   installedPath = ServiceBinaryFromImagePath(binaryPath);
   const ExecutableLookup expected = FindHelperExecutable(with.locations);
-  if (expected.Found()) current = PathCompareKey(expected.path) == PathCompareKey(installedPath);
+  if (expected.Found()) current = with.platform.IsSameFile(expected.path, installedPath);
   return true;
 }
 
@@ -121,17 +63,17 @@ bool StartHelperService(std::string& error, const Provisioning& with) {
     error = kManagerFailed;
     return false;
   }
-  const std::uint32_t openError = session->OpenHelper(SERVICE_QUERY_STATUS | SERVICE_START);
+  const std::uint32_t openError = session->OpenHelper(kServiceQueryStatus | kServiceStart);
   if (openError != 0) {
-    if (openError == ERROR_SERVICE_DOES_NOT_EXIST) error = "PelnoVpnHelperService is not installed";
-    else if (openError == ERROR_ACCESS_DENIED) error = "PelnoVpnHelperService open access denied";
+    if (openError == kErrorServiceDoesNotExist) error = "PelnoVpnHelperService is not installed";
+    else if (openError == kErrorAccessDenied) error = "PelnoVpnHelperService open access denied";
     else error = "Failed to open PelnoVpnHelperService: " + FormatErrorCode(openError);
     return false;
   }
   if (session->IsRunning()) return true;
   const std::uint32_t startError = session->Start();
-  if (startError != 0 && startError != ERROR_SERVICE_ALREADY_RUNNING) {
-    if (startError == ERROR_ACCESS_DENIED) error = "PelnoVpnHelperService start access denied";
+  if (startError != 0 && startError != kErrorServiceAlreadyRunning) {
+    if (startError == kErrorAccessDenied) error = "PelnoVpnHelperService start access denied";
     else error = "Failed to start PelnoVpnHelperService: " + FormatErrorCode(startError);
     return false;
   }
@@ -144,7 +86,7 @@ bool StartHelperService(std::string& error, const Provisioning& with) {
 }
 
 bool EnsureHelperReady(std::string& error, const Provisioning& with) {
-  if (HelperAnswersPing()) return true;
+  if (HelperAnswersPing(with.helper)) return true;
   bool current = false;
   std::wstring installedPath;
   if (!QueryInstalledHelper(current, installedPath, error, with) || !current) {
@@ -158,7 +100,7 @@ bool EnsureHelperReady(std::string& error, const Provisioning& with) {
   }
   for (int round = 0; round < kReadinessRounds; ++round) {
     with.platform.Sleep(kProvisioningPollMs);
-    if (HelperAnswersPing()) return true;
+    if (HelperAnswersPing(with.helper)) return true;
   }
   error = "Windows helper service started but did not become ready";
   return false;
@@ -168,7 +110,7 @@ bool StartHelperTun(const std::string& config, flutter::EncodableValue& statusMa
                     const Provisioning& with) {
   if (!EnsureHelperReady(error, with)) return false;
   std::string reply;
-  if (!HelperRequestText(L"POST", L"/start-tun", config, reply)) {
+  if (!HelperRequestText(with.helper, "POST", "/start-tun", config, reply)) {
     error = "Windows helper service did not respond";
     return false;
   }

@@ -7,6 +7,7 @@
 
 #include "engine/data_locations.h"
 #include "flutter/encodable_value.h"
+#include "plugin/helper_transport.h"
 #include "plugin/provisioning_platform.h"
 
 namespace pelno {
@@ -16,35 +17,33 @@ inline constexpr int kServiceStartRounds = 50;
 inline constexpr std::uint32_t kProvisioningPollMs = 100;
 inline constexpr std::uint32_t kInstallerWaitMs = 60000;
 
-// Every operation that fails writes its message to `error`; success leaves it.
+// The platforms the provisioning works on. Every operation that fails writes its
+// message to `error`; success leaves it.
 struct Provisioning {
-  ProvisioningPlatform& platform = SystemProvisioningPlatform();
-  LocationPlatform& locations = SystemLocationPlatform();
+  ProvisioningPlatform& platform;
+  LocationPlatform& locations;
+  HelperTransport& helper;
 };
 
 // EnsureHelperReady, then POST "/start-tun" with the configuration: true with the
 // reply's status map ("Invalid Windows helper response" where it says nothing).
 bool StartHelperTun(const std::string& config, flutter::EncodableValue& statusMap, std::string& error,
-                    const Provisioning& with = {});
+                    const Provisioning& with);
 
 // A helper answering "pong" is used as it is; otherwise the service is installed
 // when missing, unreadable or installed from another program file, started (after a
 // reinstall when starting was refused for lack of rights), and waited for.
-bool EnsureHelperReady(std::string& error, const Provisioning& with = {});
+bool EnsureHelperReady(std::string& error, const Provisioning& with);
 
 // True when the service exists and its configuration could be read; `current` says
 // whether it runs the helper program this application would install.
 bool QueryInstalledHelper(bool& current, std::wstring& installedPath, std::string& error,
-                          const Provisioning& with = {});
+                          const Provisioning& with);
 
 // Runs "<helper> --install-service" elevated ("runas"); true when it exited with 0.
-bool InstallHelperService(std::string& error, const Provisioning& with = {});
+bool InstallHelperService(std::string& error, const Provisioning& with);
 
 // True once the service reports SERVICE_RUNNING (already running, or after a start).
-bool StartHelperService(std::string& error, const Provisioning& with = {});
-
-// The path resolved through the file system as far as it exists (links followed,
-// names as stored, "." and ".." removed), lower-cased unit by unit.
-std::wstring PathCompareKey(const std::wstring& path);
+bool StartHelperService(std::string& error, const Provisioning& with);
 
 }  // namespace pelno

@@ -17,24 +17,6 @@ std::string StringArgument(const EncodableMap& arguments, const char* key) {
   return text != nullptr ? *text : std::string();
 }
 
-bool EnsureHelperProcess(const LatencyClient& client) {
-  if (HelperAnswersPing()) return true;
-  const ExecutableLookup helper = FindHelperExecutable(client.locations);
-  if (!helper.Found()) return false;
-  LaunchOptions options;
-  options.commandLine = L"\"" + helper.path + L"\"";
-  options.workingDirectory = ExecutableDirectory(client.locations);
-  options.hidden = true;
-  LaunchedProcess launched;
-  if (LaunchProcess(options, launched) != ERROR_SUCCESS) return false;
-  if (!client.launchedHelper.Store(std::move(launched))) return false;  // the application is closing
-  for (int round = 0; round < client.startRounds; ++round) {
-    ::Sleep(kHelperStartPollMs);
-    if (HelperAnswersPing()) return true;
-  }
-  return false;
-}
-
 EncodableValue RunLatencyTest(const EncodableMap& arguments, const LatencyResultCallback& onResult,
                               const LatencyClient& client) {
   const std::string config = StringArgument(arguments, "runtimeConfig");
@@ -52,11 +34,11 @@ EncodableValue RunLatencyTest(const EncodableMap& arguments, const LatencyResult
     }
   }
   if (config.empty() || tags.empty()) return EncodableValue(EncodableMap{});
-  if (!EnsureHelperProcess(client)) return EncodableValue(EncodableMap{});
+  if (!client.ensureHelper()) return EncodableValue(EncodableMap{});
 
   LatencyStreamReader reader(onResult);
   const bool exchanged = HelperRequest(
-      L"POST", L"/urltest", BuildUrlTestBody(requestId, testUrl, tags, config),
+      client.helper, "POST", "/urltest", BuildUrlTestBody(requestId, testUrl, tags, config),
       [&reader, &client](std::string_view chunk) {
         reader.ConsumeLatencyStream(chunk);
         return client.stop == nullptr || !client.stop->load();
@@ -71,9 +53,9 @@ EncodableValue RunLatencyTest(const EncodableMap& arguments, const LatencyResult
 EncodableValue CancelLatencyTest(const EncodableMap& arguments, const LatencyClient& client) {
   const std::string requestId = StringArgument(arguments, "requestId");
   bool canceled = false;
-  if (!requestId.empty() && EnsureHelperProcess(client)) {
+  if (!requestId.empty() && client.ensureHelper()) {
     std::string ignored;
-    canceled = HelperRequestText(L"POST", L"/cancel-urltest", requestId, ignored);
+    canceled = HelperRequestText(client.helper, "POST", "/cancel-urltest", requestId, ignored);
   }
   return EncodableValue(EncodableMap{
       {EncodableValue("status"), EncodableValue(canceled ? "canceled" : "ignored")}});

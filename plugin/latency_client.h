@@ -1,6 +1,6 @@
 // The latency test behind "testNodeDelays" and "cancelNodeDelayTests": a helper is
-// made to answer (started as a hidden plain process when none does), the test goes
-// to its "/urltest", and every result line is handed on as it arrives.
+// made to answer, the test goes to its "/urltest", and every result line is handed
+// on as it arrives.
 #pragma once
 
 #include <atomic>
@@ -8,21 +8,18 @@
 #include <functional>
 #include <string>
 
-#include "engine/data_locations.h"
 #include "flutter/encodable_value.h"
-#include "plugin/launched_helper_slot.h"
+#include "plugin/helper_transport.h"
 
 namespace pelno {
 
 inline constexpr char kDefaultTestUrl[] = "https://www.gstatic.com/generate_204";
-inline constexpr int kHelperStartRounds = 30;
-inline constexpr DWORD kHelperStartPollMs = 100;
 
 struct LatencyClient {
-  LaunchedHelperSlot& launchedHelper;
-  LocationPlatform& locations = SystemLocationPlatform();
-  // "/ping" tries after starting a helper, 100 ms apart.
-  int startRounds = kHelperStartRounds;
+  HelperTransport& helper;
+  // Makes a helper answer "/ping", starting one when none does (EnsureHelperProcess);
+  // false when none can be had.
+  std::function<bool()> ensureHelper;
   // Set when the application closes: the stream is read no further.
   const std::atomic<bool>* stop = nullptr;
 };
@@ -38,10 +35,6 @@ flutter::EncodableValue RunLatencyTest(const flutter::EncodableMap& arguments,
 // {"status": "canceled"} once the helper took the cancellation, else "ignored".
 flutter::EncodableValue CancelLatencyTest(const flutter::EncodableMap& arguments,
                                           const LatencyClient& client);
-
-// A helper answers "/ping", if need be after starting the helper program hidden
-// with the user's rights (kept in the launched-helper slot).
-bool EnsureHelperProcess(const LatencyClient& client);
 
 // The argument's text when it is a string, else empty.
 std::string StringArgument(const flutter::EncodableMap& arguments, const char* key);

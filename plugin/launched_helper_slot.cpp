@@ -1,24 +1,20 @@
 #include "plugin/launched_helper_slot.h"
 
+#include "engine/data_locations.h"
+#include "plugin/helper_client.h"
+
 namespace pelno {
 namespace {
 
+constexpr UINT kHelperEndExitCode = 0;
 constexpr DWORD kHelperEndWaitMs = 2000;
 
 }  // namespace
 
-void LaunchedHelperSlot::Terminate(LaunchedProcess& process) {
-  if (process.process) {
-    ::TerminateProcess(process.process.Get(), 0);
-    ::WaitForSingleObject(process.process.Get(), kHelperEndWaitMs);
-  }
-  process = LaunchedProcess{};
-}
-
 bool LaunchedHelperSlot::Store(LaunchedProcess process) {
   std::lock_guard<std::mutex> guard(lock_);
   if (closed_) {
-    Terminate(process);
+    process.TerminateAndWait(kHelperEndExitCode, kHelperEndWaitMs);
     return false;
   }
   process_ = std::move(process);  // the earlier start's handles close here
@@ -27,7 +23,7 @@ bool LaunchedHelperSlot::Store(LaunchedProcess process) {
 }
 
 void LaunchedHelperSlot::EndLocked() {
-  if (launched_) Terminate(process_);
+  if (launched_) process_.TerminateAndWait(kHelperEndExitCode, kHelperEndWaitMs);
   process_ = LaunchedProcess{};
   launched_ = false;
 }
@@ -46,6 +42,25 @@ void LaunchedHelperSlot::Close() {
 bool LaunchedHelperSlot::Holds() const {
   std::lock_guard<std::mutex> guard(lock_);
   return launched_ && process_.process.IsValid();
+}
+
+bool EnsureHelperProcess(LaunchedHelperSlot& slot, HelperTransport& helper, LocationPlatform& locations,
+                         int startRounds) {
+  if (HelperAnswersPing(helper)) return true;
+  const ExecutableLookup program = FindHelperExecutable(locations);
+  if (!program.Found()) return false;
+  LaunchOptions options;
+  options.commandLine = L"\"" + program.path + L"\"";
+  options.workingDirectory = ExecutableDirectory(locations);
+  options.hidden = true;
+  LaunchedProcess launched;
+  if (LaunchProcess(options, launched) != ERROR_SUCCESS) return false;
+  if (!slot.Store(std::move(launched))) return false;  // the application is closing
+  for (int round = 0; round < startRounds; ++round) {
+    ::Sleep(kHelperStartPollMs);
+    if (HelperAnswersPing(helper)) return true;
+  }
+  return false;
 }
 
 }  // namespace pelno

@@ -9,6 +9,12 @@
 
 namespace pelno {
 
+class HelperTransport;
+class LocationPlatform;
+
+inline constexpr int kHelperStartRounds = 30;
+inline constexpr DWORD kHelperStartPollMs = 100;
+
 class LaunchedHelperSlot {
  public:
   LaunchedHelperSlot() = default;
@@ -26,7 +32,6 @@ class LaunchedHelperSlot {
   bool Holds() const;
 
  private:
-  static void Terminate(LaunchedProcess& process);
   void EndLocked();
 
   mutable std::mutex lock_;
@@ -34,5 +39,11 @@ class LaunchedHelperSlot {
   bool launched_ = false;
   bool closed_ = false;
 };
+
+// A helper answers "/ping", if need be after starting the helper program hidden
+// with the user's rights into `slot` and trying "/ping" `startRounds` times, 100 ms
+// apart.
+bool EnsureHelperProcess(LaunchedHelperSlot& slot, HelperTransport& helper, LocationPlatform& locations,
+                         int startRounds);
 
 }  // namespace pelno

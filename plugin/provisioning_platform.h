@@ -11,6 +11,14 @@
 
 namespace pelno {
 
+// Access rights and error codes as the service manager has them.
+inline constexpr std::uint32_t kServiceQueryConfig = 0x0001;  // SERVICE_QUERY_CONFIG
+inline constexpr std::uint32_t kServiceQueryStatus = 0x0004;  // SERVICE_QUERY_STATUS
+inline constexpr std::uint32_t kServiceStart = 0x0010;        // SERVICE_START
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
+inline constexpr std::uint32_t kErrorServiceAlreadyRunning = 1056;
+inline constexpr std::uint32_t kErrorServiceDoesNotExist = 1060;
+
 // One conversation with the service manager about the helper service; its handles
 // are closed, service first, when the object goes.
 class HelperServiceSession {
@@ -40,9 +48,10 @@ class ProvisioningPlatform {
                            const std::wstring& directory, std::uint32_t waitMs,
                            std::uint32_t& exitCode) = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
+  // Both paths name the same file: each resolved through the file system as far as
+  // it exists (links followed, names as stored, "." and ".." removed), then compared
+  // without regard to case.
+  virtual bool IsSameFile(const std::wstring& a, const std::wstring& b) = 0;
 };
-
-// The real service manager and shell (Win32 builds).
-ProvisioningPlatform& SystemProvisioningPlatform();
 
 }  // namespace pelno

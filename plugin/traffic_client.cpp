@@ -23,17 +23,17 @@ std::string BuildLocalTrafficSnapshot() {
 
 }  // namespace
 
-bool FetchHelperTrafficSnapshot(flutter::EncodableValue& snapshot) {
+bool FetchHelperTrafficSnapshot(HelperTransport& helper, flutter::EncodableValue& snapshot) {
   std::string reply;
-  if (!HelperRequestText(L"GET", L"/traffic-snapshot", {}, reply)) return false;
+  if (!HelperRequestText(helper, "GET", "/traffic-snapshot", {}, reply)) return false;
   snapshot = ParseTrafficSnapshot(reply);
   return true;
 }
 
-flutter::EncodableValue GetTrafficSnapshot(bool localEngineRuns) {
+flutter::EncodableValue GetTrafficSnapshot(HelperTransport& helper, bool localEngineRuns) {
   if (localEngineRuns) return ParseTrafficSnapshot(BuildLocalTrafficSnapshot());
   flutter::EncodableValue snapshot;
-  if (FetchHelperTrafficSnapshot(snapshot)) return snapshot;
+  if (FetchHelperTrafficSnapshot(helper, snapshot)) return snapshot;
   return FallbackTrafficSnapshot();
 }
 

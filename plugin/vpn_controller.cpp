@@ -36,7 +36,11 @@ VpnController::~VpnController() {
 }
 
 LatencyClient VpnController::LatencyClientFor(const std::atomic<bool>* stop) {
-  return LatencyClient{launchedHelper_, environment_.locations, environment_.helperStartRounds, stop};
+  const auto ensureHelper = [this] {
+    return EnsureHelperProcess(launchedHelper_, environment_.helper, environment_.locations,
+                               environment_.helperStartRounds);
+  };
+  return LatencyClient{environment_.helper, ensureHelper, stop};
 }
 
 EncodableValue VpnController::Connect(const EncodableMap& arguments) {
@@ -54,7 +58,7 @@ void VpnController::StopLocalEngine() {
 
 EncodableValue VpnController::ConnectProxyMode(const EncodableMap& arguments, const std::string& config) {
   EncodableValue ignored;
-  StopHelperSession(ignored);
+  StopHelperSession(environment_.helper, ignored);
   const ExecutableLookup engine =
       FindEngineExecutable(EngineSearch::kProgramFoldersThenSearchPath, environment_.locations);
   if (!engine.Found())
@@ -109,7 +113,7 @@ EncodableValue VpnController::ConnectTunMode(const std::string& config) {
   RestoreSystemProxy(proxy_, ignored, environment_.proxySettings);
   EncodableValue reply;
   std::string error;
-  if (!StartHelperTun(config, reply, error, Provisioning{environment_.provisioning, environment_.locations})) {
+  if (!StartHelperTun(config, reply, error, Provisioning{environment_.provisioning, environment_.locations, environment_.helper})) {
     connected_ = false;
     return MakeStatusMap(kStatusDisconnected, error.empty() ? "Windows helper service failed" : error);
   }
@@ -122,7 +126,7 @@ EncodableValue VpnController::Disconnect() {
   std::lock_guard<std::mutex> guard(lock_);
   if (mode_.empty() || mode_ == "tun") {
     EncodableValue reply;
-    if (StopHelperSession(reply)) {
+    if (StopHelperSession(environment_.helper, reply)) {
       connected_ = false;
       mode_.clear();
       return reply;
@@ -145,7 +149,7 @@ std::string VpnController::GetStatus() {
     if (mode_ == "proxy" && IsEngineRunning(engine_)) return std::string(kStatusConnected);
   }
   std::string status;
-  if (QueryHelperStatus(status)) return status;
+  if (QueryHelperStatus(environment_.helper, status)) return status;
   std::lock_guard<std::mutex> guard(lock_);
   return std::string(connected_ && IsEngineRunning(engine_) ? kStatusConnected : kStatusDisconnected);
 }
@@ -155,7 +159,7 @@ void VpnController::CleanUp() {
   if (cleanedUp_) return;
   cleanedUp_ = true;
   EncodableValue ignored;
-  StopHelperSession(ignored);
+  StopHelperSession(environment_.helper, ignored);
   launchedHelper_.Close();
   ++session_;
   std::string error;

@@ -16,22 +16,25 @@
 #include "engine/system_proxy.h"
 #include "flutter/encodable_value.h"
 #include "plugin/helper_provisioning.h"
+#include "plugin/helper_transport.h"
 #include "plugin/latency_client.h"
 #include "plugin/launched_helper_slot.h"
 
 namespace pelno {
 
-// The platforms the plug-in reaches; the real ones by default.
+// The platforms the plug-in reaches, built once by the program's entry point (or a
+// test); each must outlive the plug-in.
 struct PluginEnvironment {
-  LocationPlatform& locations = SystemLocationPlatform();
-  ProxySettingsPlatform& proxySettings = SystemProxySettingsPlatform();
-  ProvisioningPlatform& provisioning = SystemProvisioningPlatform();
+  LocationPlatform& locations;
+  ProxySettingsPlatform& proxySettings;
+  ProvisioningPlatform& provisioning;
+  HelperTransport& helper;
   int helperStartRounds = kHelperStartRounds;
 };
 
 class VpnController {
  public:
-  explicit VpnController(const PluginEnvironment& environment = {});
+  explicit VpnController(const PluginEnvironment& environment);
   VpnController(const VpnController&) = delete;
   VpnController& operator=(const VpnController&) = delete;
   ~VpnController();

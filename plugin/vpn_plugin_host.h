@@ -30,9 +30,10 @@ class VpnPluginHost {
   using MethodCall = flutter::MethodCall<flutter::EncodableValue>;
   using MethodResult = flutter::MethodResult<flutter::EncodableValue>;
 
-  // Registers both channels on `messenger`, which must outlive the host.
-  explicit VpnPluginHost(flutter::BinaryMessenger* messenger, const PluginEnvironment& environment = {},
-                         WorkerThreads::Starter startThread = {});
+  // Registers both channels on `messenger`, which must outlive the host, as must the
+  // platforms of `environment`.
+  VpnPluginHost(flutter::BinaryMessenger* messenger, const PluginEnvironment& environment,
+                WorkerThreads::Starter startThread = {});
   VpnPluginHost(const VpnPluginHost&) = delete;
   VpnPluginHost& operator=(const VpnPluginHost&) = delete;
   // Unregisters the handlers, runs the controller's clean-up, waits for the worker
@@ -57,6 +58,7 @@ class VpnPluginHost {
   std::unique_ptr<flutter::EventSink<flutter::EncodableValue>> latencySink_;
   std::mutex sinkLock_;
   std::atomic<bool> stopping_{false};
+  HelperTransport& helper_;
   WorkerThreads workers_;
   VpnController controller_;
 };

@@ -1,5 +1,5 @@
-// The connection controller (stand-in engine, fake registry and service manager,
-// scripted control port) and the plug-in host on an in-process messenger.
+// The connection controller (stand-in engine, fake registry, service manager and
+// helper) and the plug-in host on an in-process messenger.
 #include <gtest/gtest.h>
 
 #include "engine/testing/fake_proxy_settings_platform.h"
@@ -9,8 +9,8 @@
 #include "plugin/status_map.h"
 #include "plugin/testing/encodable_maps.h"
 #include "plugin/testing/fake_provisioning_platform.h"
+#include "plugin/testing/fake_helper_transport.h"
 #include "plugin/testing/program_folder.h"
-#include "plugin/testing/scripted_helper.h"
 #include "plugin/traffic_client.h"
 #include "plugin/traffic_snapshot_map.h"
 #include "plugin/vpn_plugin_host.h"
@@ -21,8 +21,8 @@ namespace {
 using flutter::EncodableList;
 using testing::EncodableValue;
 using testing::Entries;
+using testing::FakeHelperTransport;
 using testing::Map;
-using testing::ScriptedHelper;
 using Bytes = std::vector<uint8_t>;
 
 const flutter::StandardMethodCodec& Codec() { return flutter::StandardMethodCodec::GetInstance(); }
@@ -34,18 +34,19 @@ flutter::EncodableMap Connect(const char* config, const char* mode, EncodableVal
   return Entries(Map({{"runtimeConfig", EncodableValue(config)}, {"accessMode", EncodableValue(mode)}, {"proxyPort", port}}));
 }
 
-ScriptedHelper::Script Answers(std::string status) {
-  return ScriptedHelper::Answers({{"/ping", "pong"}, {"", R"({"status":")" + status + R"(","message":"m"})"}});
-}
-
-struct ControllerTest : ::testing::Test {
-  ControllerTest() { proxy.SetString(L"ProxyServer", L"user:1"); }
-  std::wstring ProxyServer() { return proxy.StringValue(L"ProxyServer"); }
-
+struct Platforms {  // a program folder with the stand-in engine, the rest fakes
   testing::ProgramFolder program{true};
   testing::FakeProxySettingsPlatform proxy;
   testing::FakeProvisioningPlatform provisioning;
-  VpnController controller{{program.locations, proxy, provisioning}};
+  FakeHelperTransport helper;
+  PluginEnvironment environment{program.locations, proxy, provisioning, helper};
+};
+
+struct ControllerTest : ::testing::Test, Platforms {
+  ControllerTest() { proxy.SetString(L"ProxyServer", L"user:1"); }
+  std::wstring ProxyServer() { return proxy.StringValue(L"ProxyServer"); }
+
+  VpnController controller{environment};
 };
 
 TEST(ProxyPortArgumentTest, OnlyPortsInRangeAreTaken) {
@@ -57,13 +58,13 @@ TEST(ProxyPortArgumentTest, OnlyPortsInRangeAreTaken) {
 }
 
 TEST_F(ControllerTest, ProxySessionAnswersLocallyAndGivesTheUserTheirSettingsBack) {
-  ScriptedHelper idleHelper(Answers("disconnected"));
+  helper.replies = {{"/ping", {{"pong"}}}, {"", {{R"({"status":"disconnected","message":"m"})"}}}};
   EXPECT_EQ(controller.Connect(Connect(kEngineConfig, "TUN", EncodableValue(2080))),
             MakeStatusMap("connected", "Windows sing-box connected"));
   EXPECT_EQ(ProxyServer(), FormatProxyServer(2080));
   EXPECT_EQ(controller.GetStatus(), "connected");
   // The local engine's own figures (64-bit), not the idle helper's.
-  const EncodableValue snapshot = GetTrafficSnapshot(controller.LocalEngineCarriesTraffic());
+  const EncodableValue snapshot = GetTrafficSnapshot(helper, controller.LocalEngineCarriesTraffic());
   EXPECT_TRUE(std::holds_alternative<std::int64_t>(Entries(snapshot).at(EncodableValue("uploadTotalBytes"))));
 
   EXPECT_EQ(StatusOf(controller.Connect(Connect("", "proxy"))), "disconnected");
@@ -72,7 +73,7 @@ TEST_F(ControllerTest, ProxySessionAnswersLocallyAndGivesTheUserTheirSettingsBac
   EXPECT_EQ(ProxyServer(), FormatProxyServer(7897));
   EXPECT_EQ(controller.Disconnect(), MakeStatusMap("disconnected", "Windows sing-box disconnected"));
   EXPECT_EQ(ProxyServer(), L"user:1");
-  for (const auto& request : idleHelper.requests()) EXPECT_EQ(request.path, "/stop");
+  EXPECT_EQ(helper.log(), "POST /stop ;POST /stop ;");  // the idle helper's session, by each connect
 }
 
 TEST_F(ControllerTest, TunConnectEndsTheProxySessionAndAPlainHelperFirst) {
@@ -93,10 +94,10 @@ TEST_F(ControllerTest, TunConnectEndsTheProxySessionAndAPlainHelperFirst) {
   EXPECT_FALSE(controller.LocalEngineCarriesTraffic());
   EXPECT_EQ(ProxyServer(), L"user:1");
 
-  ScriptedHelper helper(Answers("connected"));
+  helper.replies = {{"/ping", {{"pong"}}}, {"", {{R"({"status":"connected","message":"m"})"}}}};
   EXPECT_EQ(controller.Connect(Connect("{}", "tun")), MakeStatusMap("connected", "m"));
   EXPECT_EQ(controller.GetStatus(), "connected");
-  EXPECT_EQ(helper.requests().back().path, "/status");
+  EXPECT_TRUE(helper.log().ends_with("GET /status ;"));
 }
 
 TEST_F(ControllerTest, AnEngineThatDiesTakesTheSystemProxyWithIt) {
@@ -107,10 +108,9 @@ TEST_F(ControllerTest, AnEngineThatDiesTakesTheSystemProxyWithIt) {
   EXPECT_EQ(ProxyServer(), L"user:1");
 }
 
-struct HostTest : ::testing::Test {
+struct HostTest : ::testing::Test, Platforms {
   void MakeHost(WorkerThreads::Starter starter = {}) {
-    host = std::make_unique<VpnPluginHost>(&messenger, PluginEnvironment{program.locations, proxy, provisioning},
-                                           std::move(starter));
+    host = std::make_unique<VpnPluginHost>(&messenger, environment, std::move(starter));
   }
   int Deliver(const char* channel, const std::string& method, const EncodableValue* arguments = nullptr) {
     return fake.Deliver(channel, *Codec().EncodeMethodCall(flutter::MethodCall<EncodableValue>(
@@ -125,9 +125,6 @@ struct HostTest : ::testing::Test {
 
   flutter::testing::FakeMessenger fake;
   flutter::BinaryMessengerImpl messenger{fake.messenger()};
-  testing::ProgramFolder program;
-  testing::FakeProxySettingsPlatform proxy;
-  testing::FakeProvisioningPlatform provisioning;
   std::unique_ptr<VpnPluginHost> host;
 };
 
@@ -141,7 +138,8 @@ TEST_F(HostTest, ArgumentsAreCheckedAndNamesMatchedExactly) {
       EXPECT_EQ(Call(method, arguments), *Codec().EncodeErrorEnvelope("bad_args", message)) << method;
   }
   for (const char* method : {"GetStatus", "getStatus ", "connect ", "Disconnect"}) EXPECT_EQ(Call(method), Bytes{});
-  EXPECT_EQ(Call("getStatus", &list), Success(EncodableValue("disconnected")));
+  EXPECT_EQ(Call("getStatus", &list), Success(EncodableValue("disconnected")));  // without a helper
+  EXPECT_EQ(Call("getTrafficSnapshot"), Success(FallbackTrafficSnapshot()));
 }
 
 TEST_F(HostTest, WorkerCallsAreAnsweredOnceWhenNoThreadCanBeCreated) {
@@ -152,12 +150,9 @@ TEST_F(HostTest, WorkerCallsAreAnsweredOnceWhenNoThreadCanBeCreated) {
 }
 
 TEST_F(HostTest, LatencyEventsStreamToTheListenerAndShutdownWaitsForTheTest) {
-  ScriptedHelper helper([](const ScriptedHelper::Request& request) -> std::vector<ScriptedHelper::Piece> {
-    if (request.path != "/urltest") return {{ScriptedHelper::Reply(request.path == "/ping" ? "pong" : "{}")}};
-    std::vector<ScriptedHelper::Piece> pieces{{ScriptedHelper::Reply(R"({"nodeTag":"A","delayMs":3})" "\n")}};
-    for (int i = 0; i < 30; ++i) pieces.push_back({R"({"nodeTag":"A","delayMs":4})" "\n", 200});
-    return pieces;
-  });
+  std::vector<FakeHelperTransport::Piece> stream{{R"({"nodeTag":"A","delayMs":3})" "\n"}};
+  for (int i = 0; i < 30; ++i) stream.push_back({R"({"nodeTag":"A","delayMs":4})" "\n", 200});
+  helper.replies = {{"/urltest", stream}, {"/ping", {{"pong"}}}, {"", {{"{}"}}}};
   MakeHost();
   fake.WaitResponse(Deliver(kLatencyEventChannelName, "listen"));
   const EncodableValue arguments =

@@ -1,22 +1,75 @@
-// The real service manager and shell behind the helper's provisioning.
+#include "plugin/win32_provisioning_platform.h"
+
 #include <windows.h>
 #include <shellapi.h>
 #include <winsvc.h>
 
+#include <cwctype>
+#include <filesystem>
 #include <vector>
 
 #include "base/unique_handle.h"
-#include "plugin/provisioning_platform.h"
 
 namespace pelno {
 namespace {
 
-struct ServiceHandleTraits {
-  static SC_HANDLE Invalid() { return nullptr; }
-  static bool IsValid(SC_HANDLE h) { return h != nullptr; }
-  static void Close(SC_HANDLE h) { ::CloseServiceHandle(h); }
-};
-using ServiceHandle = ScopedHandle<SC_HANDLE, ServiceHandleTraits>;
+static_assert(kServiceQueryConfig == SERVICE_QUERY_CONFIG && kServiceQueryStatus == SERVICE_QUERY_STATUS &&
+              kServiceStart == SERVICE_START);
+static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED &&
+              kErrorServiceAlreadyRunning == ERROR_SERVICE_ALREADY_RUNNING &&
+              kErrorServiceDoesNotExist == ERROR_SERVICE_DOES_NOT_EXIST);
+
+// The final path of an existing entry, without the "\\?\" prefix; 0 or the error code.
+DWORD FinalPath(const std::wstring& path, std::wstring& finalPath) {
+  UniqueHandle file(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return ::GetLastError();
+  std::vector<wchar_t> buffer(MAX_PATH + 1);
+  for (;;) {
+    const DWORD length = ::GetFinalPathNameByHandleW(file.Get(), buffer.data(),
+                                                     static_cast<DWORD>(buffer.size()), 0);
+    if (length == 0) return ::GetLastError();
+    if (length < buffer.size()) {
+      finalPath.assign(buffer.data(), length);
+      break;
+    }
+    buffer.resize(length + 1);
+  }
+  if (finalPath.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    finalPath = L"\\\\" + finalPath.substr(8);
+  } else if (finalPath.rfind(L"\\\\?\\", 0) == 0) {
+    finalPath.erase(0, 4);
+  }
+  return 0;
+}
+
+std::wstring WeaklyCanonical(const std::wstring& path) {
+  namespace fs = std::filesystem;
+  fs::path head(path);
+  std::vector<fs::path> rest;
+  while (!head.empty()) {
+    std::wstring resolved;
+    const DWORD error = FinalPath(head.wstring(), resolved);
+    if (error == 0) {
+      fs::path result(resolved);
+      for (auto it = rest.rbegin(); it != rest.rend(); ++it) result /= *it;
+      return result.lexically_normal().wstring();
+    }
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return path;
+    if (!head.has_relative_path()) break;
+    rest.push_back(head.filename());
+    head = head.parent_path();
+  }
+  return fs::path(path).lexically_normal().wstring();
+}
+
+// The path resolved through the file system as far as it exists, lower-cased unit
+// by unit.
+std::wstring PathCompareKey(const std::wstring& path) {
+  std::wstring key = WeaklyCanonical(path);
+  for (wchar_t& unit : key) unit = static_cast<wchar_t>(std::towlower(unit));
+  return key;
+}
 
 class Win32HelperServiceSession : public HelperServiceSession {
  public:
@@ -61,46 +114,42 @@ class Win32HelperServiceSession : public HelperServiceSession {
   }
 
  private:
-  ServiceHandle manager_;
-  ServiceHandle service_;
-};
-
-class Win32ProvisioningPlatform : public ProvisioningPlatform {
- public:
-  std::unique_ptr<HelperServiceSession> OpenSession() override {
-    return std::make_unique<Win32HelperServiceSession>();
-  }
-
-  bool RunElevated(const std::wstring& program, const std::wstring& parameters,
-                   const std::wstring& directory, std::uint32_t waitMs,
-                   std::uint32_t& exitCode) override {
-    SHELLEXECUTEINFOW info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
-    info.lpVerb = L"runas";
-    info.lpFile = program.c_str();
-    info.lpParameters = parameters.c_str();
-    info.lpDirectory = directory.c_str();
-    info.nShow = SW_HIDE;
-    if (!::ShellExecuteExW(&info)) return false;
-    UniqueHandle process(info.hProcess);
-    DWORD code = 1;
-    if (process) {
-      ::WaitForSingleObject(process.Get(), waitMs);
-      if (!::GetExitCodeProcess(process.Get(), &code)) code = 1;
-    }
-    exitCode = code;
-    return true;
-  }
-
-  void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
+  UniqueServiceHandle manager_;
+  UniqueServiceHandle service_;
 };
 
 }  // namespace
 
-ProvisioningPlatform& SystemProvisioningPlatform() {
-  static Win32ProvisioningPlatform platform;
-  return platform;
+std::unique_ptr<HelperServiceSession> Win32ProvisioningPlatform::OpenSession() {
+  return std::make_unique<Win32HelperServiceSession>();
+}
+
+bool Win32ProvisioningPlatform::RunElevated(const std::wstring& program, const std::wstring& parameters,
+                                            const std::wstring& directory, std::uint32_t waitMs,
+                                            std::uint32_t& exitCode) {
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpVerb = L"runas";
+  info.lpFile = program.c_str();
+  info.lpParameters = parameters.c_str();
+  info.lpDirectory = directory.c_str();
+  info.nShow = SW_HIDE;
+  if (!::ShellExecuteExW(&info)) return false;
+  UniqueHandle process(info.hProcess);
+  DWORD code = 1;
+  if (process) {
+    ::WaitForSingleObject(process.Get(), waitMs);
+    if (!::GetExitCodeProcess(process.Get(), &code)) code = 1;
+  }
+  exitCode = code;
+  return true;
+}
+
+void Win32ProvisioningPlatform::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+bool Win32ProvisioningPlatform::IsSameFile(const std::wstring& a, const std::wstring& b) {
+  return PathCompareKey(a) == PathCompareKey(b);
 }
 
 }  // namespace pelno

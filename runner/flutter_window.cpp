@@ -1,6 +1,7 @@
 #include "runner/flutter_window.h"
 
-FlutterWindow::FlutterWindow(const flutter::DartProject& project) : project_(project) {}
+FlutterWindow::FlutterWindow(const flutter::DartProject& project, const pelno::PluginEnvironment& environment)
+    : project_(project), plugin_environment_(environment) {}
 
 FlutterWindow::~FlutterWindow() {
   // The plug-in's clean-up (helper session stopped, proxy restored, engine stopped)
@@ -19,7 +20,7 @@ bool FlutterWindow::OnWindowCreated() {
   if (!flutter_controller_->engine() || !flutter_controller_->view()) return false;
 
   // The VPN plug-in is the only one registered.
-  plugin_host_ = std::make_unique<pelno::VpnPluginHost>(flutter_controller_->engine()->messenger());
+  plugin_host_ = std::make_unique<pelno::VpnPluginHost>(flutter_controller_->engine()->messenger(), plugin_environment_);
   EmbedChildWindow(flutter_controller_->view()->GetNativeWindow());
 
   // Shown when the first frame is ready; the redraw makes sure a frame comes even

@@ -10,7 +10,8 @@
 
 class FlutterWindow : public Win32Window {
  public:
-  explicit FlutterWindow(const flutter::DartProject& project);
+  // The plug-in works on the platforms of `environment`, which must outlive the window.
+  FlutterWindow(const flutter::DartProject& project, const pelno::PluginEnvironment& environment);
   ~FlutterWindow() override;
 
  protected:
@@ -20,6 +21,7 @@ class FlutterWindow : public Win32Window {
 
  private:
   flutter::DartProject project_;
+  pelno::PluginEnvironment plugin_environment_;
   std::unique_ptr<flutter::FlutterViewController> flutter_controller_;
   // The plug-in's channels, latency sink and connection controller. Declared last:
   // it goes first, and always while the engine's messenger still exists.

@@ -3,7 +3,11 @@
 #include <objbase.h>
 
 #include "engine/system_proxy.h"
+#include "engine/win32_location_platform.h"
+#include "engine/win32_proxy_settings_platform.h"
 #include "flutter/dart_project.h"
+#include "plugin/win32_provisioning_platform.h"
+#include "plugin/wininet_helper_transport.h"
 #include "runner/flutter_window.h"
 #include "runner/utils.h"
 
@@ -14,14 +18,20 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
 
   ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
+  // The real platforms, built once for the whole process.
+  pelno::Win32LocationPlatform locations;
+  pelno::Win32ProxySettingsPlatform proxySettings;
+  pelno::Win32ProvisioningPlatform provisioning;
+  pelno::WinInetHelperTransport helper;
+
   // A run that crashed while connected left the proxy pointing at its dead engine:
   // the user's settings go back before anything else touches the proxy.
-  pelno::RecoverSystemProxy(pelno::kApplicationProxyRecordName);
+  pelno::RecoverSystemProxy(pelno::kApplicationProxyRecordName, proxySettings);
 
   flutter::DartProject project(L"data");
   project.set_dart_entrypoint_arguments(ReadDartArguments(::GetCommandLineW()));
 
-  FlutterWindow window(project);
+  FlutterWindow window(project, pelno::PluginEnvironment{locations, proxySettings, provisioning, helper});
   if (!window.OpenTopLevel(L"PelnoVPN", Win32Window::Point{10, 10}, Win32Window::Size{450, 770})) return 1;
   window.SetQuitOnDestroy(true);
 

@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "base/text_encoding.h"
+#include "base/unique_handle.h"
 #include "flutter/flutter_windows.h"
 
 void OpenDebugConsole() {
@@ -20,10 +21,9 @@ void OpenDebugConsole() {
 
 std::vector<std::string> ReadDartArguments(const wchar_t* commandLine) {
   int argc = 0;
-  wchar_t** argv = ::CommandLineToArgvW(commandLine, &argc);
+  const pelno::UniqueLocalMemory<wchar_t**> argv(::CommandLineToArgvW(commandLine, &argc));
   if (!argv) return {};
   std::vector<std::string> arguments;
-  for (int i = 1; i < argc; ++i) arguments.push_back(pelno::WideToUtf8(argv[i]));
-  ::LocalFree(argv);
+  for (int i = 1; i < argc; ++i) arguments.push_back(pelno::WideToUtf8(argv.Get()[i]));
   return arguments;
 }

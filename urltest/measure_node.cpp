@@ -67,10 +67,8 @@ bool MeasureNode(const std::wstring& configPath, const UrlTestRequest& request,
     record.waitResult = ::WaitForSingleObject(process, kFetchDeadlineMs);
   }
   record.elapsedMs = ::GetTickCount64() - t0;
-  if (record.waitResult != WAIT_OBJECT_0 || registry.IsRunCanceled(requestId)) {
-    ::TerminateProcess(process, kTerminateExitCode);
-    ::WaitForSingleObject(process, kTerminatedWaitMs);
-  }
+  if (record.waitResult != WAIT_OBJECT_0 || registry.IsRunCanceled(requestId))
+    launched.TerminateAndWait(kTerminateExitCode, kTerminatedWaitMs);
   DWORD exitCode = record.exitCode;
   if (::GetExitCodeProcess(process, &exitCode)) record.exitCode = exitCode;
   // Unregistered before the handle closes, so a cancel never terminates a closed handle.

@@ -21,6 +21,6 @@ inline constexpr unsigned long kFetchDeadlineMs = 3000;
 // terminated with exit code 1. Its output is read while it runs, for diagnosis only.
 bool MeasureNode(const std::wstring& configPath, const UrlTestRequest& request,
                  const std::string& nodeTag, const std::string& testUrl, NodeMeasurement& record,
-                 UrlTestRegistry& registry, LocationPlatform& locations = SystemLocationPlatform());
+                 UrlTestRegistry& registry, LocationPlatform& locations);
 
 }  // namespace pelno

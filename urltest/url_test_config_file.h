@@ -10,7 +10,7 @@ namespace pelno {
 
 // DataDirectory + "\sing-box-urltest-<pid>-<run>.json"; the run number comes from a
 // process-wide counter, so each call (each run) gets a file of its own.
-std::wstring MakeUrlTestConfigPath(LocationPlatform& locations = SystemLocationPlatform());
+std::wstring MakeUrlTestConfigPath(LocationPlatform& locations);
 
 // Creates or truncates `path` and writes `bytes` to it. On failure `error` is
 // "CreateFile failed: ", "WriteFile failed: " or "CloseHandle failed: " and the code.

@@ -31,15 +31,6 @@ std::thread Win32UrlTestPlatform::StartWorker(std::function<void()> work) {
   return std::thread(std::move(work));
 }
 
-UrlTestRegistry& SystemUrlTestRegistry() {
-  static UrlTestRegistry registry(
-      [](UrlTestRegistry::ProcessRef process) { ::TerminateProcess(process, 1); });
-  return registry;
-}
-
-UrlTestPlatform& SystemUrlTestPlatform() {
-  static Win32UrlTestPlatform platform(SystemUrlTestRegistry());
-  return platform;
-}
+void TerminateUrlTestEngine(UrlTestRegistry::ProcessRef process) { ::TerminateProcess(process, 1); }
 
 }  // namespace pelno

@@ -1,5 +1,5 @@
 // The URL test on the real system: files in the data directory, engines started
-// with the launcher, worker threads, and the helper's one registry.
+// with the launcher, worker threads.
 #pragma once
 
 #include "engine/data_locations.h"
@@ -10,8 +10,7 @@ namespace pelno {
 
 class Win32UrlTestPlatform : public UrlTestPlatform {
  public:
-  explicit Win32UrlTestPlatform(UrlTestRegistry& registry,
-                                LocationPlatform& locations = SystemLocationPlatform())
+  Win32UrlTestPlatform(UrlTestRegistry& registry, LocationPlatform& locations)
       : registry_(registry), locations_(locations) {}
 
   bool CreateDataDirectory() override;
@@ -27,9 +26,7 @@ class Win32UrlTestPlatform : public UrlTestPlatform {
   LocationPlatform& locations_;
 };
 
-// The helper's registry: a cancel terminates engines with exit code 1.
-UrlTestRegistry& SystemUrlTestRegistry();
-// The platform over SystemUrlTestRegistry.
-UrlTestPlatform& SystemUrlTestPlatform();
+// How the helper's registry ends the engines of a canceled run: exit code 1.
+void TerminateUrlTestEngine(UrlTestRegistry::ProcessRef process);
 
 }  // namespace pelno

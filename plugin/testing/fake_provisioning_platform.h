@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "plugin/provisioning_platform.h"
-#include "plugin/testing/scripted_helper.h"
+#include "plugin/testing/fake_helper_transport.h"
 
 namespace pelno::testing {
 
@@ -17,8 +17,8 @@ class FakeProvisioningPlatform : public ProvisioningPlatform {
   std::wstring binaryPath;
   bool running = false, answersOnceRunning = true;
   int installerExitCode = 0;  // -1: the elevation prompt is declined
-  std::unique_ptr<ScriptedHelper> helper;  // answers "pong" once a start succeeded (1056 included)
-  std::string calls;                       // "manager open config start runas ", in call order
+  FakeHelperTransport* helper = nullptr;  // answers "pong" once a start succeeded (1056 included)
+  std::string calls;                      // "manager open config start runas ", in call order
 
   std::unique_ptr<HelperServiceSession> OpenSession() override { return std::make_unique<Session>(*this); }
   bool RunElevated(const std::wstring&, const std::wstring& parameters, const std::wstring&, std::uint32_t,
@@ -28,6 +28,7 @@ class FakeProvisioningPlatform : public ProvisioningPlatform {
     return installerExitCode >= 0;
   }
   void Sleep(std::uint32_t) override {}
+  bool IsSameFile(const std::wstring& a, const std::wstring& b) override { return a == b; }
 
  private:
   struct Session : HelperServiceSession {
@@ -44,8 +45,8 @@ class FakeProvisioningPlatform : public ProvisioningPlatform {
     std::uint32_t Start() override {
       f.calls += "start ";
       const std::uint32_t result = Next(f.startResults);
-      if ((result == 0 || result == 1056) && !std::exchange(f.running, true) && f.answersOnceRunning)
-        f.helper = std::make_unique<ScriptedHelper>(ScriptedHelper::Answers({{"", "pong"}}));
+      if ((result == 0 || result == 1056) && !std::exchange(f.running, true) && f.answersOnceRunning && f.helper)
+        f.helper->replies = {{"", {{"pong"}}}};
       return result;
     }
     FakeProvisioningPlatform& f;
