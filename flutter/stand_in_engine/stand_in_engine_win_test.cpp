@@ -9,8 +9,10 @@
 namespace {
 
 FlutterDesktopEngineRef NewEngine() {
-  const FlutterDesktopEngineProperties properties{L"data\\flutter_assets", L"data\\icudtl.dat", L"data\\app.so", 0,
-                                                  nullptr};
+  FlutterDesktopEngineProperties properties{};
+  properties.assets_path = L"data\\flutter_assets";
+  properties.icu_data_path = L"data\\icudtl.dat";
+  properties.aot_library_path = L"data\\app.so";
   return FlutterDesktopEngineCreate(&properties);
 }
 
