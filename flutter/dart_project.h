@@ -9,6 +9,13 @@
 
 namespace flutter {
 
+// Which GPU the engine renders with, where the machine has more than one.
+enum class GpuPreference { NoPreference, LowPowerPreference, HighPerformancePreference };
+
+// The thread the Dart UI runs on; Default is the platform thread on current
+// engine releases.
+enum class UIThreadPolicy { Default, RunOnPlatformThread, RunOnSeparateThread };
+
 class DartProject {
  public:
   explicit DartProject(const std::wstring& path)
@@ -29,6 +36,12 @@ class DartProject {
     return dart_entrypoint_arguments_;
   }
 
+  void set_gpu_preference(GpuPreference gpu_preference) { gpu_preference_ = gpu_preference; }
+  GpuPreference gpu_preference() const { return gpu_preference_; }
+
+  void set_ui_thread_policy(UIThreadPolicy policy) { ui_thread_policy_ = policy; }
+  UIThreadPolicy ui_thread_policy() const { return ui_thread_policy_; }
+
  private:
   friend class FlutterEngine;
   friend class FlutterViewController;
@@ -42,6 +55,8 @@ class DartProject {
   std::wstring aot_library_path_;
   std::string dart_entrypoint_;
   std::vector<std::string> dart_entrypoint_arguments_;
+  GpuPreference gpu_preference_ = GpuPreference::NoPreference;
+  UIThreadPolicy ui_thread_policy_ = UIThreadPolicy::Default;
 };
 
 }  // namespace flutter

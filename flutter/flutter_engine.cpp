@@ -6,12 +6,42 @@
 #include "flutter/binary_messenger_impl.h"
 
 namespace flutter {
+namespace {
+
+FlutterDesktopGpuPreference ToC(GpuPreference preference) {
+  switch (preference) {
+    case GpuPreference::LowPowerPreference:
+      return LowPowerPreference;
+    case GpuPreference::HighPerformancePreference:
+      return HighPerformancePreference;
+    case GpuPreference::NoPreference:
+      break;
+  }
+  return NoPreference;
+}
+
+FlutterDesktopUIThreadPolicy ToC(UIThreadPolicy policy) {
+  switch (policy) {
+    case UIThreadPolicy::RunOnPlatformThread:
+      return RunOnPlatformThread;
+    case UIThreadPolicy::RunOnSeparateThread:
+      return RunOnSeparateThread;
+    case UIThreadPolicy::Default:
+      break;
+  }
+  return Default;
+}
+
+}  // namespace
 
 FlutterEngine::FlutterEngine(const DartProject& project) {
   FlutterDesktopEngineProperties properties = {};
   properties.assets_path = project.assets_path().c_str();
   properties.icu_data_path = project.icu_data_path().c_str();
   properties.aot_library_path = project.aot_library_path().c_str();
+  // The entry point travels here, so Run passes none: the engine refuses a run
+  // given a second, different one.
+  properties.dart_entrypoint = project.dart_entrypoint().empty() ? nullptr : project.dart_entrypoint().c_str();
   // The engine copies the arguments while it is created.
   std::vector<const char*> arguments;
   for (const std::string& argument : project.dart_entrypoint_arguments()) {
@@ -19,7 +49,8 @@ FlutterEngine::FlutterEngine(const DartProject& project) {
   }
   properties.dart_entrypoint_argc = static_cast<int>(arguments.size());
   properties.dart_entrypoint_argv = arguments.empty() ? nullptr : arguments.data();
-  entry_point_ = project.dart_entrypoint();
+  properties.gpu_preference = ToC(project.gpu_preference());
+  properties.ui_thread_policy = ToC(project.ui_thread_policy());
 
   engine_ = FlutterDesktopEngineCreate(&properties);
   if (engine_ != nullptr) {
@@ -33,7 +64,7 @@ FlutterEngine::~FlutterEngine() {
   messenger_.reset();
 }
 
-bool FlutterEngine::Run() { return Run(entry_point_.empty() ? nullptr : entry_point_.c_str()); }
+bool FlutterEngine::Run() { return Run(nullptr); }
 
 bool FlutterEngine::Run(const char* entry_point) {
   if (engine_ == nullptr || has_been_run_) {

@@ -21,8 +21,8 @@ class FlutterEngine {
   FlutterEngine(const FlutterEngine&) = delete;
   FlutterEngine& operator=(const FlutterEngine&) = delete;
 
-  // Starts the project's entry point (or `entry_point`, when given). False when
-  // it was already run or the engine refused.
+  // Starts the project's entry point (or `entry_point`, when given and the
+  // project names none). False when it was already run or the engine refused.
   bool Run();
   bool Run(const char* entry_point);
 
@@ -50,7 +50,6 @@ class FlutterEngine {
   FlutterDesktopEngineRef engine_ = nullptr;
   bool owns_engine_ = true;
   bool has_been_run_ = false;
-  std::string entry_point_;
   std::unique_ptr<BinaryMessengerImpl> messenger_;
   std::function<void()> next_frame_callback_;
 };

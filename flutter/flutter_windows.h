@@ -20,14 +20,34 @@ typedef struct FlutterDesktopPluginRegistrar* FlutterDesktopPluginRegistrarRef;
 
 typedef void (*VoidCallback)(void* user_data);
 
-// Paths may be relative to the program's folder. The argument array is copied
-// while FlutterDesktopEngineCreate runs.
+// Which GPU the engine renders with, where the machine has more than one.
+typedef enum {
+  NoPreference,
+  LowPowerPreference,  // an integrated GPU when there is one
+  HighPerformancePreference,
+} FlutterDesktopGpuPreference;
+
+// The thread the Dart UI runs on. Default is the platform thread (the window's
+// message loop) on current engine releases.
+typedef enum {
+  Default,
+  RunOnPlatformThread,
+  RunOnSeparateThread,
+} FlutterDesktopUIThreadPolicy;
+
+// Paths may be relative to the program's folder. The engine copies the entry
+// point and the argument array while FlutterDesktopEngineCreate runs. The layout
+// is the engine library's ABI: flutter_c_api_layout.cpp pins it.
 typedef struct {
   const wchar_t* assets_path;
   const wchar_t* icu_data_path;
   const wchar_t* aot_library_path;
+  // Null or empty: "main".
+  const char* dart_entrypoint;
   int dart_entrypoint_argc;
   const char** dart_entrypoint_argv;
+  FlutterDesktopGpuPreference gpu_preference;
+  FlutterDesktopUIThreadPolicy ui_thread_policy;
 } FlutterDesktopEngineProperties;
 
 // ---- View controller ----
@@ -65,7 +85,8 @@ FlutterDesktopEngineCreate(const FlutterDesktopEngineProperties* engine_properti
 
 FLUTTER_EXPORT bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine);
 
-// A null entry point runs "main".
+// A null entry point runs the properties' entry point ("main" when that is null
+// too); fails when both are given and differ.
 FLUTTER_EXPORT bool FlutterDesktopEngineRun(FlutterDesktopEngineRef engine, const char* entry_point);
 
 FLUTTER_EXPORT void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngineRef engine);

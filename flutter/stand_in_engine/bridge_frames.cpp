@@ -1,5 +1,7 @@
 #include "flutter/stand_in_engine/bridge_frames.h"
 
+#include <nlohmann/json.hpp>
+
 namespace pelno::stand_in {
 namespace {
 
@@ -17,6 +19,10 @@ std::vector<std::uint8_t> Finish(std::vector<std::uint8_t> frame) {
   const auto length = static_cast<std::uint32_t>(frame.size() - 4);
   for (int i = 0; i < 4; ++i) frame[i] = static_cast<std::uint8_t>(length >> (8 * i));
   return frame;
+}
+
+nlohmann::ordered_json TextOrNull(const std::optional<std::string>& text) {
+  return text ? nlohmann::ordered_json(*text) : nlohmann::ordered_json(nullptr);
 }
 
 }  // namespace
@@ -56,6 +62,25 @@ std::vector<std::uint8_t> MakeNativeMessageFrame(std::string_view channel, const
   Append16(frame, static_cast<std::uint16_t>(channel.size()));
   frame.insert(frame.end(), channel.begin(), channel.end());
   if (size) frame.insert(frame.end(), message, message + size);
+  return Finish(std::move(frame));
+}
+
+std::vector<std::uint8_t> MakeReceivedPropertiesFrame(const ReceivedProperties& properties) {
+  const nlohmann::ordered_json report = {
+      {"assets_path", TextOrNull(properties.assetsPath)},
+      {"icu_data_path", TextOrNull(properties.icuDataPath)},
+      {"aot_library_path", TextOrNull(properties.aotLibraryPath)},
+      {"dart_entrypoint", TextOrNull(properties.dartEntrypoint)},
+      {"dart_entrypoint_argv", properties.dartEntrypointArguments},
+      {"gpu_preference", properties.gpuPreference},
+      {"ui_thread_policy", properties.uiThreadPolicy},
+      {"run_entry_point", TextOrNull(properties.runEntryPoint)},
+  };
+  const std::string body = report.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  std::vector<std::uint8_t> frame(4);
+  frame.reserve(4 + 1 + body.size());
+  frame.push_back(kReceivedPropertiesKind);
+  frame.insert(frame.end(), body.begin(), body.end());
   return Finish(std::move(frame));
 }
 

@@ -40,5 +40,20 @@ TEST(BridgeFrames, OutgoingFramesCarryLengthKindAndFields) {
   EXPECT_TRUE(MakeNativeMessageFrame(std::string(0x10000, 'x'), nullptr, 0).empty());
 }
 
+TEST(BridgeFrames, ReceivedPropertiesKeepNullsAndReplaceBytesThatAreNotUtf8) {
+  ReceivedProperties received;
+  received.assetsPath = "data\\flutter_assets";
+  received.dartEntrypoint = "";
+  received.dartEntrypointArguments = {"\xC3\xA9", "\xFF"};
+  const Bytes frame = MakeReceivedPropertiesFrame(received);
+  ASSERT_GT(frame.size(), 5u);
+  EXPECT_EQ(ReadLittleEndian32(frame.data()), frame.size() - 4);
+  EXPECT_EQ(frame[4], kReceivedPropertiesKind);
+  EXPECT_EQ(std::string(frame.begin() + 5, frame.end()),
+            R"({"assets_path":"data\\flutter_assets","icu_data_path":null,"aot_library_path":null,)"
+            R"("dart_entrypoint":"","dart_entrypoint_argv":[")" "\xC3\xA9" R"(",")" "\xEF\xBF\xBD"
+            R"("],"gpu_preference":0,"ui_thread_policy":0,"run_entry_point":null})");
+}
+
 }  // namespace
 }  // namespace pelno::stand_in

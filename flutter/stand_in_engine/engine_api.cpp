@@ -5,10 +5,23 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 
+#include "base/text_encoding.h"
 #include "flutter/stand_in_engine/engine_state.h"
 
 namespace {
+
+std::optional<std::string> CopyPath(const wchar_t* path) {
+  if (!path) return std::nullopt;
+  return pelno::WideToUtf8(path);
+}
+
+std::optional<std::string> CopyText(const char* text) {
+  if (!text) return std::nullopt;
+  return std::string(text);
+}
 
 void DispatchFromBridge(FlutterDesktopEngine* engine, pelno::stand_in::ChannelMessage message,
                         std::uint64_t client) {
@@ -39,13 +52,18 @@ FlutterDesktopEngineRef FlutterDesktopEngineCreate(const FlutterDesktopEnginePro
   if (!properties) return nullptr;
   auto engine = std::make_unique<FlutterDesktopEngine>();
   if (!engine->tasks.window()) return nullptr;
-  if (properties->assets_path) engine->assetsPath = properties->assets_path;
-  if (properties->icu_data_path) engine->icuDataPath = properties->icu_data_path;
-  if (properties->aot_library_path) engine->aotLibraryPath = properties->aot_library_path;
+  // Everything is copied now: the caller's strings and array go when this returns.
+  pelno::stand_in::ReceivedProperties& received = engine->received;
+  received.assetsPath = CopyPath(properties->assets_path);
+  received.icuDataPath = CopyPath(properties->icu_data_path);
+  received.aotLibraryPath = CopyPath(properties->aot_library_path);
+  received.dartEntrypoint = CopyText(properties->dart_entrypoint);
   for (int i = 0; i < properties->dart_entrypoint_argc && properties->dart_entrypoint_argv; ++i) {
     const char* argument = properties->dart_entrypoint_argv[i];
-    engine->entrypointArguments.emplace_back(argument ? argument : "");
+    received.dartEntrypointArguments.emplace_back(argument ? argument : "");
   }
+  received.gpuPreference = properties->gpu_preference;
+  received.uiThreadPolicy = properties->ui_thread_policy;
   auto messenger = std::make_unique<FlutterDesktopMessenger>();
   messenger->engine = engine.get();
   engine->messenger = messenger.release();
@@ -67,15 +85,26 @@ bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine) {
   return true;
 }
 
-bool FlutterDesktopEngineRun(FlutterDesktopEngineRef engine, const char* /*entry_point*/) {
+bool FlutterDesktopEngineRun(FlutterDesktopEngineRef engine, const char* entry_point) {
   if (!engine) return false;
   if (engine->running) return true;
+  // As the real engine: two different entry points, one from the properties and
+  // one here, are refused.
+  const std::optional<std::string>& configured = engine->received.dartEntrypoint;
+  if (entry_point && *entry_point && configured && !configured->empty() && *configured != entry_point) {
+    std::fprintf(stderr, "stand-in engine: conflicting entry points \"%s\" and \"%s\"\n", configured->c_str(),
+                 entry_point);
+    return false;
+  }
   engine->running = true;
+  engine->received.runEntryPoint = CopyText(entry_point);
   if (const auto port = pelno::stand_in::UiBridgePortFromEnvironment()) {
     auto bridge = pelno::stand_in::UiBridge::Start(
-        *port, [engine](pelno::stand_in::ChannelMessage message, std::uint64_t client) {
+        *port,
+        [engine](pelno::stand_in::ChannelMessage message, std::uint64_t client) {
           DispatchFromBridge(engine, std::move(message), client);
-        });
+        },
+        pelno::stand_in::MakeReceivedPropertiesFrame(engine->received));
     if (!bridge) std::fprintf(stderr, "stand-in engine: UI bridge port %u is not free\n", unsigned{*port});
     std::lock_guard lock(engine->messenger->lock);
     engine->bridge = std::move(bridge);

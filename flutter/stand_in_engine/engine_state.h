@@ -52,8 +52,7 @@ struct FlutterDesktopEngine {
     void* userData = nullptr;
   };
 
-  std::wstring assetsPath, icuDataPath, aotLibraryPath;
-  std::vector<std::string> entrypointArguments;
+  pelno::stand_in::ReceivedProperties received;  // copied by Create, completed by Run
   bool running = false;
 
   pelno::stand_in::PlatformTaskRunner tasks;  // created on the platform thread with the engine

@@ -1,17 +1,95 @@
-// The stand-in engine library's messenger through its exported C functions, as the
-// client wrapper calls them. (Views need a display: the desktop test covers them.)
+// The stand-in engine library through its exported C functions, as the client
+// wrapper calls them. (Views need a display: the desktop test covers them.)
+#include <winsock2.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
+
+#include "base/unique_handle.h"
+#include "flutter/flutter_engine.h"
 #include "flutter/flutter_windows.h"
 
 namespace {
 
 FlutterDesktopEngineRef NewEngine() {
-  const FlutterDesktopEngineProperties properties{L"data\\flutter_assets", L"data\\icudtl.dat", L"data\\app.so", 0,
-                                                  nullptr};
+  FlutterDesktopEngineProperties properties{};
+  properties.assets_path = L"data\\flutter_assets";
+  properties.icu_data_path = L"data\\icudtl.dat";
+  properties.aot_library_path = L"data\\app.so";
   return FlutterDesktopEngineCreate(&properties);
+}
+
+// A loopback port nobody listens on now.
+u_short FreePort() {
+  pelno::UniqueSocket probe(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+  int size = sizeof address;
+  if (::bind(probe.Get(), reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+      ::getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    return 0;
+  }
+  return ::ntohs(address.sin_port);
+}
+
+// Sends the UI bridge a kind 4 frame and returns the body of its answer.
+std::string AskReceivedProperties(u_short port) {
+  pelno::UniqueSocket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = ::htons(port);
+  address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+  const char request[] = {1, 0, 0, 0, 4};
+  if (::connect(client.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::send(client.Get(), request, sizeof request, 0) != sizeof request) {
+    return "no bridge";
+  }
+  std::string frame;
+  std::size_t wanted = 4;  // the length prefix, then the whole frame
+  char buffer[4096];
+  while (frame.size() < wanted) {
+    const int got = ::recv(client.Get(), buffer, sizeof buffer, 0);
+    if (got <= 0) return "cut short: " + frame;
+    frame.append(buffer, got);
+    if (frame.size() >= 4) {
+      std::uint32_t length = 0;
+      std::memcpy(&length, frame.data(), 4);  // little-endian, as x64
+      wanted = 4 + std::size_t{length};
+    }
+  }
+  return frame[4] == 4 ? frame.substr(5) : "kind " + std::to_string(frame[4]);
+}
+
+TEST(StandInEngine, TheUiBridgeReportsWhatTheWrapperGaveCreateAndRun) {
+  WSADATA data;
+  ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
+  const u_short port = FreePort();
+  ASSERT_NE(port, 0);
+  ::SetEnvironmentVariableW(L"PELNOVPN_UI_BRIDGE_PORT", std::to_wstring(port).c_str());
+
+  flutter::DartProject project(L"bundle");
+  project.set_dart_entrypoint("customMain");
+  project.set_dart_entrypoint_arguments({"--flag", "two words", "\xC3\xA9"});
+  project.set_gpu_preference(flutter::GpuPreference::HighPerformancePreference);
+  project.set_ui_thread_policy(flutter::UIThreadPolicy::RunOnSeparateThread);
+  {
+    flutter::FlutterEngine engine(project);
+    ASSERT_TRUE(engine.Run());
+    EXPECT_EQ(AskReceivedProperties(port),
+              R"({"assets_path":"bundle\\flutter_assets","icu_data_path":"bundle\\icudtl.dat",)"
+              R"("aot_library_path":"bundle\\app.so","dart_entrypoint":"customMain",)"
+              R"("dart_entrypoint_argv":["--flag","two words",")" "\xC3\xA9" R"("],"gpu_preference":2,)"
+              R"("ui_thread_policy":2,"run_entry_point":null})");
+  }
+  // The real engine refuses a second, different entry point at run.
+  ::SetEnvironmentVariableW(L"PELNOVPN_UI_BRIDGE_PORT", nullptr);
+  flutter::FlutterEngine engine(project);
+  EXPECT_FALSE(engine.Run("otherMain"));
+  ::WSACleanup();
 }
 
 TEST(StandInEngine, AReferencedMessengerOutlivesItsEngineAndDropsWhatIsSentLater) {

@@ -36,7 +36,8 @@ std::optional<std::uint16_t> UiBridgePortFromEnvironment() {
   return static_cast<std::uint16_t>(port);
 }
 
-std::unique_ptr<UiBridge> UiBridge::Start(std::uint16_t port, Receiver receiver) {
+std::unique_ptr<UiBridge> UiBridge::Start(std::uint16_t port, Receiver receiver,
+                                          std::vector<std::uint8_t> receivedProperties) {
   WSADATA data;
   if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return nullptr;
   UniqueSocket listener(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
@@ -54,13 +55,16 @@ std::unique_ptr<UiBridge> UiBridge::Start(std::uint16_t port, Receiver receiver)
     ::WSACleanup();
     return nullptr;
   }
-  std::unique_ptr<UiBridge> bridge(new UiBridge(std::move(listener), std::move(receiver)));
+  std::unique_ptr<UiBridge> bridge(
+      new UiBridge(std::move(listener), std::move(receiver), std::move(receivedProperties)));
   bridge->thread_ = std::thread(&UiBridge::Run, bridge.get());
   return bridge;
 }
 
-UiBridge::UiBridge(UniqueSocket listener, Receiver receiver)
-    : listener_(std::move(listener)), receiver_(std::move(receiver)) {}
+UiBridge::UiBridge(UniqueSocket listener, Receiver receiver, std::vector<std::uint8_t> receivedProperties)
+    : listener_(std::move(listener)),
+      receiver_(std::move(receiver)),
+      receivedProperties_(std::move(receivedProperties)) {}
 
 UiBridge::~UiBridge() {
   stopping_ = true;
@@ -118,6 +122,10 @@ void UiBridge::Serve(SOCKET client, std::uint64_t generation) {
     if (length > kMaxFrameBytes) return;
     frame.resize(length);
     if (!ReceiveExactly(client, frame.data(), length)) return;
+    if (length == 1 && frame[0] == kReceivedPropertiesKind) {
+      SendTo(generation, receivedProperties_);
+      continue;
+    }
     // Frames of other kinds, or cut short, are not for the application: skipped.
     if (auto message = ParseChannelMessage(frame.data(), frame.size())) receiver_(std::move(*message), generation);
   }

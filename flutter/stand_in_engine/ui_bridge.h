@@ -1,6 +1,7 @@
 // The UI bridge: a loopback TCP port through which one client at a time plays the
 // user interface (see bridge_frames.h for the frames). It runs one thread that
-// accepts and reads; replies and native messages may be sent from any thread.
+// accepts and reads, and answers kind 4 frames itself; replies and native
+// messages may be sent from any thread.
 #pragma once
 
 #include <winsock2.h>
@@ -32,7 +33,9 @@ class UiBridge {
   using Receiver = std::function<void(ChannelMessage message, std::uint64_t client)>;
 
   // Listening on 127.0.0.1:port, or null when the port cannot be bound.
-  static std::unique_ptr<UiBridge> Start(std::uint16_t port, Receiver receiver);
+  // `receivedProperties` is the whole frame that answers each kind 4 frame.
+  static std::unique_ptr<UiBridge> Start(std::uint16_t port, Receiver receiver,
+                                         std::vector<std::uint8_t> receivedProperties);
   ~UiBridge();  // closes the sockets and joins the thread
 
   UiBridge(const UiBridge&) = delete;
@@ -44,7 +47,7 @@ class UiBridge {
   bool SendNativeMessage(std::string_view channel, const std::uint8_t* data, std::size_t size);
 
  private:
-  UiBridge(UniqueSocket listener, Receiver receiver);
+  UiBridge(UniqueSocket listener, Receiver receiver, std::vector<std::uint8_t> receivedProperties);
   void Run();
   void Serve(SOCKET client, std::uint64_t generation);
   bool ReceiveExactly(SOCKET s, std::uint8_t* buffer, std::size_t size);
@@ -54,6 +57,7 @@ class UiBridge {
 
   UniqueSocket listener_;
   Receiver receiver_;
+  const std::vector<std::uint8_t> receivedProperties_;
   std::atomic<bool> stopping_{false};
   std::mutex sendLock_;  // guards client_ and generation_ and serialises writes
   SOCKET client_ = INVALID_SOCKET;

@@ -94,9 +94,9 @@ class DesktopAppTest(unittest.TestCase):
         cls.addClassCleanup(web.shutdown)
         cls.origin = f"http://127.0.0.1:{web.server_address[1]}/hello"
 
-    def start_app(self):
-        """PelnoVPN.exe from a folder laid out like the release, the stand-in as
-        sing-box.exe; returns the bridge client."""
+    def start_app(self, *arguments):
+        """PelnoVPN.exe (with `arguments`) from a folder laid out like the release, the
+        stand-in as sing-box.exe; returns the bridge client."""
         app = tempfile.mkdtemp(prefix="pelno app ")
         self.addCleanup(shutil.rmtree, app, True)
         self.addCleanup(pelno_wine.kill_windows_processes_under, app)
@@ -106,7 +106,7 @@ class DesktopAppTest(unittest.TestCase):
                     os.path.join(app, "sing-box.exe"))
         os.makedirs(os.path.join(app, "data", "flutter_assets"))
         self.app_dir, port = app, free_port()
-        self.proc = subprocess.Popen([pelno_wine.wine_exec(), os.path.join(app, "PelnoVPN.exe")],
+        self.proc = subprocess.Popen([pelno_wine.wine_exec(), os.path.join(app, "PelnoVPN.exe"), *arguments],
                                      env={**os.environ, "PELNOVPN_UI_BRIDGE_PORT": str(port)},
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
@@ -133,7 +133,15 @@ class DesktopAppTest(unittest.TestCase):
     def test_1_window_status_proxy_session_and_close(self):
         write_proxy_values(USER)
         self.addCleanup(write_proxy_values, {})
-        ui = self.start_app()
+        ui = self.start_app("--flag", "two words", "é")
+
+        # The engine library got the release's data paths, the command line for Dart,
+        # the default entry point and policies, in the real library's layout.
+        self.assertEqual(ui.engine_properties(), {
+            "assets_path": "data\\flutter_assets", "icu_data_path": "data\\icudtl.dat",
+            "aot_library_path": "data\\app.so", "dart_entrypoint": None,
+            "dart_entrypoint_argv": ["--flag", "two words", "é"], "gpu_preference": 0, "ui_thread_policy": 0,
+            "run_entry_point": None})
 
         # Shown after its first frame; as the X server has it: title, origin and size at
         # 96 DPI, the view's notice painted inside, nothing of it beyond its edges.

@@ -3,7 +3,9 @@ PelnoVPN.exe over a loopback port (PELNOVPN_UI_BRIDGE_PORT), with method calls i
 Flutter standard method codec.
 
 Frames both ways: 4-byte little-endian length L, then L bytes whose first is the kind
-(1 call to a channel, 2 reply to a call, 3 message sent by native code)."""
+(1 call to a channel, 2 reply to a call, 3 message sent by native code, 4 the engine
+properties the library received: asked with the kind byte alone, answered with JSON)."""
+import json
 import socket
 import struct
 import time
@@ -136,7 +138,7 @@ class UiBridge:
                     raise
                 time.sleep(0.2)
         self.next_id, self.arrivals = 1, 0
-        self.replies, self.events = {}, []
+        self.replies, self.events, self.received_properties = {}, [], []
 
     def close(self):
         self.sock.close()
@@ -160,6 +162,14 @@ class UiBridge:
     def call(self, method, arguments=None, channel=METHOD_CHANNEL, timeout=60.0):
         return self.reply(self.send(method, arguments, channel), timeout)[1]
 
+    def engine_properties(self, timeout=60.0):
+        """What the engine library was created and run with, as a dict (kind 4)."""
+        self.sock.sendall(struct.pack("<IB", 1, 4))
+        deadline = time.monotonic() + timeout
+        while not self.received_properties:
+            self._read_frame(max(deadline - time.monotonic(), 0.01))
+        return self.received_properties.pop(0)
+
     def _exactly(self, n, timeout):
         self.sock.settimeout(timeout)
         data = b""
@@ -181,5 +191,7 @@ class UiBridge:
             (name_length,) = struct.unpack_from("<H", frame, 1)
             channel = frame[3:3 + name_length].decode()
             self.events.append((self.arrivals, channel, decode_envelope(frame[3 + name_length:])))
+        elif frame[0] == 4:
+            self.received_properties.append(json.loads(frame[1:].decode()))
         else:
             raise ValueError(f"unexpected frame kind {frame[0]}")
