@@ -114,7 +114,7 @@ void WriteHttpResponse(SOCKET socket, std::string_view contentType, std::string_
   SocketChannel(socket).Send(FormatHttpResponse(status, reason, contentType, body));
 }
 
-void ServeConnection(UniqueSocket socket, const RouteTable& routes, SetSocketOption setOption) {
+void HandleControlConnection(UniqueSocket socket, const RouteTable& routes, SetSocketOption setOption) {
   using namespace std::chrono;
   const steady_clock::time_point deadline = steady_clock::now() + kRequestDeadline;
   milliseconds timeout = kConnectionIdleTimeout;
@@ -179,7 +179,7 @@ void ControlServer::TakeConnection(UniqueSocket connection, ThreadRecycler& thre
   auto place = std::make_shared<ConnectionPlace>(openConnections_);
   StartConnectionThread(std::move(connection), threads, journal_,
                         [&routes = routes_, setOption = setOption_, place = std::move(place)](SOCKET socket) {
-                          ServeConnection(UniqueSocket(socket), routes, setOption);
+                          HandleControlConnection(UniqueSocket(socket), routes, setOption);
                         });
 }
 

@@ -103,8 +103,8 @@ UniqueSocket AcceptConnection(SOCKET listener);
 // Reads and answers one request on `socket` within kConnectionIdleTimeout and
 // kRequestDeadline. When the receive time-out cannot be set the connection is
 // closed unanswered: without it a silent client would hold its thread for ever.
-void ServeConnection(UniqueSocket socket, const RouteTable& routes,
-                     SetSocketOption setOption = ::setsockopt);
+void HandleControlConnection(UniqueSocket socket, const RouteTable& routes,
+                             SetSocketOption setOption = ::setsockopt);
 
 // Hands the connection to a thread that runs `serve` on it. When no thread can be
 // had the connection is closed, one line is logged and the caller goes on accepting.

@@ -109,7 +109,7 @@ TEST_F(ControlServerTest, WithoutAThreadTheConnectionIsClosedAndLogged) {
 // Without its receive time-out a silent client would hold the thread for ever.
 TEST_F(ControlServerTest, ConnectionWithoutReceiveTimeoutIsClosedUnanswered) {
   ::send(client_.Get(), "GET /ping HTTP/1.1\r\n\r\n", 22, 0);
-  ServeConnection(AcceptConnection(listener_.Get()), kPingRoutes, RefuseOption<SO_RCVTIMEO>);
+  HandleControlConnection(AcceptConnection(listener_.Get()), kPingRoutes, RefuseOption<SO_RCVTIMEO>);
   EXPECT_EQ(ReadAll(), "");
 }
 
