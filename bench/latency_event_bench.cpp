@@ -16,6 +16,7 @@
 #include "flutter/testing/fake_messenger.h"
 #include "engine/win32_location_platform.h"
 #include "engine/win32_proxy_settings_platform.h"
+#include "engine/win32_session_runtime.h"
 #include "plugin/vpn_plugin_host.h"
 #include "plugin/win32_provisioning_platform.h"
 #include "plugin/wininet_helper_transport.h"
@@ -82,10 +83,11 @@ int main() {
   flutter::BinaryMessengerImpl messenger(fake.messenger());
   pelno::Win32LocationPlatform locations;
   pelno::Win32ProxySettingsPlatform proxySettings;
+  pelno::ApplicationSessionRuntime engine(locations, proxySettings);
   pelno::Win32ProvisioningPlatform provisioning;
   pelno::WinInetHelperTransport helper;
   auto host = std::make_unique<pelno::VpnPluginHost>(
-      &messenger, pelno::PluginEnvironment{locations, proxySettings, provisioning, helper});
+      &messenger, pelno::PluginEnvironment{locations, engine, provisioning, helper});
   const auto& codec = flutter::StandardMethodCodec::GetInstance();
   fake.Deliver(pelno::kLatencyEventChannelName,
                *codec.EncodeMethodCall(flutter::MethodCall<EncodableValue>("listen", nullptr)));

@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "helper/session_controller.h"
-#include "helper/testing/fake_session_runtime.h"
+#include "engine/testing/fake_session_runtime.h"
 #include "server/log_journal.h"
 #include "traffic/traffic_snapshot.h"
 #include "urltest/url_test_registry.h"

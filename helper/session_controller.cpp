@@ -20,12 +20,6 @@ std::string SessionController::StartTunSession(std::string_view configText) {
   return Start(configText, Mode::kTun);
 }
 
-void SessionController::EndSession(std::string& restoreError) {
-  sessionOpen_ = false;
-  runtime_.RestoreSystemProxy(restoreError);
-  runtime_.StopEngine();
-}
-
 std::string SessionController::Start(std::string_view configText, Mode mode) {
   if (configText.empty()) return MakeStatusReply(kStatusDisconnected, kEmptyConfigMessage);
   // The engine runs with the helper's rights: a configuration naming files outside the
@@ -37,30 +31,15 @@ std::string SessionController::Start(std::string_view configText, Mode mode) {
 
   std::lock_guard<std::mutex> guard(lock_);
   if (shutDown_) return MakeStatusReply(kStatusDisconnected, kHelperStoppingMessage);
+  const std::optional<int> proxyPort =
+      mode == Mode::kProxy ? std::optional<int>(FindMixedInboundPort(configText)) : std::nullopt;
+  const auto onExit = [this](std::uint64_t session, std::uint32_t exitCode) {
+    std::lock_guard<std::mutex> guard(lock_);
+    engine_.EndAfterExit(session, exitCode);
+  };
   std::string error;
-  std::string ignored;
-  EndSession(ignored);
+  if (!engine_.Start(configText, proxyPort, onExit, error)) return MakeStatusReply(kStatusDisconnected, error);
 
-  if (!runtime_.WriteEngineConfig(configText, error))
-    return MakeStatusReply(kStatusDisconnected, error);
-
-  if (!runtime_.StartEngine(error)) {
-    runtime_.AppendLog(error);
-    return MakeStatusReply(kStatusDisconnected, error);
-  }
-
-  if (mode == Mode::kProxy && !runtime_.EnableSystemProxy(FindMixedInboundPort(configText), error)) {
-    runtime_.StopEngine();
-    // A failing clean-up restore replaces the enable failure's message.
-    runtime_.RestoreSystemProxy(error);
-    runtime_.AppendLog(error);
-    return MakeStatusReply(kStatusDisconnected, error);
-  }
-
-  const std::uint64_t session = ++session_;
-  sessionOpen_ = true;
-  mode_ = mode;
-  runtime_.WatchEngine([this, session](std::uint32_t exitCode) { OnEngineExited(session, exitCode); });
   if (mode == Mode::kTun) {
     runtime_.AppendLog("TUN VPN started through PelnoVpnHelperService");
     return MakeStatusReply(kStatusConnected, "Windows TUN helper connected");
@@ -69,24 +48,10 @@ std::string SessionController::Start(std::string_view configText, Mode mode) {
   return MakeStatusReply(kStatusConnected, "Windows helper connected");
 }
 
-void SessionController::OnEngineExited(std::uint64_t session, std::uint32_t exitCode) {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (!sessionOpen_ || session != session_) return;  // stopped or replaced meanwhile
-  std::string restoreError;
-  EndSession(restoreError);
-  std::string line = "sing-box.exe exited unexpectedly (exit code " + std::to_string(exitCode) + ")";
-  if (!restoreError.empty()) {
-    line += "; " + restoreError;
-  } else if (mode_ == Mode::kProxy) {
-    line += "; system proxy restored";
-  }
-  runtime_.AppendLog(line);
-}
-
 std::string SessionController::StopSession() {
   std::lock_guard<std::mutex> guard(lock_);
   std::string restoreError;
-  EndSession(restoreError);
+  engine_.End(restoreError);
   if (!restoreError.empty()) runtime_.AppendLog(restoreError);
   runtime_.AppendLog("VPN stopped through PelnoVpnHelper");
   return MakeStatusReply(kStatusDisconnected, "Windows helper disconnected");
@@ -94,7 +59,7 @@ std::string SessionController::StopSession() {
 
 bool SessionController::IsEngineRunning() {
   std::lock_guard<std::mutex> guard(lock_);
-  return runtime_.IsEngineRunning();
+  return engine_.IsEngineRunning();
 }
 
 std::string SessionController::GetSessionStatus() {
@@ -107,7 +72,7 @@ void SessionController::ShutDown() {
   std::lock_guard<std::mutex> guard(lock_);
   shutDown_ = true;
   std::string restoreError;
-  EndSession(restoreError);
+  engine_.End(restoreError);
   if (!restoreError.empty()) runtime_.AppendLog(restoreError);
 }
 

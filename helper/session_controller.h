@@ -2,18 +2,18 @@
 // mode, stop, status. Every operation returns a status reply text.
 #pragma once
 
-#include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
 
-#include "helper/session_runtime.h"
+#include "engine/engine_session.h"
+#include "engine/session_runtime.h"
 
 namespace pelno {
 
 class SessionController {
  public:
-  explicit SessionController(SessionRuntime& runtime) : runtime_(runtime) {}
+  explicit SessionController(SessionRuntime& runtime) : runtime_(runtime), engine_(runtime) {}
 
   std::string StartProxySession(std::string_view configText);
   std::string StartTunSession(std::string_view configText);
@@ -31,20 +31,12 @@ class SessionController {
  private:
   enum class Mode { kProxy, kTun };
   std::string Start(std::string_view configText, Mode mode);
-  // Ends the current session (restore, stop); the engine's exit from here on is no news.
-  void EndSession(std::string& restoreError);
-  // The engine of session `session` ended without a stop: put the user's proxy back.
-  void OnEngineExited(std::uint64_t session, std::uint32_t exitCode);
 
   SessionRuntime& runtime_;
-  // Held for the whole of every start, stop and status: requests from several
-  // connections never interleave on the engine slot and the saved proxy record.
+  // Held for the whole of every start, stop, status and exit report: requests from
+  // several connections never interleave on the engine slot and the saved proxy record.
   std::mutex lock_;
-  // Guarded by lock_. Each start that succeeds opens a new session; a stop, a start
-  // or the engine's exit closes it, so a late exit report finds nothing to do.
-  std::uint64_t session_ = 0;
-  bool sessionOpen_ = false;
-  Mode mode_ = Mode::kProxy;
+  EngineSession engine_;  // guarded by lock_
   bool shutDown_ = false;
 };
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "helper/status_reply.h"
-#include "helper/testing/fake_session_runtime.h"
+#include "engine/testing/fake_session_runtime.h"
 
 namespace pelno {
 namespace {

@@ -10,6 +10,7 @@
 
 #include "base/unique_handle.h"
 #include "engine/testing/fake_proxy_settings_platform.h"
+#include "engine/win32_session_runtime.h"
 #include "plugin/helper_client.h"
 #include "plugin/helper_provisioning.h"
 #include "plugin/testing/encodable_maps.h"
@@ -81,7 +82,8 @@ TEST(HelperClientTest, RealHelperStartedForLatencyAnswersAndIsEndedByTheCleanUp)
   testing::FakeProxySettingsPlatform proxy;
   testing::FakeProvisioningPlatform provisioning;
   WinInetHelperTransport transport;
-  VpnController controller({program.locations, proxy, provisioning, transport, 300});
+  ApplicationSessionRuntime engine(program.locations, proxy);
+  VpnController controller({program.locations, engine, provisioning, transport, 300});
   const EncodableValue test = Map({{"requestId", EncodableValue("r1")}, {"nodeTags", EncodableValue(EncodableList{EncodableValue("B")})},
                                    {"runtimeConfig", EncodableValue(R"({"stand_in":{"fetch":{"B":{"fail":true}}}})")}});
   int events = 0;

@@ -1,6 +1,5 @@
 #include "plugin/vpn_controller.h"
 
-#include "engine/engine_config.h"
 #include "plugin/helper_client.h"
 #include "plugin/status_map.h"
 
@@ -22,8 +21,7 @@ std::int32_t ProxyPortArgument(const EncodableMap& arguments) {
 }
 
 VpnController::VpnController(const PluginEnvironment& environment)
-    : environment_(environment), relay_(std::make_shared<ExitRelay>()) {
-  proxy_.recordName = kApplicationProxyRecordName;
+    : environment_(environment), engine_(environment.engine), relay_(std::make_shared<ExitRelay>()) {
   relay_->owner = this;
 }
 
@@ -50,10 +48,9 @@ EncodableValue VpnController::Connect(const EncodableMap& arguments) {
   return ConnectProxyMode(arguments, config);
 }
 
-void VpnController::StopLocalEngine() {
-  watch_.Cancel();
+void VpnController::EndLocalSession(std::string& restoreError) {
   localEngine_ = false;
-  pelno::StopEngine(engine_);
+  engine_.End(restoreError);
 }
 
 EncodableValue VpnController::ConnectProxyMode(const EncodableMap& arguments, const std::string& config) {
@@ -65,39 +62,25 @@ EncodableValue VpnController::ConnectProxyMode(const EncodableMap& arguments, co
     return MakeStatusMap(kStatusDisconnected, engine.Failed() ? engine.error : std::string(kEngineNotFoundMessage));
 
   std::lock_guard<std::mutex> guard(lock_);
+  localEngine_ = false;
+  // An engine that dies takes the system proxy with it at once.
+  const auto onExit = [relay = relay_](std::uint64_t session, std::uint32_t exitCode) {
+    std::lock_guard<std::mutex> guard(relay->lock);
+    if (relay->owner != nullptr) relay->owner->OnEngineExited(session, exitCode);
+  };
   std::string error;
-  std::string restoreError;
-  RestoreSystemProxy(proxy_, restoreError, environment_.proxySettings);
-  StopLocalEngine();
-  if (!WriteEngineConfig(config, EngineVariant::kApplication, error, environment_.locations))
+  if (!engine_.Start(config, ProxyPortArgument(arguments), onExit, error))
     return MakeStatusMap(kStatusDisconnected, error);
-  if (!StartApplicationEngine(engine_, EngineConfigPath(environment_.locations), error, environment_.locations)) {
-    StopLocalEngine();
-    return MakeStatusMap(kStatusDisconnected, error);
-  }
-  if (!EnableSystemProxy(proxy_, ProxyPortArgument(arguments), error, environment_.proxySettings)) {
-    StopLocalEngine();
-    RestoreSystemProxy(proxy_, error, environment_.proxySettings);
-    return MakeStatusMap(kStatusDisconnected, error);
-  }
   connected_ = true;
   mode_ = "proxy";
   localEngine_ = true;
-  const std::uint64_t session = ++session_;
-  // An engine that dies takes the system proxy with it at once.
-  watch_.Start(engine_.process.Get(), [relay = relay_, session](DWORD) {
-    std::lock_guard<std::mutex> guard(relay->lock);
-    if (relay->owner != nullptr) relay->owner->OnEngineExited(session);
-  });
   return MakeStatusMap(kStatusConnected, "Windows sing-box connected");
 }
 
-void VpnController::OnEngineExited(std::uint64_t session) {
+void VpnController::OnEngineExited(std::uint64_t session, std::uint32_t exitCode) {
   std::lock_guard<std::mutex> guard(lock_);
-  if (session != session_ || mode_ != "proxy" || !localEngine_) return;  // stopped or replaced meanwhile
-  std::string error;
-  RestoreSystemProxy(proxy_, error, environment_.proxySettings);
-  StopLocalEngine();
+  if (!engine_.EndAfterExit(session, exitCode)) return;  // stopped or replaced meanwhile
+  localEngine_ = false;
   connected_ = false;
   mode_.clear();
 }
@@ -107,10 +90,8 @@ EncodableValue VpnController::ConnectTunMode(const std::string& config) {
   // where TUN cannot work: it goes, so that the service answers the start.
   launchedHelper_.End();
   std::lock_guard<std::mutex> guard(lock_);
-  ++session_;
-  StopLocalEngine();
   std::string ignored;
-  RestoreSystemProxy(proxy_, ignored, environment_.proxySettings);
+  EndLocalSession(ignored);
   EncodableValue reply;
   std::string error;
   if (!StartHelperTun(config, reply, error, Provisioning{environment_.provisioning, environment_.locations, environment_.helper})) {
@@ -132,10 +113,8 @@ EncodableValue VpnController::Disconnect() {
       return reply;
     }
   }
-  ++session_;
   std::string ignored;
-  RestoreSystemProxy(proxy_, ignored, environment_.proxySettings);
-  StopLocalEngine();
+  EndLocalSession(ignored);
   connected_ = false;
   mode_.clear();
   return MakeStatusMap(kStatusDisconnected, "Windows sing-box disconnected");
@@ -146,12 +125,12 @@ std::string VpnController::GetStatus() {
     // The application's own proxy session is told by its engine, not by a helper
     // that may run idle beside it (for latency tests).
     std::lock_guard<std::mutex> guard(lock_);
-    if (mode_ == "proxy" && IsEngineRunning(engine_)) return std::string(kStatusConnected);
+    if (mode_ == "proxy" && engine_.IsEngineRunning()) return std::string(kStatusConnected);
   }
   std::string status;
   if (QueryHelperStatus(environment_.helper, status)) return status;
   std::lock_guard<std::mutex> guard(lock_);
-  return std::string(connected_ && IsEngineRunning(engine_) ? kStatusConnected : kStatusDisconnected);
+  return std::string(connected_ && engine_.IsEngineRunning() ? kStatusConnected : kStatusDisconnected);
 }
 
 void VpnController::CleanUp() {
@@ -161,10 +140,8 @@ void VpnController::CleanUp() {
   EncodableValue ignored;
   StopHelperSession(environment_.helper, ignored);
   launchedHelper_.Close();
-  ++session_;
-  std::string error;
-  RestoreSystemProxy(proxy_, error, environment_.proxySettings);
-  StopLocalEngine();
+  std::string restoreError;
+  EndLocalSession(restoreError);
 }
 
 }  // namespace pelno

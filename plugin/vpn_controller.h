@@ -11,9 +11,7 @@
 
 #include "engine/data_locations.h"
 #include "engine/engine_contract.h"
-#include "engine/engine_process.h"
-#include "engine/process_exit_watch.h"
-#include "engine/system_proxy.h"
+#include "engine/engine_session.h"
 #include "flutter/encodable_value.h"
 #include "plugin/helper_provisioning.h"
 #include "plugin/helper_transport.h"
@@ -26,7 +24,9 @@ namespace pelno {
 // test); each must outlive the plug-in.
 struct PluginEnvironment {
   LocationPlatform& locations;
-  ProxySettingsPlatform& proxySettings;
+  // The application's own engine and the user's system proxy in proxy mode
+  // (ApplicationSessionRuntime in the program).
+  SessionRuntime& engine;
   ProvisioningPlatform& provisioning;
   HelperTransport& helper;
   int helperStartRounds = kHelperStartRounds;
@@ -61,17 +61,14 @@ class VpnController {
   flutter::EncodableValue ConnectProxyMode(const flutter::EncodableMap& arguments, const std::string& config);
   flutter::EncodableValue ConnectTunMode(const std::string& config);
   // Ends the proxy session (engine and proxy); lock_ held.
-  void StopLocalEngine();
-  void OnEngineExited(std::uint64_t session);
+  void EndLocalSession(std::string& restoreError);
+  void OnEngineExited(std::uint64_t session, std::uint32_t exitCode);
 
   PluginEnvironment environment_;
   std::mutex lock_;  // connection fields below; the engine's exit arrives on another thread
   bool connected_ = false;
   std::string mode_;
-  SavedProxySettings proxy_;
-  EngineProcess engine_;
-  ProcessExitWatch watch_;
-  std::uint64_t session_ = 0;
+  EngineSession engine_;
   bool cleanedUp_ = false;
   std::atomic<bool> localEngine_{false};
   std::shared_ptr<ExitRelay> relay_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/testing/fake_proxy_settings_platform.h"
+#include "engine/win32_session_runtime.h"
 #include "flutter/binary_messenger_impl.h"
 #include "flutter/standard_method_codec.h"
 #include "flutter/testing/fake_messenger.h"
@@ -39,7 +40,8 @@ struct Platforms {  // a program folder with the stand-in engine, the rest fakes
   testing::FakeProxySettingsPlatform proxy;
   testing::FakeProvisioningPlatform provisioning;
   FakeHelperTransport helper;
-  PluginEnvironment environment{program.locations, proxy, provisioning, helper};
+  ApplicationSessionRuntime engine{program.locations, proxy};
+  PluginEnvironment environment{program.locations, engine, provisioning, helper};
 };
 
 struct ControllerTest : ::testing::Test, Platforms {

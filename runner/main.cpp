@@ -5,6 +5,7 @@
 #include "engine/system_proxy.h"
 #include "engine/win32_location_platform.h"
 #include "engine/win32_proxy_settings_platform.h"
+#include "engine/win32_session_runtime.h"
 #include "flutter/dart_project.h"
 #include "plugin/win32_provisioning_platform.h"
 #include "plugin/wininet_helper_transport.h"
@@ -27,11 +28,12 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   // A run that crashed while connected left the proxy pointing at its dead engine:
   // the user's settings go back before anything else touches the proxy.
   pelno::RecoverSystemProxy(pelno::kApplicationProxyRecordName, proxySettings);
+  pelno::ApplicationSessionRuntime engine(locations, proxySettings);
 
   flutter::DartProject project(L"data");
   project.set_dart_entrypoint_arguments(ReadDartArguments(::GetCommandLineW()));
 
-  FlutterWindow window(project, pelno::PluginEnvironment{locations, proxySettings, provisioning, helper});
+  FlutterWindow window(project, pelno::PluginEnvironment{locations, engine, provisioning, helper});
   if (!window.OpenTopLevel(L"PelnoVPN", Win32Window::Point{10, 10}, Win32Window::Size{450, 770})) return 1;
   window.SetQuitOnDestroy(true);
 

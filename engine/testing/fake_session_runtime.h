@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "helper/session_runtime.h"
+#include "engine/session_runtime.h"
 
 namespace pelno::testing {
 
