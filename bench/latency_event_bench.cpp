@@ -17,6 +17,7 @@
 #include "engine/win32_location_platform.h"
 #include "engine/win32_proxy_settings_platform.h"
 #include "engine/win32_session_runtime.h"
+#include "plugin/launched_helper_slot.h"
 #include "plugin/vpn_plugin_host.h"
 #include "plugin/win32_provisioning_platform.h"
 #include "plugin/wininet_helper_transport.h"
@@ -86,8 +87,9 @@ int main() {
   pelno::ApplicationSessionRuntime engine(locations, proxySettings);
   pelno::Win32ProvisioningPlatform provisioning;
   pelno::WinInetHelperTransport helper;
+  pelno::LaunchedHelperSlot launchedHelper(helper, locations, pelno::kHelperStartRounds);
   auto host = std::make_unique<pelno::VpnPluginHost>(
-      &messenger, pelno::PluginEnvironment{locations, engine, provisioning, helper});
+      &messenger, pelno::PluginEnvironment{locations, engine, provisioning, helper, launchedHelper});
   const auto& codec = flutter::StandardMethodCodec::GetInstance();
   fake.Deliver(pelno::kLatencyEventChannelName,
                *codec.EncodeMethodCall(flutter::MethodCall<EncodableValue>("listen", nullptr)));

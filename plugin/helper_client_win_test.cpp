@@ -9,14 +9,12 @@
 #include <thread>
 
 #include "base/unique_handle.h"
-#include "engine/testing/fake_proxy_settings_platform.h"
-#include "engine/win32_session_runtime.h"
 #include "plugin/helper_client.h"
 #include "plugin/helper_provisioning.h"
+#include "plugin/latency_client.h"
+#include "plugin/launched_helper_slot.h"
 #include "plugin/testing/encodable_maps.h"
-#include "plugin/testing/fake_provisioning_platform.h"
 #include "plugin/testing/program_folder.h"
-#include "plugin/vpn_controller.h"
 #include "plugin/win32_provisioning_platform.h"
 #include "plugin/wininet_helper_transport.h"
 
@@ -76,26 +74,24 @@ TEST(WinInetHelperTransportTest, FailsAtOnceWithoutListenerAndReadsRepliesAsThey
 }
 
 // One real helper: started hidden by a latency test (the stand-in engine measures),
-// asked, then ended by the controller's clean-up.
+// asked, then ended by the clean-up (the slot closing).
 TEST(HelperClientTest, RealHelperStartedForLatencyAnswersAndIsEndedByTheCleanUp) {
   testing::ProgramFolder program(true);
-  testing::FakeProxySettingsPlatform proxy;
-  testing::FakeProvisioningPlatform provisioning;
   WinInetHelperTransport transport;
-  ApplicationSessionRuntime engine(program.locations, proxy);
-  VpnController controller({program.locations, engine, provisioning, transport, 300});
+  LaunchedHelperSlot launched(transport, program.locations, 300);
+  const LatencyClient client{transport, [&launched] { return launched.EnsureAnswering(); }};
   const EncodableValue test = Map({{"requestId", EncodableValue("r1")}, {"nodeTags", EncodableValue(EncodableList{EncodableValue("B")})},
                                    {"runtimeConfig", EncodableValue(R"({"stand_in":{"fetch":{"B":{"fail":true}}}})")}});
   int events = 0;
-  EXPECT_EQ(RunLatencyTest(Entries(test), [&](const std::string&, std::int32_t) { ++events; }, controller.LatencyClientFor(nullptr)),
+  EXPECT_EQ(RunLatencyTest(Entries(test), [&](const std::string&, std::int32_t) { ++events; }, client),
             Map({{"B", EncodableValue(0)}}));
   EXPECT_EQ(events, 1);
-  ASSERT_TRUE(controller.launchedHelper().Holds());
-  EXPECT_EQ(CancelLatencyTest(Entries(test), controller.LatencyClientFor(nullptr)), Map({{"status", EncodableValue("canceled")}}));
+  ASSERT_TRUE(launched.Holds());
+  EXPECT_EQ(CancelLatencyTest(Entries(test), client), Map({{"status", EncodableValue("canceled")}}));
   std::string status;
   EXPECT_TRUE(QueryHelperStatus(transport, status) && status == "disconnected");
-  controller.CleanUp();
-  EXPECT_FALSE(controller.launchedHelper().Holds() || HelperAnswersPing(transport));
+  launched.Close();
+  EXPECT_FALSE(launched.Holds() || HelperAnswersPing(transport));
 }
 
 void StopService(HelperTransport& transport, bool remove) {

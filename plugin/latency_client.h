@@ -17,7 +17,7 @@ inline constexpr char kDefaultTestUrl[] = "https://www.gstatic.com/generate_204"
 
 struct LatencyClient {
   HelperTransport& helper;
-  // Makes a helper answer "/ping", starting one when none does (EnsureHelperProcess);
+  // Makes a helper answer "/ping", starting one when none does (LaunchedHelper);
   // false when none can be had.
   std::function<bool()> ensureHelper;
   // Set when the application closes: the stream is read no further.

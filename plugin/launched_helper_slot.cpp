@@ -44,21 +44,20 @@ bool LaunchedHelperSlot::Holds() const {
   return launched_ && process_.process.IsValid();
 }
 
-bool EnsureHelperProcess(LaunchedHelperSlot& slot, HelperTransport& helper, LocationPlatform& locations,
-                         int startRounds) {
-  if (HelperAnswersPing(helper)) return true;
-  const ExecutableLookup program = FindHelperExecutable(locations);
+bool LaunchedHelperSlot::EnsureAnswering() {
+  if (HelperAnswersPing(helper_)) return true;
+  const ExecutableLookup program = FindHelperExecutable(locations_);
   if (!program.Found()) return false;
   LaunchOptions options;
   options.commandLine = L"\"" + program.path + L"\"";
-  options.workingDirectory = ExecutableDirectory(locations);
+  options.workingDirectory = ExecutableDirectory(locations_);
   options.hidden = true;
   LaunchedProcess launched;
   if (LaunchProcess(options, launched) != ERROR_SUCCESS) return false;
-  if (!slot.Store(std::move(launched))) return false;  // the application is closing
-  for (int round = 0; round < startRounds; ++round) {
+  if (!Store(std::move(launched))) return false;  // the application is closing
+  for (int round = 0; round < startRounds_; ++round) {
     ::Sleep(kHelperStartPollMs);
-    if (HelperAnswersPing(helper)) return true;
+    if (HelperAnswersPing(helper_)) return true;
   }
   return false;
 }

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "engine/process_launcher.h"
+#include "plugin/launched_helper.h"
 
 namespace pelno {
 
@@ -15,35 +16,38 @@ class LocationPlatform;
 inline constexpr int kHelperStartRounds = 30;
 inline constexpr DWORD kHelperStartPollMs = 100;
 
-class LaunchedHelperSlot {
+class LaunchedHelperSlot : public LaunchedHelper {
  public:
-  LaunchedHelperSlot() = default;
+  // The helper is the program found through `locations`, asked through `helper`;
+  // both must outlive the slot.
+  LaunchedHelperSlot(HelperTransport& helper, LocationPlatform& locations, int startRounds)
+      : helper_(helper), locations_(locations), startRounds_(startRounds) {}
   LaunchedHelperSlot(const LaunchedHelperSlot&) = delete;
   LaunchedHelperSlot& operator=(const LaunchedHelperSlot&) = delete;
-  ~LaunchedHelperSlot() { End(); }
+  ~LaunchedHelperSlot() override { End(); }
+
+  // A helper answers "/ping", if need be after starting the helper program hidden
+  // with the user's rights and trying "/ping" `startRounds` times, 100 ms apart.
+  bool EnsureAnswering() override;
 
   // Keeps a newly started helper; the handles of an earlier start are closed. Once
   // the slot is closed a newcomer is ended at once and the answer is false.
   bool Store(LaunchedProcess process);
   // Terminates the held helper (exit code 0, waits up to 2 s) and empties the slot.
-  void End();
-  // End, and from now on end every newcomer (the application is closing).
-  void Close();
+  void End() override;
+  void Close() override;
   bool Holds() const;
 
  private:
   void EndLocked();
 
+  HelperTransport& helper_;
+  LocationPlatform& locations_;
+  const int startRounds_;
   mutable std::mutex lock_;
   LaunchedProcess process_;
   bool launched_ = false;
   bool closed_ = false;
 };
-
-// A helper answers "/ping", if need be after starting the helper program hidden
-// with the user's rights into `slot` and trying "/ping" `startRounds` times, 100 ms
-// apart.
-bool EnsureHelperProcess(LaunchedHelperSlot& slot, HelperTransport& helper, LocationPlatform& locations,
-                         int startRounds);
 
 }  // namespace pelno

@@ -1,6 +1,7 @@
 // The plug-in's portable logic: the helper's texts as it reads and writes them (field
 // readers, the latency test body, status and traffic snapshot maps), and over a fake
-// transport the latency test, its cancel and the provisioning before a TUN start.
+// transport the latency test, its cancel, the provisioning before a TUN start and,
+// over a fake engine runtime too, the connection controller.
 #include "plugin/json_text_fields.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <tuple>
 
 #include "engine/testing/fake_location_platform.h"
+#include "engine/testing/fake_session_runtime.h"
 #include "plugin/helper_provisioning.h"
 #include "plugin/latency_client.h"
 #include "plugin/latency_stream.h"
@@ -16,6 +18,7 @@
 #include "plugin/testing/fake_helper_transport.h"
 #include "plugin/testing/fake_provisioning_platform.h"
 #include "plugin/traffic_snapshot_map.h"
+#include "plugin/vpn_controller.h"
 
 namespace pelno {
 namespace {
@@ -170,6 +173,82 @@ TEST(ProvisioningTest, RefusalsLeadToTheInstallerOrToTheirMessage) {
     if (!c.error.empty()) { EXPECT_EQ(error, c.error); }
     EXPECT_EQ(fake.calls, c.calls);
   }
+}
+
+struct ControllerTest : ::testing::Test, LaunchedHelper {
+  ControllerTest() {
+    for (const wchar_t* file : {L"sing-box.exe", L"PelnoVpnHelperService.exe"}) locations.AddEntry(L"C:\\Apps\\Client\\" + std::wstring(file));
+  }
+  bool EnsureAnswering() override { return false; }
+  void End() override { launched += "end "; }
+  void Close() override { launched += "close "; }
+  static flutter::EncodableMap Connect(const char* config, const char* mode = "proxy", EncodableValue port = {}) {
+    return Entries(Map({{"runtimeConfig", EncodableValue(config)}, {"accessMode", EncodableValue(mode)}, {"proxyPort", port}}));
+  }
+
+  std::string launched;
+  testing::FakeLocationPlatform locations;
+  testing::FakeRuntime engine;
+  testing::FakeProvisioningPlatform provisioning;
+  FakeHelperTransport helper;
+  VpnController controller{{locations, engine, provisioning, helper, *this}};
+};
+
+TEST(ProxyPortArgumentTest, OnlyPortsInRangeAreTaken) {
+  const std::pair<EncodableValue, std::int32_t> cases[] = {
+      {EncodableValue(0), 7897},      {EncodableValue(65536), 7897}, {EncodableValue(-1), 7897},
+      {EncodableValue("8080"), 7897}, {EncodableValue(), 7897},      {EncodableValue(65535), 65535},
+      {EncodableValue(std::int64_t{0x100001F90}), 8080}};
+  for (const auto& [port, expected] : cases) EXPECT_EQ(ProxyPortArgument(Entries(Map({{"proxyPort", port}}))), expected);
+}
+
+TEST_F(ControllerTest, ProxySessionAnswersLocallyAndGivesTheUserTheirSettingsBack) {
+  helper.replies = {{"/ping", {{"pong"}}}, {"", {{R"({"status":"disconnected","message":"m"})"}}}};
+  EXPECT_EQ(controller.Connect(Connect("{}", "TUN", EncodableValue(2080))), MakeStatusMap("connected", "Windows sing-box connected"));
+  EXPECT_TRUE(engine.enabledPort == 2080 && controller.GetStatus() == "connected");  // not the idle helper's
+  EXPECT_EQ(StatusOf(controller.Connect(Connect(""))), "disconnected");
+  EXPECT_TRUE(controller.GetStatus() == "connected" && controller.LocalEngineCarriesTraffic());
+  EXPECT_EQ(StatusOf(controller.Connect(Connect("{}"))), "connected");
+  EXPECT_EQ(engine.enabledPort, 7897);
+  engine.Forget();
+  EXPECT_EQ(controller.Disconnect(), MakeStatusMap("disconnected", "Windows sing-box disconnected"));
+  EXPECT_TRUE(engine.calls == (testing::Calls{"restore", "stop"}) && !controller.LocalEngineCarriesTraffic());
+  controller.CleanUp();
+  controller.CleanUp();
+  EXPECT_EQ(launched + helper.log(), "close POST /stop ;POST /stop ;POST /stop ;");  // by each connect and the clean-up
+}
+
+// A failed start leaves no local session, nor does an engine that dies (a disconnect
+// asks the helper again); without an engine to start nothing is touched.
+TEST_F(ControllerTest, FailuresAndTheEnginesExitEndTheProxySession) {
+  ASSERT_EQ(StatusOf(controller.Connect(Connect("{}"))), "connected");
+  engine.failures["start"] = "sing-box.exe exited immediately; check the subscription config";
+  EXPECT_EQ(controller.Connect(Connect("{}")), MakeStatusMap("disconnected", engine.failures["start"]));
+  EXPECT_FALSE(controller.LocalEngineCarriesTraffic());
+  engine.failures.clear();
+  ASSERT_EQ(StatusOf(controller.Connect(Connect("{}"))), "connected");
+  engine.exitReport(1);
+  EXPECT_FALSE(controller.GetStatus() == "connected" || controller.LocalEngineCarriesTraffic());
+  helper.replies = {{"", {{R"({"status":"disconnected","message":"helper"})"}}}};
+  EXPECT_EQ(controller.Disconnect(), MakeStatusMap("disconnected", "helper"));
+  engine.Forget();
+  locations.statusCodes.clear();
+  EXPECT_TRUE(StatusOf(controller.Connect(Connect("{}"))) == "disconnected" && engine.calls.empty());
+}
+
+TEST_F(ControllerTest, TunConnectEndsTheProxySessionAndAPlainHelperFirst) {
+  ASSERT_EQ(StatusOf(controller.Connect(Connect("{}"))), "connected");
+  engine.Forget();
+  provisioning.openResults = {1060};
+  provisioning.installerExitCode = -1;
+  EXPECT_EQ(controller.Connect(Connect("{}", "tun")), MakeStatusMap("disconnected", "User canceled UAC or helper service install failed"));
+  EXPECT_EQ(launched, "end ");
+  EXPECT_TRUE(engine.calls == (testing::Calls{"restore", "stop"}) && !controller.LocalEngineCarriesTraffic());
+
+  helper.replies = {{"/ping", {{"pong"}}}, {"", {{R"({"status":"connected","message":"m"})"}}}};
+  EXPECT_EQ(controller.Connect(Connect("{}", "tun")), MakeStatusMap("connected", "m"));
+  EXPECT_EQ(controller.GetStatus(), "connected");
+  EXPECT_TRUE(helper.log().ends_with("GET /status ;"));
 }
 
 }  // namespace

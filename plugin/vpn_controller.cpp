@@ -34,11 +34,8 @@ VpnController::~VpnController() {
 }
 
 LatencyClient VpnController::LatencyClientFor(const std::atomic<bool>* stop) {
-  const auto ensureHelper = [this] {
-    return EnsureHelperProcess(launchedHelper_, environment_.helper, environment_.locations,
-                               environment_.helperStartRounds);
-  };
-  return LatencyClient{environment_.helper, ensureHelper, stop};
+  LaunchedHelper& launched = environment_.launchedHelper;
+  return LatencyClient{environment_.helper, [&launched] { return launched.EnsureAnswering(); }, stop};
 }
 
 EncodableValue VpnController::Connect(const EncodableMap& arguments) {
@@ -88,7 +85,7 @@ void VpnController::OnEngineExited(std::uint64_t session, std::uint32_t exitCode
 EncodableValue VpnController::ConnectTunMode(const std::string& config) {
   // A helper this application started for latency tests runs with the user's rights,
   // where TUN cannot work: it goes, so that the service answers the start.
-  launchedHelper_.End();
+  environment_.launchedHelper.End();
   std::lock_guard<std::mutex> guard(lock_);
   std::string ignored;
   EndLocalSession(ignored);
@@ -139,7 +136,7 @@ void VpnController::CleanUp() {
   cleanedUp_ = true;
   EncodableValue ignored;
   StopHelperSession(environment_.helper, ignored);
-  launchedHelper_.Close();
+  environment_.launchedHelper.Close();
   std::string restoreError;
   EndLocalSession(restoreError);
 }

@@ -16,7 +16,7 @@
 #include "plugin/helper_provisioning.h"
 #include "plugin/helper_transport.h"
 #include "plugin/latency_client.h"
-#include "plugin/launched_helper_slot.h"
+#include "plugin/launched_helper.h"
 
 namespace pelno {
 
@@ -29,7 +29,8 @@ struct PluginEnvironment {
   SessionRuntime& engine;
   ProvisioningPlatform& provisioning;
   HelperTransport& helper;
-  int helperStartRounds = kHelperStartRounds;
+  // A helper started here for latency tests (LaunchedHelperSlot in the program).
+  LaunchedHelper& launchedHelper;
 };
 
 class VpnController {
@@ -49,7 +50,6 @@ class VpnController {
   // The application's own engine runs in proxy mode (any thread).
   bool LocalEngineCarriesTraffic() const { return localEngine_.load(); }
   LatencyClient LatencyClientFor(const std::atomic<bool>* stop);
-  LaunchedHelperSlot& launchedHelper() { return launchedHelper_; }
 
  private:
   // Lets the engine's exit watch reach the controller only while it exists.
@@ -72,7 +72,6 @@ class VpnController {
   bool cleanedUp_ = false;
   std::atomic<bool> localEngine_{false};
   std::shared_ptr<ExitRelay> relay_;
-  LaunchedHelperSlot launchedHelper_;
 };
 
 // "proxyPort" as a 32- or 64-bit integer (the latter cut to its low 32 bits, signed)

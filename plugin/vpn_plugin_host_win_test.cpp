@@ -1,5 +1,5 @@
-// The connection controller (stand-in engine, fake registry, service manager and
-// helper) and the plug-in host on an in-process messenger.
+// The connection controller's real engine runtime (stand-in engine, fake registry)
+// and the plug-in host on an in-process messenger.
 #include <gtest/gtest.h>
 
 #include "engine/testing/fake_proxy_settings_platform.h"
@@ -7,6 +7,7 @@
 #include "flutter/binary_messenger_impl.h"
 #include "flutter/standard_method_codec.h"
 #include "flutter/testing/fake_messenger.h"
+#include "plugin/launched_helper_slot.h"
 #include "plugin/status_map.h"
 #include "plugin/testing/encodable_maps.h"
 #include "plugin/testing/fake_provisioning_platform.h"
@@ -29,85 +30,31 @@ using Bytes = std::vector<uint8_t>;
 const flutter::StandardMethodCodec& Codec() { return flutter::StandardMethodCodec::GetInstance(); }
 Bytes Success(const EncodableValue& value) { return *Codec().EncodeSuccessEnvelope(&value); }
 
-constexpr char kEngineConfig[] = R"({"experimental":{"clash_api":{"external_controller":"127.0.0.1:19090"}}})";
-
-flutter::EncodableMap Connect(const char* config, const char* mode, EncodableValue port = {}) {
-  return Entries(Map({{"runtimeConfig", EncodableValue(config)}, {"accessMode", EncodableValue(mode)}, {"proxyPort", port}}));
-}
-
 struct Platforms {  // a program folder with the stand-in engine, the rest fakes
   testing::ProgramFolder program{true};
   testing::FakeProxySettingsPlatform proxy;
   testing::FakeProvisioningPlatform provisioning;
   FakeHelperTransport helper;
   ApplicationSessionRuntime engine{program.locations, proxy};
-  PluginEnvironment environment{program.locations, engine, provisioning, helper};
+  LaunchedHelperSlot launchedHelper{helper, program.locations, kHelperStartRounds};
+  PluginEnvironment environment{program.locations, engine, provisioning, helper, launchedHelper};
 };
 
-struct ControllerTest : ::testing::Test, Platforms {
-  ControllerTest() { proxy.SetString(L"ProxyServer", L"user:1"); }
-  std::wstring ProxyServer() { return proxy.StringValue(L"ProxyServer"); }
-
-  VpnController controller{environment};
-};
-
-TEST(ProxyPortArgumentTest, OnlyPortsInRangeAreTaken) {
-  const std::pair<EncodableValue, std::int32_t> cases[] = {
-      {EncodableValue(0), 7897},      {EncodableValue(65536), 7897}, {EncodableValue(-1), 7897},
-      {EncodableValue("8080"), 7897}, {EncodableValue(), 7897},      {EncodableValue(65535), 65535},
-      {EncodableValue(std::int64_t{0x100001F90}), 8080}};
-  for (const auto& [port, expected] : cases) EXPECT_EQ(ProxyPortArgument(Entries(Map({{"proxyPort", port}}))), expected);
-}
-
-TEST_F(ControllerTest, ProxySessionAnswersLocallyAndGivesTheUserTheirSettingsBack) {
-  helper.replies = {{"/ping", {{"pong"}}}, {"", {{R"({"status":"disconnected","message":"m"})"}}}};
-  EXPECT_EQ(controller.Connect(Connect(kEngineConfig, "TUN", EncodableValue(2080))),
-            MakeStatusMap("connected", "Windows sing-box connected"));
-  EXPECT_EQ(ProxyServer(), FormatProxyServer(2080));
-  EXPECT_EQ(controller.GetStatus(), "connected");
-  // The local engine's own figures (64-bit), not the idle helper's.
-  const EncodableValue snapshot = GetTrafficSnapshot(helper, controller.LocalEngineCarriesTraffic());
+// The application's real runtime: the stand-in engine carries the session (the proxy
+// points at it, its own figures make the snapshot) until it dies and takes the
+// system proxy with it.
+TEST(ControllerTest, TheRealEngineCarriesTheSessionUntilItDies) {
+  Platforms platforms;
+  platforms.proxy.SetString(L"ProxyServer", L"user:1");
+  VpnController controller(platforms.environment);
+  const char* config = R"({"experimental":{"clash_api":{"external_controller":"127.0.0.1:19090"}},"stand_in":{"exit_after_ms":3000}})";
+  ASSERT_EQ(StatusOf(controller.Connect(Entries(Map({{"runtimeConfig", EncodableValue(config)}})))), "connected");
+  EXPECT_EQ(platforms.proxy.StringValue(L"ProxyServer"), FormatProxyServer(7897));
+  const EncodableValue snapshot = GetTrafficSnapshot(platforms.helper, controller.LocalEngineCarriesTraffic());
   EXPECT_TRUE(std::holds_alternative<std::int64_t>(Entries(snapshot).at(EncodableValue("uploadTotalBytes"))));
-
-  EXPECT_EQ(StatusOf(controller.Connect(Connect("", "proxy"))), "disconnected");
-  EXPECT_EQ(controller.GetStatus(), "connected");
-  EXPECT_EQ(StatusOf(controller.Connect(Connect(kEngineConfig, "proxy"))), "connected");
-  EXPECT_EQ(ProxyServer(), FormatProxyServer(7897));
-  EXPECT_EQ(controller.Disconnect(), MakeStatusMap("disconnected", "Windows sing-box disconnected"));
-  EXPECT_EQ(ProxyServer(), L"user:1");
-  EXPECT_EQ(helper.log(), "POST /stop ;POST /stop ;");  // the idle helper's session, by each connect
-}
-
-TEST_F(ControllerTest, TunConnectEndsTheProxySessionAndAPlainHelperFirst) {
-  ASSERT_EQ(StatusOf(controller.Connect(Connect(kEngineConfig, "proxy"))), "connected");
-  ASSERT_TRUE(testing::WriteFileBytes(program.folder / L"idle.json", "{}"));
-  LaunchOptions idle;
-  idle.commandLine = L"\"" + program.folder / L"sing-box.exe" + L"\" run -c \"" + program.folder / L"idle.json" + L"\"";
-  LaunchedProcess launched;
-  ASSERT_EQ(LaunchProcess(idle, launched), 0u);
-  const UniqueHandle watched(::OpenProcess(SYNCHRONIZE, FALSE, launched.processId));
-  controller.launchedHelper().Store(std::move(launched));
-
-  provisioning.openResults = {1060};
-  provisioning.installerExitCode = -1;
-  EXPECT_EQ(controller.Connect(Connect("{}", "tun")),
-            MakeStatusMap("disconnected", "User canceled UAC or helper service install failed"));
-  EXPECT_EQ(::WaitForSingleObject(watched.Get(), 0), WAIT_OBJECT_0);
-  EXPECT_FALSE(controller.LocalEngineCarriesTraffic());
-  EXPECT_EQ(ProxyServer(), L"user:1");
-
-  helper.replies = {{"/ping", {{"pong"}}}, {"", {{R"({"status":"connected","message":"m"})"}}}};
-  EXPECT_EQ(controller.Connect(Connect("{}", "tun")), MakeStatusMap("connected", "m"));
-  EXPECT_EQ(controller.GetStatus(), "connected");
-  EXPECT_TRUE(helper.log().ends_with("GET /status ;"));
-}
-
-TEST_F(ControllerTest, AnEngineThatDiesTakesTheSystemProxyWithIt) {
-  ASSERT_EQ(StatusOf(controller.Connect(Connect(R"({"stand_in":{"exit_after_ms":1500}})", "proxy"))), "connected");
   for (int i = 0; i < 100 && controller.GetStatus() == "connected"; ++i) ::Sleep(100);
-  EXPECT_EQ(controller.GetStatus(), "disconnected");
   EXPECT_FALSE(controller.LocalEngineCarriesTraffic());
-  EXPECT_EQ(ProxyServer(), L"user:1");
+  EXPECT_EQ(platforms.proxy.StringValue(L"ProxyServer"), L"user:1");
 }
 
 struct HostTest : ::testing::Test, Platforms {

@@ -7,6 +7,7 @@
 #include "engine/win32_proxy_settings_platform.h"
 #include "engine/win32_session_runtime.h"
 #include "flutter/dart_project.h"
+#include "plugin/launched_helper_slot.h"
 #include "plugin/win32_provisioning_platform.h"
 #include "plugin/wininet_helper_transport.h"
 #include "runner/flutter_window.h"
@@ -28,12 +29,14 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   // A run that crashed while connected left the proxy pointing at its dead engine:
   // the user's settings go back before anything else touches the proxy.
   pelno::RecoverSystemProxy(pelno::kApplicationProxyRecordName, proxySettings);
+  // The plug-in's own engine, and the helper it may start itself for latency tests.
   pelno::ApplicationSessionRuntime engine(locations, proxySettings);
+  pelno::LaunchedHelperSlot launchedHelper(helper, locations, pelno::kHelperStartRounds);
 
   flutter::DartProject project(L"data");
   project.set_dart_entrypoint_arguments(ReadDartArguments(::GetCommandLineW()));
 
-  FlutterWindow window(project, pelno::PluginEnvironment{locations, engine, provisioning, helper});
+  FlutterWindow window(project, pelno::PluginEnvironment{locations, engine, provisioning, helper, launchedHelper});
   if (!window.OpenTopLevel(L"PelnoVPN", Win32Window::Point{10, 10}, Win32Window::Size{450, 770})) return 1;
   window.SetQuitOnDestroy(true);
 

@@ -27,6 +27,7 @@ class FakeRuntime : public SessionRuntime {
   std::map<std::string, std::string> failures;
   Calls calls, logs;
   std::atomic<bool> engineRunning{false};
+  int enabledPort = 0;
   std::function<void(std::uint32_t)> exitReport;
   bool slow = false;
   // The engine ends as soon as it is watched: its report runs on another thread while
@@ -35,7 +36,7 @@ class FakeRuntime : public SessionRuntime {
   std::atomic<bool> overlapped{false};
 
   bool RestoreSystemProxy(std::string& error) override { return Call("restore", error); }
-  bool EnableSystemProxy(int, std::string& error) override { return Call("enable", error); }
+  bool EnableSystemProxy(int port, std::string& error) override { return enabledPort = port, Call("enable", error); }
   void StopEngine() override {
     Call("stop", ignored_);
     engineRunning = false;

@@ -1,0 +1,21 @@
+// The helper program the plug-in starts itself, hidden and with the user's rights,
+// when a latency test finds no helper answering. A seam, so that the connection
+// controller runs in native tests; LaunchedHelperSlot
+// (plugin/launched_helper_slot.h) is the real one.
+#pragma once
+
+namespace pelno {
+
+class LaunchedHelper {
+ public:
+  virtual ~LaunchedHelper() = default;
+  // A helper answers "/ping", if need be after one was started here; false when
+  // none can be had.
+  virtual bool EnsureAnswering() = 0;
+  // Ends the helper started here, if any.
+  virtual void End() = 0;
+  // End, and from now on end every newcomer (the application is closing).
+  virtual void Close() = 0;
+};
+
+}  // namespace pelno
