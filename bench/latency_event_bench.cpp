@@ -19,6 +19,7 @@
 #include "engine/win32_session_runtime.h"
 #include "plugin/launched_helper_slot.h"
 #include "plugin/vpn_plugin_host.h"
+#include "plugin/win32_local_traffic_source.h"
 #include "plugin/win32_provisioning_platform.h"
 #include "plugin/wininet_helper_transport.h"
 
@@ -88,8 +89,9 @@ int main() {
   pelno::Win32ProvisioningPlatform provisioning;
   pelno::WinInetHelperTransport helper;
   pelno::LaunchedHelperSlot launchedHelper(helper, locations, pelno::kHelperStartRounds);
+  pelno::Win32LocalTrafficSource localTraffic;
   auto host = std::make_unique<pelno::VpnPluginHost>(
-      &messenger, pelno::PluginEnvironment{locations, engine, provisioning, helper, launchedHelper});
+      &messenger, pelno::PluginEnvironment{locations, engine, provisioning, helper, launchedHelper, localTraffic});
   const auto& codec = flutter::StandardMethodCodec::GetInstance();
   fake.Deliver(pelno::kLatencyEventChannelName,
                *codec.EncodeMethodCall(flutter::MethodCall<EncodableValue>("listen", nullptr)));

@@ -175,13 +175,14 @@ TEST(ProvisioningTest, RefusalsLeadToTheInstallerOrToTheirMessage) {
   }
 }
 
-struct ControllerTest : ::testing::Test, LaunchedHelper {
+struct ControllerTest : ::testing::Test, LaunchedHelper, LocalTrafficSource {
   ControllerTest() {
     for (const wchar_t* file : {L"sing-box.exe", L"PelnoVpnHelperService.exe"}) locations.AddEntry(L"C:\\Apps\\Client\\" + std::wstring(file));
   }
   bool EnsureAnswering() override { return false; }
   void End() override { launched += "end "; }
   void Close() override { launched += "close "; }
+  std::string BuildSnapshot() override { return {}; }
   static flutter::EncodableMap Connect(const char* config, const char* mode = "proxy", EncodableValue port = {}) {
     return Entries(Map({{"runtimeConfig", EncodableValue(config)}, {"accessMode", EncodableValue(mode)}, {"proxyPort", port}}));
   }
@@ -191,7 +192,7 @@ struct ControllerTest : ::testing::Test, LaunchedHelper {
   testing::FakeRuntime engine;
   testing::FakeProvisioningPlatform provisioning;
   FakeHelperTransport helper;
-  VpnController controller{{locations, engine, provisioning, helper, *this}};
+  VpnController controller{{locations, engine, provisioning, helper, *this, *this}};
 };
 
 TEST(ProxyPortArgumentTest, OnlyPortsInRangeAreTaken) {

@@ -17,6 +17,7 @@
 #include "plugin/helper_transport.h"
 #include "plugin/latency_client.h"
 #include "plugin/launched_helper.h"
+#include "plugin/traffic_client.h"
 
 namespace pelno {
 
@@ -31,6 +32,8 @@ struct PluginEnvironment {
   HelperTransport& helper;
   // A helper started here for latency tests (LaunchedHelperSlot in the program).
   LaunchedHelper& launchedHelper;
+  // The proxy-mode engine's traffic (Win32LocalTrafficSource in the program).
+  LocalTrafficSource& localTraffic;
 };
 
 class VpnController {

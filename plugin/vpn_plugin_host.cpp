@@ -30,7 +30,10 @@ struct PendingCall {
 
 VpnPluginHost::VpnPluginHost(flutter::BinaryMessenger* messenger, const PluginEnvironment& environment,
                              WorkerThreads::Starter startThread)
-    : helper_(environment.helper), workers_(std::move(startThread)), controller_(environment) {
+    : helper_(environment.helper),
+      localTraffic_(environment.localTraffic),
+      workers_(std::move(startThread)),
+      controller_(environment) {
   const auto* codec = &flutter::StandardMethodCodec::GetInstance();
   methodChannel_ = std::make_unique<flutter::MethodChannel<EncodableValue>>(messenger, kMethodChannelName, codec);
   methodChannel_->SetMethodCallHandler(
@@ -102,7 +105,7 @@ void VpnPluginHost::StartTrafficSnapshot(std::unique_ptr<MethodResult> result) {
   auto call = std::make_shared<PendingCall>();
   call->result = std::move(result);
   const bool started = workers_.Start([this, call] {
-    call->result->Success(GetTrafficSnapshot(helper_, controller_.LocalEngineCarriesTraffic()));
+    call->result->Success(GetTrafficSnapshot(helper_, localTraffic_, controller_.LocalEngineCarriesTraffic()));
   });
   // Without a thread the call is still answered, once, as if no snapshot could be had.
   if (!started) call->result->Success(FallbackTrafficSnapshot());

@@ -59,6 +59,7 @@ class VpnPluginHost {
   std::mutex sinkLock_;
   std::atomic<bool> stopping_{false};
   HelperTransport& helper_;
+  LocalTrafficSource& localTraffic_;
   WorkerThreads workers_;
   VpnController controller_;
 };

@@ -1,0 +1,107 @@
+// The plug-in host on an in-process messenger, over a fake helper, engine runtime and
+// launched helper.
+#include "plugin/vpn_plugin_host.h"
+
+#include <gtest/gtest.h>
+
+#include <system_error>
+
+#include "engine/testing/fake_location_platform.h"
+#include "engine/testing/fake_session_runtime.h"
+#include "flutter/binary_messenger_impl.h"
+#include "flutter/standard_method_codec.h"
+#include "flutter/testing/fake_messenger.h"
+#include "plugin/status_map.h"
+#include "plugin/testing/encodable_maps.h"
+#include "plugin/testing/fake_helper_transport.h"
+#include "plugin/testing/fake_provisioning_platform.h"
+#include "plugin/traffic_snapshot_map.h"
+
+namespace pelno {
+namespace {
+
+using flutter::EncodableList;
+using testing::EncodableValue;
+using testing::FakeHelperTransport;
+using testing::Map;
+using Bytes = std::vector<uint8_t>;
+
+const flutter::StandardMethodCodec& Codec() { return flutter::StandardMethodCodec::GetInstance(); }
+Bytes Success(const EncodableValue& value) { return *Codec().EncodeSuccessEnvelope(&value); }
+
+struct HostTest : ::testing::Test, LaunchedHelper, LocalTrafficSource {
+  HostTest() { locations.AddEntry(L"C:\\Apps\\Client\\sing-box.exe"); }
+  bool EnsureAnswering() override { return true; }
+  void End() override {}
+  void Close() override { launched += "close "; }
+  std::string BuildSnapshot() override { return "{}"; }
+
+  void MakeHost(WorkerThreads::Starter starter = {}) {
+    host = std::make_unique<VpnPluginHost>(&messenger, environment, std::move(starter));
+  }
+  int Deliver(const char* channel, const std::string& method, const EncodableValue* arguments = nullptr) {
+    return fake.Deliver(channel, *Codec().EncodeMethodCall(flutter::MethodCall<EncodableValue>(
+                                     method, arguments ? std::make_unique<EncodableValue>(*arguments) : nullptr)));
+  }
+  int Send(const std::string& method, const EncodableValue* arguments = nullptr) {
+    return Deliver(kMethodChannelName, method, arguments);
+  }
+  Bytes Call(const std::string& method, const EncodableValue* arguments = nullptr) {
+    const int id = Send(method, arguments);
+    const auto response = fake.WaitResponse(id);
+    EXPECT_EQ(fake.ResponseCount(id), 1) << method;
+    return response.value_or(Bytes{42});
+  }
+
+  std::string launched;
+  testing::FakeLocationPlatform locations;
+  testing::FakeRuntime engine;
+  testing::FakeProvisioningPlatform provisioning;
+  FakeHelperTransport helper;
+  PluginEnvironment environment{locations, engine, provisioning, helper, *this, *this};
+  flutter::testing::FakeMessenger fake;
+  flutter::BinaryMessengerImpl messenger{fake.messenger()};
+  std::unique_ptr<VpnPluginHost> host;
+};
+
+TEST_F(HostTest, ArgumentsAreCheckedAndNamesMatchedExactly) {
+  MakeHost();
+  const EncodableValue list(EncodableList{}), text("x");
+  for (const auto& [method, message] : {std::pair{"connect", "Invalid VPN connect arguments"},
+                                        {"testNodeDelays", "Invalid latency test arguments"},
+                                        {"cancelNodeDelayTests", "Invalid latency cancel arguments"}}) {
+    for (const EncodableValue* arguments : {static_cast<const EncodableValue*>(nullptr), &list, &text})
+      EXPECT_EQ(Call(method, arguments), *Codec().EncodeErrorEnvelope("bad_args", message)) << method;
+  }
+  for (const char* method : {"GetStatus", "getStatus ", "connect ", "Disconnect"}) EXPECT_EQ(Call(method), Bytes{});
+  EXPECT_EQ(Call("getStatus", &list), Success(EncodableValue("disconnected")));  // without a helper
+  EXPECT_EQ(Call("getTrafficSnapshot"), Success(FallbackTrafficSnapshot()));
+}
+
+TEST_F(HostTest, WorkerCallsAreAnsweredOnceWhenNoThreadCanBeCreated) {
+  MakeHost([](std::function<void()>) -> std::thread { throw std::system_error(std::make_error_code(std::errc::io_error)); });
+  const EncodableValue ignored("ignored"), empty = Map({});
+  EXPECT_EQ(Call("getTrafficSnapshot", &ignored), Success(FallbackTrafficSnapshot()));
+  EXPECT_EQ(Call("testNodeDelays", &empty), Success(empty));
+}
+
+TEST_F(HostTest, LatencyEventsStreamToTheListenerAndShutdownWaitsForTheTest) {
+  std::vector<FakeHelperTransport::Piece> stream{{R"({"nodeTag":"A","delayMs":3})" "\n"}};
+  for (int i = 0; i < 30; ++i) stream.push_back({R"({"nodeTag":"A","delayMs":4})" "\n", 200});
+  helper.replies = {{"/urltest", stream}, {"", {{"{}"}}}};
+  MakeHost();
+  fake.WaitResponse(Deliver(kLatencyEventChannelName, "listen"));
+  const EncodableValue arguments =
+      Map({{"runtimeConfig", EncodableValue("{}")}, {"nodeTags", EncodableValue(EncodableList{EncodableValue("A")})}});
+  const int id = Send("testNodeDelays", &arguments);
+  ASSERT_TRUE(fake.WaitSent(2));
+  EXPECT_EQ(fake.Sent()[0].channel, kLatencyEventChannelName);
+  EXPECT_EQ(fake.Sent()[0].message, Success(Map({{"requestId", EncodableValue("")}, {"nodeTag", EncodableValue("A")},
+                                                 {"delayMs", EncodableValue(3)}})));
+  EXPECT_EQ(fake.ResponseCount(id), 0);
+  host.reset();  // mid-stream: the worker answers with what it has before the host is gone
+  EXPECT_EQ(fake.ResponseCount(id), 1);
+}
+
+}  // namespace
+}  // namespace pelno
