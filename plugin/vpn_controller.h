@@ -43,6 +43,9 @@ class VpnController {
   VpnController& operator=(const VpnController&) = delete;
   ~VpnController();
 
+  // The plug-in host calls these one at a time, in the order the user interface
+  // asked, from a worker thread (they wait on processes, the helper and the service
+  // manager), and the clean-up after the last of them.
   flutter::EncodableValue Connect(const flutter::EncodableMap& arguments);
   flutter::EncodableValue Disconnect();
   std::string GetStatus();

@@ -20,12 +20,6 @@ const EncodableMap* MapArguments(const VpnPluginHost::MethodCall& call) {
   return arguments != nullptr ? std::get_if<EncodableMap>(arguments) : nullptr;
 }
 
-// Owned by the worker thread; stays with the caller when no thread can be created.
-struct PendingCall {
-  std::unique_ptr<VpnPluginHost::MethodResult> result;
-  EncodableMap arguments;
-};
-
 }  // namespace
 
 VpnPluginHost::VpnPluginHost(flutter::BinaryMessenger* messenger, const PluginEnvironment& environment,
@@ -59,7 +53,8 @@ VpnPluginHost::~VpnPluginHost() {
   methodChannel_->SetMethodCallHandler(nullptr);
   eventChannel_->SetStreamHandler(nullptr);
   stopping_ = true;
-  controller_.CleanUp();  // also ends a helper started for latency tests, which ends their streams
+  connectionCalls_.Close();  // the clean-up never overlaps a connect, disconnect or status query
+  controller_.CleanUp();     // also ends a helper started for latency tests, which ends their streams
   workers_.JoinAll();
   std::lock_guard<std::mutex> guard(sinkLock_);
   latencySink_.reset();
@@ -79,51 +74,50 @@ void VpnPluginHost::EmitLatencyEvent(const std::string& requestId, const std::st
 void VpnPluginHost::DispatchMethodCall(const MethodCall& call, std::unique_ptr<MethodResult> result) {
   const std::string& method = call.method_name();
   if (method == "getStatus") {
-    result->Success(EncodableValue(controller_.GetStatus()));
+    ServeInOrder(std::move(result), [this] { return EncodableValue(controller_.GetStatus()); });
   } else if (method == "connect") {
     const EncodableMap* arguments = MapArguments(call);
     if (arguments == nullptr) return result->Error("bad_args", "Invalid VPN connect arguments");
-    result->Success(controller_.Connect(*arguments));
+    ServeInOrder(std::move(result), [this, arguments = *arguments] { return controller_.Connect(arguments); });
   } else if (method == "disconnect") {
-    result->Success(controller_.Disconnect());
+    ServeInOrder(std::move(result), [this] { return controller_.Disconnect(); });
   } else if (method == "getTrafficSnapshot") {
-    StartTrafficSnapshot(std::move(result));
+    ServeOnWorker(std::move(result), [this] {
+      return GetTrafficSnapshot(helper_, localTraffic_, controller_.LocalEngineCarriesTraffic());
+    }, FallbackTrafficSnapshot());
   } else if (method == "testNodeDelays") {
     const EncodableMap* arguments = MapArguments(call);
     if (arguments == nullptr) return result->Error("bad_args", "Invalid latency test arguments");
-    StartLatencyTest(*arguments, std::move(result));
+    ServeOnWorker(std::move(result), [this, arguments = *arguments] { return RunLatencyTestFor(arguments); },
+                  EncodableValue(EncodableMap{}));
   } else if (method == "cancelNodeDelayTests") {
     const EncodableMap* arguments = MapArguments(call);
     if (arguments == nullptr) return result->Error("bad_args", "Invalid latency cancel arguments");
-    result->Success(CancelLatencyTest(*arguments, controller_.LatencyClientFor(&stopping_)));
+    ServeOnWorker(std::move(result), [this, arguments = *arguments] {
+      return CancelLatencyTest(arguments, controller_.LatencyClientFor(&stopping_));
+    }, EncodableValue(EncodableMap{{EncodableValue("status"), EncodableValue("ignored")}}));
   } else {
     result->NotImplemented();
   }
 }
 
-void VpnPluginHost::StartTrafficSnapshot(std::unique_ptr<MethodResult> result) {
-  auto call = std::make_shared<PendingCall>();
-  call->result = std::move(result);
-  const bool started = workers_.Start([this, call] {
-    call->result->Success(GetTrafficSnapshot(helper_, localTraffic_, controller_.LocalEngineCarriesTraffic()));
-  });
-  // Without a thread the call is still answered, once, as if no snapshot could be had.
-  if (!started) call->result->Success(FallbackTrafficSnapshot());
+void VpnPluginHost::ServeInOrder(std::unique_ptr<MethodResult> result, Work work) {
+  std::shared_ptr<MethodResult> call(std::move(result));
+  connectionCalls_.Post({[call, work = std::move(work)] { call->Success(work()); },
+                         [call] { call->NotImplemented(); }});
 }
 
-void VpnPluginHost::StartLatencyTest(const EncodableMap& arguments, std::unique_ptr<MethodResult> result) {
-  auto call = std::make_shared<PendingCall>();
-  call->result = std::move(result);
-  call->arguments = arguments;
-  const bool started = workers_.Start([this, call] {
-    const std::string requestId = StringArgument(call->arguments, "requestId");
-    const auto onResult = [this, &requestId](const std::string& tag, std::int32_t delayMs) {
-      EmitLatencyEvent(requestId, tag, delayMs);
-    };
-    call->result->Success(RunLatencyTest(call->arguments, onResult, controller_.LatencyClientFor(&stopping_)));
-  });
-  // Without a thread the call is still answered, once, as a test that could not run.
-  if (!started) call->result->Success(EncodableValue(EncodableMap{}));
+void VpnPluginHost::ServeOnWorker(std::unique_ptr<MethodResult> result, Work work, EncodableValue unserved) {
+  std::shared_ptr<MethodResult> call(std::move(result));
+  if (!workers_.Start([call, work = std::move(work)] { call->Success(work()); })) call->Success(unserved);
+}
+
+EncodableValue VpnPluginHost::RunLatencyTestFor(const EncodableMap& arguments) {
+  const std::string requestId = StringArgument(arguments, "requestId");
+  const auto onResult = [this, &requestId](const std::string& tag, std::int32_t delayMs) {
+    EmitLatencyEvent(requestId, tag, delayMs);
+  };
+  return RunLatencyTest(arguments, onResult, controller_.LatencyClientFor(&stopping_));
 }
 
 }  // namespace pelno

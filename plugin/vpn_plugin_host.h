@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,6 +18,7 @@
 #include "flutter/method_call.h"
 #include "flutter/method_channel.h"
 #include "flutter/method_result.h"
+#include "plugin/serial_work_queue.h"
 #include "plugin/vpn_controller.h"
 #include "plugin/worker_threads.h"
 
@@ -36,12 +38,18 @@ class VpnPluginHost {
                 WorkerThreads::Starter startThread = {});
   VpnPluginHost(const VpnPluginHost&) = delete;
   VpnPluginHost& operator=(const VpnPluginHost&) = delete;
-  // Unregisters the handlers, runs the controller's clean-up, waits for the worker
-  // threads (a latency stream is read no further), then drops the sink and channels.
+  // Unregisters the handlers; waits for the connection call in flight (those still
+  // queued are answered not implemented, as calls arriving now would be); runs the
+  // controller's clean-up; waits for the other workers (a latency stream is read no
+  // further); then drops the sink and channels.
   ~VpnPluginHost();
 
-  // Answers every call exactly once: on the platform thread, or from a worker
-  // thread for "getTrafficSnapshot" and "testNodeDelays".
+  // Answers every call exactly once. What can wait on a process, a socket or the
+  // service manager runs on a worker thread and answers from there: "connect",
+  // "disconnect" and "getStatus" one at a time in the order they came, the others
+  // each on a thread of its own. Argument errors and unknown methods are answered at
+  // once. Without a thread a call is still answered once: the connection calls are
+  // then served here, the others answered as if their helper could not be reached.
   void DispatchMethodCall(const MethodCall& call, std::unique_ptr<MethodResult> result);
 
   // Sends {"requestId", "nodeTag", "delayMs"} to the listener, if any.
@@ -50,8 +58,12 @@ class VpnPluginHost {
   VpnController& controller() { return controller_; }
 
  private:
-  void StartTrafficSnapshot(std::unique_ptr<MethodResult> result);
-  void StartLatencyTest(const flutter::EncodableMap& arguments, std::unique_ptr<MethodResult> result);
+  using Work = std::function<flutter::EncodableValue()>;
+  // Queued behind the connection calls that came before.
+  void ServeInOrder(std::unique_ptr<MethodResult> result, Work work);
+  // On a worker thread of its own; without one, answered with `unserved` at once.
+  void ServeOnWorker(std::unique_ptr<MethodResult> result, Work work, flutter::EncodableValue unserved);
+  flutter::EncodableValue RunLatencyTestFor(const flutter::EncodableMap& arguments);
 
   std::unique_ptr<flutter::MethodChannel<flutter::EncodableValue>> methodChannel_;
   std::unique_ptr<flutter::EventChannel<flutter::EncodableValue>> eventChannel_;
@@ -61,6 +73,7 @@ class VpnPluginHost {
   HelperTransport& helper_;
   LocalTrafficSource& localTraffic_;
   WorkerThreads workers_;
+  SerialWorkQueue connectionCalls_{workers_};  // "connect", "disconnect", "getStatus"
   VpnController controller_;
 };
 

@@ -1,10 +1,12 @@
 // The plug-in host on an in-process messenger, over a fake helper, engine runtime and
-// launched helper.
+// launched helper: what is answered at once and what on a worker, the order of the
+// connection calls, calls without a thread, and closing.
 #include "plugin/vpn_plugin_host.h"
 
 #include <gtest/gtest.h>
 
 #include <system_error>
+#include <thread>
 
 #include "engine/testing/fake_location_platform.h"
 #include "engine/testing/fake_session_runtime.h"
@@ -29,6 +31,9 @@ using Bytes = std::vector<uint8_t>;
 const flutter::StandardMethodCodec& Codec() { return flutter::StandardMethodCodec::GetInstance(); }
 Bytes Success(const EncodableValue& value) { return *Codec().EncodeSuccessEnvelope(&value); }
 
+// How long the fake helper takes to answer "/stop": a connect waits that long at its start.
+constexpr int kSlowStopMs = 300;
+
 struct HostTest : ::testing::Test, LaunchedHelper, LocalTrafficSource {
   HostTest() { locations.AddEntry(L"C:\\Apps\\Client\\sing-box.exe"); }
   bool EnsureAnswering() override { return true; }
@@ -46,11 +51,13 @@ struct HostTest : ::testing::Test, LaunchedHelper, LocalTrafficSource {
   int Send(const std::string& method, const EncodableValue* arguments = nullptr) {
     return Deliver(kMethodChannelName, method, arguments);
   }
-  Bytes Call(const std::string& method, const EncodableValue* arguments = nullptr) {
-    const int id = Send(method, arguments);
+  Bytes Response(int id) {
     const auto response = fake.WaitResponse(id);
-    EXPECT_EQ(fake.ResponseCount(id), 1) << method;
+    EXPECT_EQ(fake.ResponseCount(id), 1) << id;
     return response.value_or(Bytes{42});
+  }
+  Bytes Call(const std::string& method, const EncodableValue* arguments = nullptr) {
+    return Response(Send(method, arguments));
   }
 
   std::string launched;
@@ -62,6 +69,7 @@ struct HostTest : ::testing::Test, LaunchedHelper, LocalTrafficSource {
   flutter::testing::FakeMessenger fake;
   flutter::BinaryMessengerImpl messenger{fake.messenger()};
   std::unique_ptr<VpnPluginHost> host;
+  const EncodableValue proxyConnect = Map({{"runtimeConfig", EncodableValue("{}")}});
 };
 
 TEST_F(HostTest, ArgumentsAreCheckedAndNamesMatchedExactly) {
@@ -78,11 +86,54 @@ TEST_F(HostTest, ArgumentsAreCheckedAndNamesMatchedExactly) {
   EXPECT_EQ(Call("getTrafficSnapshot"), Success(FallbackTrafficSnapshot()));
 }
 
-TEST_F(HostTest, WorkerCallsAreAnsweredOnceWhenNoThreadCanBeCreated) {
+// While a connect waits for the helper, argument errors and unknown methods are
+// answered at once; the disconnect and status query sent after it wait their turn,
+// and the disconnect ends the session that connect made.
+TEST_F(HostTest, ConnectionCallsRunOneAtATimeInOrderOffThePlatformThread) {
+  helper.replies = {{"/stop", {{"{}", kSlowStopMs}}}};
+  MakeHost();
+  const EncodableValue list(EncodableList{});
+  const int connect = Send("connect", &proxyConnect), disconnect = Send("disconnect"), status = Send("getStatus");
+  const int unknown = Send("nope"), badArgs = Send("connect", &list);
+  EXPECT_EQ(fake.ResponseCount(unknown) + fake.ResponseCount(badArgs), 2);
+  EXPECT_EQ(fake.ResponseCount(connect), 0);
+  EXPECT_EQ(Response(status), Success(EncodableValue("disconnected")));
+  EXPECT_EQ(fake.ResponseCount(connect) + fake.ResponseCount(disconnect), 2);  // before the status, not after
+  EXPECT_EQ(Response(connect), Success(MakeStatusMap("connected", "Windows sing-box connected")));
+  EXPECT_EQ(Response(disconnect), Success(MakeStatusMap("disconnected", "Windows sing-box disconnected")));
+  EXPECT_EQ(helper.log(), "POST /stop ;GET /status ;");
+  EXPECT_FALSE(engine.overlapped);
+}
+
+// Closing waits for the connect in flight before its clean-up; the status query
+// queued behind it is answered as a call arriving after the close would be.
+TEST_F(HostTest, ClosingWaitsForTheCallInFlightAndAnswersTheQueuedOnes) {
+  helper.replies = {{"/stop", {{"{}", kSlowStopMs}}}};
+  MakeHost();
+  const int connect = Send("connect", &proxyConnect), status = Send("getStatus");
+  while (helper.log().empty()) std::this_thread::yield();  // the connect is under way
+  host.reset();
+  EXPECT_EQ(Response(connect), Success(MakeStatusMap("connected", "Windows sing-box connected")));
+  EXPECT_EQ(Response(status), Bytes{});
+  EXPECT_EQ(helper.log(), "POST /stop ;POST /stop ;");  // the connect's, then the clean-up's
+  EXPECT_EQ(engine.calls, (testing::Calls{"restore", "stop", "write", "start", "enable", "restore", "stop"}));
+  EXPECT_EQ(launched, "close ");
+}
+
+// Without a thread every call is still answered once: the connection calls are
+// served on the spot, the others as if no helper could be reached.
+TEST_F(HostTest, CallsAreAnsweredOnceWhenNoThreadCanBeCreated) {
+  helper.replies = {{"", {{"{}"}}}};
   MakeHost([](std::function<void()>) -> std::thread { throw std::system_error(std::make_error_code(std::errc::io_error)); });
-  const EncodableValue ignored("ignored"), empty = Map({});
+  const EncodableValue ignored("ignored"), empty = Map({}), cancel = Map({{"requestId", EncodableValue("r")}});
+  const int connect = Send("connect", &proxyConnect);
+  EXPECT_EQ(fake.ResponseCount(connect), 1);
+  EXPECT_EQ(Response(connect), Success(MakeStatusMap("connected", "Windows sing-box connected")));
+  EXPECT_EQ(Call("getStatus"), Success(EncodableValue("connected")));
   EXPECT_EQ(Call("getTrafficSnapshot", &ignored), Success(FallbackTrafficSnapshot()));
   EXPECT_EQ(Call("testNodeDelays", &empty), Success(empty));
+  EXPECT_EQ(Call("cancelNodeDelayTests", &cancel), Success(Map({{"status", EncodableValue("ignored")}})));
+  EXPECT_EQ(helper.log(), "POST /stop ;");
 }
 
 TEST_F(HostTest, LatencyEventsStreamToTheListenerAndShutdownWaitsForTheTest) {

@@ -1,6 +1,7 @@
 #include "plugin/win32_provisioning_platform.h"
 
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 #include <winsvc.h>
 
@@ -12,6 +13,21 @@
 
 namespace pelno {
 namespace {
+
+// COM on the calling thread while it lives, which the shell needs for the verbs
+// that extensions carry out; released only when initialised here.
+class ComScope {
+ public:
+  ComScope() : initialised_(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+  ~ComScope() {
+    if (initialised_) ::CoUninitialize();
+  }
+  ComScope(const ComScope&) = delete;
+  ComScope& operator=(const ComScope&) = delete;
+
+ private:
+  const bool initialised_;
+};
 
 static_assert(kServiceQueryConfig == SERVICE_QUERY_CONFIG && kServiceQueryStatus == SERVICE_QUERY_STATUS &&
               kServiceStart == SERVICE_START);
@@ -127,6 +143,7 @@ std::unique_ptr<HelperServiceSession> Win32ProvisioningPlatform::OpenSession() {
 bool Win32ProvisioningPlatform::RunElevated(const std::wstring& program, const std::wstring& parameters,
                                             const std::wstring& directory, std::uint32_t waitMs,
                                             std::uint32_t& exitCode) {
+  const ComScope com;  // the plug-in runs this on a worker thread
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
   info.fMask = SEE_MASK_NOCLOSEPROCESS;

@@ -16,7 +16,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 import pelno_wine
 from pelno_engine import engine_processes, free_port
 from pelno_registry import read_proxy_values, write_proxy_values
-from pelno_wine import CONTROL_PORT, HELPER_EXE, port_open, request, split_response, wait_until
+from pelno_wine import CONTROL_PORT, HELPER_EXE, SilentHelper, port_open, request, split_response, wait_until
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools", "ui_bridge"))
 from pelno_ui_bridge import EVENT_CHANNEL, UiBridge  # noqa: E402
@@ -117,11 +117,21 @@ class DesktopAppTest(unittest.TestCase):
 
     def proxy_connect(self, ui):
         mixed_port = free_port()
-        reply = ui.call("connect", {"runtimeConfig": config(mixed_port), "accessMode": "proxy",
-                                    "proxyPort": mixed_port})
-        self.assertEqual(reply, ("success", {"status": "connected", "platform": "windows",
-                                             "message": "Windows sing-box connected"}))
+        connect = ui.send("connect", {"runtimeConfig": config(mixed_port), "accessMode": "proxy",
+                                      "proxyPort": mixed_port})
+        self.assert_answered_at_once(ui, connect)
+        self.assertEqual(ui.reply(connect)[1], ("success", {"status": "connected", "platform": "windows",
+                                                            "message": "Windows sing-box connected"}))
         return mixed_port
+
+    def assert_answered_at_once(self, ui, slow_call):
+        """The platform thread is free while `slow_call` runs: an unknown method sent 50 ms
+        later is answered within 50 ms, before the slow call."""
+        time.sleep(0.05)
+        sent = time.monotonic()
+        self.assertEqual(ui.reply(ui.send("pelnoUnknownMethod"))[1], ("not_implemented",))
+        self.assertLess(time.monotonic() - sent, 0.05)
+        self.assertNotIn(slow_call, ui.replies)
 
     def assert_cleaned_up_and_exited(self):
         self.assertEqual(self.proc.wait(timeout=60), 0)
@@ -152,7 +162,10 @@ class DesktopAppTest(unittest.TestCase):
         pixels = screenshot_pixels(self.display, [(235, 760), (10 + 450, 400), (235, 10 + 770)])
         self.assertEqual(pixels, [VIEW_BACKGROUND, (0, 0, 0), (0, 0, 0)])
 
-        self.assertEqual(ui.call("getStatus"), ("success", "disconnected"))
+        with SilentHelper():
+            status = ui.send("getStatus")
+            self.assert_answered_at_once(ui, status)
+        self.assertEqual(ui.reply(status)[1], ("success", "disconnected"))
         mixed_port = self.proxy_connect(ui)
         self.assertEqual(read_proxy_values()["ProxyEnable"], ("REG_DWORD", 1))
         self.assertEqual(read_proxy_values()["ProxyServer"][1],
@@ -186,8 +199,9 @@ class DesktopAppTest(unittest.TestCase):
         self.assertEqual(tool("pelno-service-probe.exe", "query", "PelnoVpnHelperService").returncode, 1)
 
         mixed_port = free_port()
-        reply = ui.call("connect", {"runtimeConfig": config(mixed_port, controller=True), "accessMode": "tun"},
-                        timeout=180)
+        connect = ui.send("connect", {"runtimeConfig": config(mixed_port, controller=True), "accessMode": "tun"})
+        self.assert_answered_at_once(ui, connect)  # while the service is installed and started
+        reply = ui.reply(connect, timeout=180)[1]
         self.assertEqual(reply[1]["status"], "connected", reply)
         service = json.loads(tool("pelno-service-probe.exe", "query", "PelnoVpnHelperService").stdout)
         self.assertEqual(service["state"], 4)  # running, installed from the program folder

@@ -9,6 +9,7 @@ import signal
 import socket
 import subprocess
 import tempfile
+import threading
 import time
 
 CONTROL_PORT = 17891
@@ -151,3 +152,28 @@ class HelperProcess(contextlib.AbstractContextManager):
 
     def __exit__(self, *exc):
         self.stop()
+
+
+class SilentHelper(contextlib.AbstractContextManager):
+    """Takes the control port's connections and never answers them, until closed."""
+
+    def __init__(self):
+        self.listener = socket.create_server(("127.0.0.1", CONTROL_PORT))
+        self.held = []
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        try:
+            while True:
+                self.held.append(self.listener.accept()[0])
+        except OSError:
+            pass
+
+    def close(self):
+        self.listener.shutdown(socket.SHUT_RDWR)  # wakes the accept, which would keep the port
+        self.listener.close()
+        for connection in self.held:
+            connection.close()
+
+    def __exit__(self, *exc):
+        self.close()

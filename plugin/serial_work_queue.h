@@ -1,0 +1,46 @@
+// Work that must run one job at a time, in the order it was posted, and off the
+// platform thread: while jobs wait, one worker thread drains them.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+#include "plugin/worker_threads.h"
+
+namespace pelno {
+
+class SerialWorkQueue {
+ public:
+  struct Job {
+    std::function<void()> run;
+    // Instead of `run`, for a job that the queue's closing leaves unstarted.
+    std::function<void()> drop;
+  };
+
+  // Drains on threads of `workers`, which must outlive the queue.
+  explicit SerialWorkQueue(WorkerThreads& workers) : workers_(workers) {}
+  SerialWorkQueue(const SerialWorkQueue&) = delete;
+  SerialWorkQueue& operator=(const SerialWorkQueue&) = delete;
+  ~SerialWorkQueue() { Close(); }
+
+  // Queues the job behind those waiting. When no worker thread can be started, the
+  // queue is drained on the calling thread before this returns; once the queue is
+  // closed the job is dropped at once.
+  void Post(Job job);
+  // Drops the jobs not yet started and waits for the one running, if any.
+  void Close();
+
+ private:
+  void Drain();
+
+  WorkerThreads& workers_;
+  std::mutex lock_;
+  std::condition_variable idle_;
+  std::deque<Job> jobs_;
+  bool draining_ = false;
+  bool closed_ = false;
+};
+
+}  // namespace pelno
