@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <vector>
 
 #include "base/unique_handle.h"
 #include "plugin/helper_client.h"
 #include "plugin/helper_provisioning.h"
 #include "plugin/latency_client.h"
+#include "plugin/latency_stream.h"
 #include "plugin/launched_helper_slot.h"
 #include "plugin/testing/encodable_maps.h"
 #include "plugin/testing/program_folder.h"
@@ -26,6 +28,49 @@ using testing::EncodableValue;
 using testing::Entries;
 using testing::Map;
 
+// The helper's control port for one exchange: reads the request to the end of
+// `body`, then writes each piece and pauses after it for its time.
+class ScriptedControlPort {
+ public:
+  struct Piece { std::string bytes; DWORD pauseMs = 0; };
+
+  ScriptedControlPort(std::string body, std::vector<Piece> script) {
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+    sockaddr_in address = {AF_INET, ::htons(kControlPort), {}, {}};
+    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    listener_.Reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ::bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    ::listen(listener_.Get(), 1);
+    server_ = std::thread([this, body = std::move(body), script = std::move(script)] {
+      const UniqueSocket connection(::accept(listener_.Get(), nullptr, nullptr));
+      char buffer[8192];
+      for (int got; !(request_.find("\r\n\r\n") != std::string::npos && request_.ends_with(body)) &&
+                    (got = ::recv(connection.Get(), buffer, sizeof buffer, 0)) > 0;)
+        request_.append(buffer, got);
+      for (const Piece& piece : script) {
+        ::send(connection.Get(), piece.bytes.data(), static_cast<int>(piece.bytes.size()), 0);
+        ::Sleep(piece.pauseMs);
+      }
+    });
+  }
+  ~ScriptedControlPort() {
+    Finish();
+    ::WSACleanup();
+  }
+  // Waits for the script's end (an accept still waiting fails); the request as read.
+  const std::string& Finish() {
+    listener_.Reset();
+    if (server_.joinable()) server_.join();
+    return request_;
+  }
+
+ private:
+  UniqueSocket listener_;
+  std::string request_;
+  std::thread server_;
+};
+
 // Nothing listening fails at once; a reply's status is read and its body handed out
 // in pieces of at most 4096 bytes as they arrive, not when the reply ends.
 TEST(WinInetHelperTransportTest, FailsAtOnceWithoutListenerAndReadsRepliesAsTheyArrive) {
@@ -34,28 +79,9 @@ TEST(WinInetHelperTransportTest, FailsAtOnceWithoutListenerAndReadsRepliesAsThey
   EXPECT_EQ(transport.Send("GET", "/ping", ""), nullptr);
   EXPECT_LT(::GetTickCount64() - start, 3000u);
 
-  // The helper's port for one exchange: the request read to the end of its body, then
-  // a 404 head and 6000 bytes at once, "late" 600 ms after.
-  const std::string head = "HTTP/1.1 404 Not Found\r\nConnection: close\r\n\r\n", early(6000, 'a');
-  const std::string body = "{\"pad\":\"" + std::string(10000, 'x') + "\"}";
-  WSADATA data;
-  ::WSAStartup(MAKEWORD(2, 2), &data);
-  sockaddr_in address = {AF_INET, ::htons(kControlPort), {}, {}};
-  address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-  UniqueSocket listener(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  ::bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  ::listen(listener.Get(), 1);
-  std::string request;
-  std::thread helper([&] {
-    const UniqueSocket connection(::accept(listener.Get(), nullptr, nullptr));
-    char buffer[8192];
-    for (int got; !request.ends_with(body) && (got = ::recv(connection.Get(), buffer, sizeof buffer, 0)) > 0;)
-      request.append(buffer, got);
-    ::send(connection.Get(), (head + early).data(), static_cast<int>(head.size() + early.size()), 0);
-    ::Sleep(600);
-    ::send(connection.Get(), "late", 4, 0);
-  });
-
+  // A 404 head and 6000 bytes at once, "late" 600 ms after.
+  const std::string early(6000, 'a'), body = "{\"pad\":\"" + std::string(10000, 'x') + "\"}";
+  ScriptedControlPort port(body, {{"HTTP/1.1 404 Not Found\r\nConnection: close\r\n\r\n" + early, 600}, {"late"}});
   const std::unique_ptr<HelperReply> reply = transport.Send("POST", "/start-tun", body);
   EXPECT_EQ(reply ? reply->Status() : 0, 404);
   std::string received, chunk;
@@ -67,10 +93,29 @@ TEST(WinInetHelperTransportTest, FailsAtOnceWithoutListenerAndReadsRepliesAsThey
   }
   EXPECT_TRUE(earlyPartAt != 0 && ::GetTickCount64() - earlyPartAt >= 400);  // long before the reply ended
   EXPECT_EQ(received, early + "late");
-  listener.Reset();  // an accept still waiting fails
-  helper.join();
-  ::WSACleanup();
-  EXPECT_EQ(request.rfind("POST /start-tun HTTP/1.1\r\n", 0), 0u);
+  EXPECT_EQ(port.Finish().rfind("POST /start-tun HTTP/1.1\r\n", 0), 0u);
+}
+
+// The head, a whole result line and the start of the next in one piece, then a
+// pause: the first line's result is handed on at once, not when the next piece comes.
+TEST(WinInetHelperTransportTest, LatencyLineGoesOutWithThePieceThatEndsIt) {
+  WinInetHelperTransport transport;
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/x-ndjson\r\nConnection: close\r\n\r\n";
+  ScriptedControlPort port(BuildUrlTestBody("", kDefaultTestUrl, {"A"}, "{}"),
+                           {{head + R"({"nodeTag":"A","delayMs":5})" "\n" R"({"nodeTag":"B",)", 1500},
+                            {R"("delayMs":6})" "\n"}});
+  const LatencyClient client{transport, [] { return true; }};
+  const EncodableValue test = Map({{"nodeTags", EncodableValue(EncodableList{EncodableValue("A")})},
+                                   {"runtimeConfig", EncodableValue("{}")}});
+  const ULONGLONG start = ::GetTickCount64();
+  std::vector<std::pair<std::string, ULONGLONG>> events;  // tag, when
+  RunLatencyTest(Entries(test), [&](const std::string& tag, std::int32_t) {
+    events.emplace_back(tag, ::GetTickCount64() - start);
+  }, client);
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].first + events[1].first, "AB");
+  EXPECT_LT(events[0].second, 1000u);
+  EXPECT_GE(events[1].second, 1400u);
 }
 
 // One real helper: started hidden by a latency test (the stand-in engine measures),
