@@ -26,11 +26,10 @@ bool Fail(NodeMeasurement& record, const char* note, DWORD error = 0) {
 
 }  // namespace
 
-bool MeasureNode(const std::wstring& configPath, const UrlTestRequest& request,
+bool MeasureNode(const std::wstring& configPath, UrlTestRegistry::RunId run,
                  const std::string& nodeTag, const std::string& testUrl, NodeMeasurement& record,
                  UrlTestRegistry& registry, LocationPlatform& locations) {
-  const std::string& requestId = request.requestId;
-  if (registry.IsRunCanceled(requestId)) {
+  if (registry.IsRunStopping(run)) {
     record.waitResult = kSkippedWaitResult;
     return Fail(record, "URLTest canceled before start");
   }
@@ -63,16 +62,16 @@ bool MeasureNode(const std::wstring& configPath, const UrlTestRequest& request,
   }
 
   const HANDLE process = launched.process.Get();
-  if (registry.RegisterRunProcess(requestId, process)) {
+  if (registry.RegisterRunProcess(run, process)) {
     record.waitResult = ::WaitForSingleObject(process, kFetchDeadlineMs);
   }
   record.elapsedMs = ::GetTickCount64() - t0;
-  if (record.waitResult != WAIT_OBJECT_0 || registry.IsRunCanceled(requestId))
+  if (record.waitResult != WAIT_OBJECT_0 || registry.IsRunStopping(run))
     launched.TerminateAndWait(kTerminateExitCode, kTerminatedWaitMs);
   DWORD exitCode = record.exitCode;
   if (::GetExitCodeProcess(process, &exitCode)) record.exitCode = exitCode;
-  // Unregistered before the handle closes, so a cancel never terminates a closed handle.
-  registry.UnregisterRunProcess(requestId, process);
+  // Unregistered before the handle closes, so a stop never terminates a closed handle.
+  registry.UnregisterRunProcess(run, process);
   launched = LaunchedProcess();
   record.note = output.Finish();
 
