@@ -1,11 +1,12 @@
-// Counts, for each program name given, its running processes and their threads and
-// handles as the system sees them (the tool-help snapshot's thread counts and the
-// system handle table, which Wine keeps; GetProcessHandleCount gives 0 there), and
-// prints one JSON object:
-//   {"<name>":{"processes":N,"threads":N,"handles":N},...}
+// Counts, for each program name given, its running processes and their threads,
+// handles and memory as the system sees them (the tool-help snapshot's thread counts,
+// the system handle table, which Wine keeps while GetProcessHandleCount gives 0
+// there, and the working set), and prints one JSON object:
+//   {"<name>":{"processes":N,"threads":N,"handles":N,"MiB":N},...}
 // Not a shipped program.
 //   pelno_bench_process_counts <name.exe>...
 #include <windows.h>
+#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <winternl.h>
@@ -56,6 +57,7 @@ std::map<DWORD, unsigned long> HandlesByProcess() {
 
 struct Counts {
   unsigned long processes = 0, threads = 0, handles = 0;
+  unsigned long long workingSetBytes = 0;
 };
 
 Counts CountProcesses(const std::wstring& name, const std::map<DWORD, unsigned long>& handles) {
@@ -69,6 +71,11 @@ Counts CountProcesses(const std::wstring& name, const std::map<DWORD, unsigned l
     counts.threads += entry.cntThreads;
     if (const auto found = handles.find(entry.th32ProcessID); found != handles.end())
       counts.handles += found->second;
+    if (const HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID)) {
+      PROCESS_MEMORY_COUNTERS memory = {sizeof(memory)};
+      if (::GetProcessMemoryInfo(process, &memory, sizeof(memory))) counts.workingSetBytes += memory.WorkingSetSize;
+      ::CloseHandle(process);
+    }
   }
   ::CloseHandle(snapshot);
   return counts;
@@ -85,8 +92,8 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("{");
   for (int i = 1; i < argc; ++i) {
     const Counts c = CountProcesses(Lower(argv[i]), handles);
-    std::printf("%s\"%ls\":{\"processes\":%lu,\"threads\":%lu,\"handles\":%lu}", i > 1 ? "," : "",
-                argv[i], c.processes, c.threads, c.handles);
+    std::printf("%s\"%ls\":{\"processes\":%lu,\"threads\":%lu,\"handles\":%lu,\"MiB\":%llu}",
+                i > 1 ? "," : "", argv[i], c.processes, c.threads, c.handles, c.workingSetBytes >> 20);
   }
   std::printf("}\n");
   return 0;

@@ -8,10 +8,10 @@
 - 20 runs of 12 nodes at once (fetches of 2 s): the most engines and helper threads
   seen at once, and the wall time.
 
-Threads and handles are the system's own figures for the Windows processes
-(bench/process_counts.cpp: the tool-help snapshot's thread counts and the system
-handle table), memory the Linux resident size of the Wine processes. Engines are
-processes named sing-box.exe, console hosts conhost.exe.
+Threads, handles and memory are the system's own figures for the Windows processes
+(bench/process_counts.cpp: the tool-help snapshot's thread counts, the system handle
+table, the working set). Engines are processes named sing-box.exe, console hosts
+conhost.exe.
 
 A report, not a test: run it through bench/run-urltest-leftovers.sh.
 """
@@ -51,33 +51,15 @@ def cancel(request_id):
     pelno_wine.request("POST", "/cancel-urltest", request_id)
 
 
-def resident_mib(name):
-    """Resident MiB of this prefix's Wine processes running the program `name`."""
-    total, prefix = 0, b"WINEPREFIX=" + os.environ["WINEPREFIX"].encode() + b"\0"
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open(f"/proc/{pid}/cmdline", "rb") as f:
-                if not f.read().split(b"\0")[0].lower().endswith(b"\\" + name.lower().encode()):
-                    continue
-            with open(f"/proc/{pid}/environ", "rb") as f:
-                if prefix not in f.read():
-                    continue
-            with open(f"/proc/{pid}/status") as f:
-                total += next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
-        except (OSError, StopIteration):
-            pass
-    return total / 1024
-
-
 def counts():
     probe = os.path.join(os.environ["PELNO_BENCH_DIR"], "pelno_bench_process_counts.exe")
     found = json.loads(pelno_wine.run_windows([probe, *NAMES]).stdout)
     helper, engines, hosts = (found[n] for n in NAMES)
     run_files = len(glob.glob(os.path.join(pelno_wine.data_dir(), "sing-box-urltest-*.json")))
     return {"helper threads": helper["threads"], "helper handles": helper["handles"],
-            "helper MiB": round(resident_mib("PelnoVpnHelperService.exe")),
+            "helper MiB": helper["MiB"],
             "engines": engines["processes"], "console hosts": hosts["processes"],
-            "console host MiB": round(resident_mib("conhost.exe")), "run files": run_files}
+            "console host MiB": hosts["MiB"], "run files": run_files}
 
 
 def show(label, figures):

@@ -16,6 +16,8 @@ namespace {
 constexpr DWORD kTerminatedWaitMs = 1000;
 constexpr UINT kTerminateExitCode = 1;
 constexpr DWORD kSkippedWaitResult = 128;
+// The engine's output pipe: room enough that output rarely waits for the next read.
+constexpr DWORD kOutputPipeBytes = 64 * 1024;
 
 bool Fail(NodeMeasurement& record, const char* note, DWORD error = 0) {
   record.note = note;
@@ -43,10 +45,8 @@ bool MeasureNode(const std::wstring& configPath, UrlTestRegistry::RunId run,
   UniqueHandle writeEnd;
   // Neither end is inheritable: the launcher lends the write end to this engine only,
   // so no other engine started meanwhile keeps this pipe open.
-  if (!::CreatePipe(readEnd.Receive(), writeEnd.Receive(), nullptr, 0))
+  if (!::CreatePipe(readEnd.Receive(), writeEnd.Receive(), nullptr, kOutputPipeBytes))
     return Fail(record, "CreatePipe failed", ::GetLastError());
-  EngineOutputReader output;
-  if (!output.Start(std::move(readEnd))) return Fail(record, "output reader not started");
 
   LaunchOptions options = EngineLaunchOptions(
       UrlTestFetchCommandLine(engine.path, configPath, Utf8ToWide(nodeTag), Utf8ToWide(testUrl)),
@@ -62,8 +62,9 @@ bool MeasureNode(const std::wstring& configPath, UrlTestRegistry::RunId run,
   }
 
   const HANDLE process = launched.process.Get();
+  std::string output;
   if (registry.RegisterRunProcess(run, process)) {
-    record.waitResult = ::WaitForSingleObject(process, kFetchDeadlineMs);
+    record.waitResult = WaitForEngineReadingOutput(process, readEnd.Get(), kFetchDeadlineMs, output);
   }
   record.elapsedMs = ::GetTickCount64() - t0;
   if (record.waitResult != WAIT_OBJECT_0 || registry.IsRunStopping(run))
@@ -73,7 +74,8 @@ bool MeasureNode(const std::wstring& configPath, UrlTestRegistry::RunId run,
   // Unregistered before the handle closes, so a stop never terminates a closed handle.
   registry.UnregisterRunProcess(run, process);
   launched = LaunchedProcess();
-  record.note = output.Finish();
+  ReadRemainingOutput(readEnd.Get(), output);
+  record.note = std::move(output);
 
   if (record.waitResult == WAIT_OBJECT_0 && record.exitCode == 0) {
     record.delayMs = static_cast<std::int32_t>(record.elapsedMs);

@@ -16,7 +16,8 @@ inline constexpr unsigned long kFetchDeadlineMs = 3000;
 // the data directory and fills `record`. Succeeds (delayMs = the time from just
 // before the launch to the engine's exit) when the engine ends with code 0 within
 // kFetchDeadlineMs. An engine that runs longer, or whose run is stopped, is
-// terminated with exit code 1. Its output is read while it runs, for diagnosis only.
+// terminated with exit code 1. Its output is read while it runs and up to its end,
+// for diagnosis only.
 bool MeasureNode(const std::wstring& configPath, UrlTestRegistry::RunId run,
                  const std::string& nodeTag, const std::string& testUrl, NodeMeasurement& record,
                  UrlTestRegistry& registry, LocationPlatform& locations);
