@@ -1,10 +1,11 @@
 """What latency tests leave in the helper under Wine, counted three ways:
 
 - stalled clients: 4 clients each send a /urltest of 20 tags of 1 MiB and never read;
-  counted while they stall, 3 s after each run is canceled, 12 s later still (past the
-  connection's send time-out), and after the clients have closed;
+  counted while they stall, 3 s after two of the runs are canceled, 12 s later (past
+  the connection's send time-out) and after the clients have closed;
 - a cancel storm: 36 runs of 12 slow nodes (6 at a time), each canceled 300 ms after
-  its stream began; counted 3 s after the last ended;
+  its stream began; counted 3 s after the last ended and again once the control
+  server's idle connection threads have ended (60 s);
 - 20 runs of 12 nodes at once (fetches of 2 s): the most engines and helper threads
   seen at once, and the wall time.
 
@@ -55,33 +56,39 @@ def counts():
     probe = os.path.join(os.environ["PELNO_BENCH_DIR"], "pelno_bench_process_counts.exe")
     found = json.loads(pelno_wine.run_windows([probe, *NAMES]).stdout)
     helper, engines, hosts = (found[n] for n in NAMES)
-    run_files = len(glob.glob(os.path.join(pelno_wine.data_dir(), "sing-box-urltest-*.json")))
     return {"helper threads": helper["threads"], "helper handles": helper["handles"],
             "helper MiB": helper["MiB"],
             "engines": engines["processes"], "console hosts": hosts["processes"],
-            "console host MiB": hosts["MiB"], "run files": run_files}
+            "console host MiB": hosts["MiB"], "run files": run_files()}
 
 
 def show(label, figures):
     print(f"  {label:<34} " + ", ".join(f"{k} {v}" for k, v in figures.items()), flush=True)
 
 
+def run_files():
+    return len(glob.glob(os.path.join(pelno_wine.data_dir(), "sing-box-urltest-*.json")))
+
+
 def stalled_clients(clients=4):
-    print(f"stalled clients: {clients} clients, 20 tags of 1 MiB each, never reading")
+    print(f"stalled clients: {clients} clients, 20 tags of 1 MiB each, never reading; half of them canceled")
     for stale in glob.glob(os.path.join(pelno_wine.data_dir(), "sing-box-urltest-*.json")):
         os.remove(stale)  # left by a helper killed in an earlier run
     show("idle helper", counts())
     config = engine_config()
     streams = [open_stream(f"stall{c}", [b"%d-%02d-" % (c, i) + b"x" * (1 << 20) for i in range(20)], config,
                            receive_buffer=4096) for c in range(clients)]
-    time.sleep(8)
+    deadline = time.monotonic() + 60
+    while run_files() < clients and time.monotonic() < deadline:
+        time.sleep(0.2)
+    time.sleep(2)
     show("stalled", counts())
-    for c in range(clients):
+    for c in range(clients // 2):
         cancel(f"stall{c}")
     time.sleep(3)
-    show("3 s after the cancels", counts())
+    show("3 s after half were canceled", counts())
     time.sleep(12)
-    show("15 s after the cancels", counts())
+    show("15 s after (send time-out passed)", counts())
     for s in streams:
         s.close()
     time.sleep(3)
@@ -112,6 +119,8 @@ def cancel_storm(rounds=6, parallel=6):
         [t.join() for t in runs]
     time.sleep(3)
     show("3 s after the storm", counts())
+    time.sleep(62)
+    show("65 s after (idle connection threads gone)", counts())
 
 
 def concurrent_runs(runs=20, nodes=12):
