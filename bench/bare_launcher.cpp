@@ -1,6 +1,7 @@
 // The floor of the URL test benchmark: starts the same fetch commands the helper
-// starts, `workers` at a time, with nothing else (no pipe, no job, no registry),
-// and prints {"wallMs":N,"waitEnds":{"<tag>":<unix us>,...}} once all have ended:
+// starts, without a console as the helper does, `workers` at a time, with nothing
+// else (no pipe, no job, no registry), and prints
+// {"wallMs":N,"waitEnds":{"<tag>":<unix us>,...}} once all have ended:
 // the wall time, and when each engine's wait ended (the floor of the way from an
 // engine's exit to its result). Not a shipped program.
 //   pelno_bench_bare_launcher <engine> <config> <url> <nodes> <workers> <tag prefix>
@@ -33,7 +34,7 @@ int wmain(int argc, wchar_t** argv) {
                           prefix + std::to_wstring(i) + L"\" fetch \"" + url + L"\"";
       STARTUPINFOW startup = {sizeof(startup)};
       PROCESS_INFORMATION info = {};
-      if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+      if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
                             nullptr, folder.c_str(), &startup, &info)) {
         continue;
       }

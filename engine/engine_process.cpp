@@ -70,6 +70,7 @@ LaunchOptions EngineLaunchOptions(std::wstring commandLine, LocationPlatform& lo
                          {L"ENABLE_DEPRECATED_OUTBOUND_DNS_RULE_ITEM", L"true"},
                          {L"ENABLE_DEPRECATED_MISSING_DOMAIN_RESOLVER", L"true"}};
   options.job = EngineJob();
+  options.detached = true;  // the output goes to a pipe or nowhere: no console needed
   return options;
 }
 

@@ -15,6 +15,7 @@
 #include "engine/process_exit_watch.h"
 #include "engine/testing/fake_location_platform.h"
 #include "engine/testing/relocated_location_platform.h"
+#include "engine/testing/stand_in_engine.h"
 #include "engine/testing/temp_folder.h"
 #include "base/text_encoding.h"
 
@@ -23,20 +24,11 @@ namespace {
 
 using testing::ReadFileBytes;
 using testing::RelocatedLocationPlatform;
+using testing::StandInEnginePath;
 using testing::TempFolder;
 using testing::WriteFileBytes;
 
 constexpr char kExitedImmediately[] = "sing-box.exe exited immediately: ";
-
-// The build gives the stand-in's path as the host sees it; Wine shows the host's
-// root as drive Z:.
-std::wstring StandInEnginePath() {
-  const std::string host = PELNO_STAND_IN_ENGINE_EXE;
-  std::wstring path;
-  if (!host.empty() && host[0] == '/') path = L"Z:";
-  for (const char c : host) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-  return path;
-}
 
 using Json = nlohmann::json;
 
@@ -126,8 +118,8 @@ TEST_F(EngineProcessTest, OutputOfAnEngineThatExitsAtOnceIsTheFailureMessage) {
 
 // The command line, working directory and variables reach the engine; the variables
 // are the child's own, the launching program's environment stays as it was. The
-// engine runs in the program's kill-on-close job and inherits its own pipe end only,
-// not another inheritable pipe of this process.
+// engine runs without a console in the program's kill-on-close job and inherits its
+// own pipe end only, not another inheritable pipe of this process.
 TEST_F(EngineProcessTest, LaunchesWithQuotedPathsEnvironmentDataDirectoryJobAndOwnPipe) {
   ::SetEnvironmentVariableW(L"ENABLE_DEPRECATED_LEGACY_DNS_SERVERS", nullptr);
   ForeignPipe foreign;
@@ -143,6 +135,7 @@ TEST_F(EngineProcessTest, LaunchesWithQuotedPathsEnvironmentDataDirectoryJobAndO
                                  {"ENABLE_DEPRECATED_OUTBOUND_DNS_RULE_ITEM", "true"},
                                  {"ENABLE_DEPRECATED_MISSING_DOMAIN_RESOLVER", "true"}}));
   EXPECT_EQ(launch["pid"], slot.processId);
+  EXPECT_EQ(launch["console"], false);  // no console host is started for it
   EXPECT_EQ(::GetEnvironmentVariableW(L"ENABLE_DEPRECATED_LEGACY_DNS_SERVERS", nullptr, 0), 0u);
   BOOL inJob = FALSE;
   ASSERT_TRUE(::IsProcessInJob(slot.process.Get(), EngineJob(), &inJob));

@@ -126,7 +126,11 @@ DWORD LaunchProcess(const LaunchOptions& options, LaunchedProcess& launched) {
     startup.StartupInfo.hStdError = options.standardError;
   }
   DWORD flags = CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT;
-  if (options.hidden) flags |= CREATE_NO_WINDOW;
+  if (options.detached) {
+    flags |= DETACHED_PROCESS;
+  } else if (options.hidden) {
+    flags |= CREATE_NO_WINDOW;
+  }
   if (!inherited.empty()) {
     flags |= EXTENDED_STARTUPINFO_PRESENT;
     startup.lpAttributeList = handleList.List();
@@ -188,16 +192,19 @@ HANDLE EngineJob() {
   return job.Get();
 }
 
-void DrainOutputPipe(HANDLE readEnd, std::string& output, std::size_t keepBytes) {
+std::size_t DrainOutputPipe(HANDLE readEnd, std::string& output, std::size_t keepBytes) {
   std::array<char, kPipeReadChunkBytes> buffer;
+  std::size_t total = 0;
   DWORD available = 0;
   while (::PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
     DWORD read = 0;
     const DWORD wanted = std::min<DWORD>(available, kPipeReadChunkBytes);
-    if (!::ReadFile(readEnd, buffer.data(), wanted, &read, nullptr) || read == 0) return;
+    if (!::ReadFile(readEnd, buffer.data(), wanted, &read, nullptr) || read == 0) break;
+    total += read;
     if (output.size() < keepBytes)
       output.append(buffer.data(), std::min<std::size_t>(read, keepBytes - output.size()));
   }
+  return total;
 }
 
 }  // namespace pelno

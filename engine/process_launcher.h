@@ -40,6 +40,11 @@ struct LaunchOptions {
   HANDLE standardError = nullptr;
   // CREATE_NO_WINDOW and SW_HIDE.
   bool hidden = true;
+  // DETACHED_PROCESS instead of CREATE_NO_WINDOW: the child gets no console at all,
+  // so none is made for it (a console host process each, under Wine one that can
+  // outlive the child holding its standard handles). For children whose output goes
+  // to a pipe or nowhere.
+  bool detached = false;
   // The child is put into this job before it runs (started suspended, assigned,
   // resumed); null: no job.
   HANDLE job = nullptr;
@@ -61,7 +66,7 @@ std::wstring MergeEnvironmentBlock(const wchar_t* base,
 
 // Reads what waits in a pipe without ever blocking, in reads of at most 4096 bytes,
 // keeping up to `keepBytes` in `output` (the rest is read and dropped so the writer
-// never stalls). Stops at an empty or broken pipe.
-void DrainOutputPipe(HANDLE readEnd, std::string& output, std::size_t keepBytes);
+// never stalls). Stops at an empty or broken pipe. Returns the bytes read.
+std::size_t DrainOutputPipe(HANDLE readEnd, std::string& output, std::size_t keepBytes);
 
 }  // namespace pelno

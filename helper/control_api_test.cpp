@@ -22,7 +22,8 @@ struct FakeUrlTests : UrlTestPlatform {
   std::wstring MakeConfigPath() override { return L"run.json"; }
   bool WriteConfig(const std::wstring&, std::string_view, std::string&) override { return true; }
   void DeleteConfig(const std::wstring&) override {}
-  bool MeasureNode(const std::wstring&, const UrlTestRequest&, const std::string&, NodeMeasurement& m) override {
+  bool MeasureNode(const std::wstring&, UrlTestRegistry::RunId, const std::string&, const std::string&,
+                   NodeMeasurement& m) override {
     return (m.delayMs = 7);
   }
   std::thread StartWorker(std::function<void()> work) override { return std::thread(std::move(work)); }

@@ -24,18 +24,33 @@ class SocketChannel : public ResponseChannel {
  public:
   explicit SocketChannel(SOCKET socket) : socket_(socket) {}
   bool Send(std::string_view bytes) override {
+    if (interrupted_) return false;
     const int sent = ::send(socket_, bytes.data(), static_cast<int>(bytes.size()), 0);
     return sent == static_cast<int>(bytes.size());
+  }
+  // CancelIoEx ends a blocking send on any thread. A send that starts in the instant
+  // between the flag's check and the cancel ends with the send time-out instead.
+  void Interrupt() override {
+    interrupted_ = true;
+    ::CancelIoEx(reinterpret_cast<HANDLE>(socket_), nullptr);
   }
 
  private:
   SOCKET socket_;
+  std::atomic<bool> interrupted_{false};
 };
 
 // Makes a blocked recv on the socket give up after `timeout` without a byte.
 bool SetReceiveTimeout(SOCKET socket, std::chrono::milliseconds timeout, SetSocketOption setOption) {
   const DWORD milliseconds = static_cast<DWORD>(timeout.count());
   return setOption(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&milliseconds),
+                   sizeof milliseconds) == 0;
+}
+
+// Makes a send that cannot hand its bytes over within `timeout` fail.
+bool SetSendTimeout(SOCKET socket, std::chrono::milliseconds timeout, SetSocketOption setOption) {
+  const DWORD milliseconds = static_cast<DWORD>(timeout.count());
+  return setOption(socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&milliseconds),
                    sizeof milliseconds) == 0;
 }
 
@@ -119,6 +134,7 @@ void HandleControlConnection(UniqueSocket socket, const RouteTable& routes, SetS
   const steady_clock::time_point deadline = steady_clock::now() + kRequestDeadline;
   milliseconds timeout = kConnectionIdleTimeout;
   if (!SetReceiveTimeout(socket.Get(), timeout, setOption)) return;
+  if (!SetSendTimeout(socket.Get(), kConnectionSendTimeout, setOption)) return;
   RequestAssembler assembler;
   std::array<char, kReceiveChunkSize> chunk;
   while (assembler.state() == RequestState::kIncomplete) {

@@ -29,6 +29,9 @@ inline constexpr std::chrono::milliseconds kConnectionIdleTimeout{30000};
 // ...or when its whole request (head and body) has not arrived this long after the
 // accept, however the bytes trickle in.
 inline constexpr std::chrono::milliseconds kRequestDeadline{60000};
+// A send that cannot hand its bytes over for this long (the client takes nothing)
+// fails, and the connection is given up.
+inline constexpr std::chrono::milliseconds kConnectionSendTimeout{10000};
 // Connections served at once. Each holds a thread; beyond this a new connection is
 // closed at once, without a thread, until one of them ends.
 inline constexpr std::size_t kMaxControlConnections = 256;
@@ -101,8 +104,9 @@ UniqueSocket OpenListeningSocket(std::uint16_t port, SetupFailure& failure,
 UniqueSocket AcceptConnection(SOCKET listener);
 
 // Reads and answers one request on `socket` within kConnectionIdleTimeout and
-// kRequestDeadline. When the receive time-out cannot be set the connection is
-// closed unanswered: without it a silent client would hold its thread for ever.
+// kRequestDeadline, each send bounded by kConnectionSendTimeout. When either time-out
+// cannot be set the connection is closed unanswered: without it a silent client, or
+// one that never reads, would hold its thread for ever.
 void HandleControlConnection(UniqueSocket socket, const RouteTable& routes,
                              SetSocketOption setOption = ::setsockopt);
 

@@ -113,5 +113,12 @@ TEST_F(ControlServerTest, ConnectionWithoutReceiveTimeoutIsClosedUnanswered) {
   EXPECT_EQ(ReadAll(), "");
 }
 
+// Nor without its send time-out: a client that never reads would hold it as long.
+TEST_F(ControlServerTest, ConnectionWithoutSendTimeoutIsClosedUnanswered) {
+  ::send(client_.Get(), "GET /ping HTTP/1.1\r\n\r\n", 22, 0);
+  HandleControlConnection(AcceptConnection(listener_.Get()), kPingRoutes, RefuseOption<SO_SNDTIMEO>);
+  EXPECT_EQ(ReadAll(), "");
+}
+
 }  // namespace
 }  // namespace pelno

@@ -1,49 +1,34 @@
 #include "urltest/engine_output_reader.h"
 
-#include <array>
-#include <chrono>
-#include <memory>
-#include <system_error>
+#include <algorithm>
 
-#include "base/detached_thread.h"
+#include "engine/process_launcher.h"
 
 namespace pelno {
 namespace {
 
-constexpr DWORD kReadChunkBytes = 4096;
-constexpr std::size_t kReaderStackReserve = 64 * 1024;
-
-std::string ReadUntilEnd(HANDLE readEnd) {
-  std::string kept;
-  std::array<char, kReadChunkBytes> buffer;
-  DWORD read = 0;
-  while (::ReadFile(readEnd, buffer.data(), kReadChunkBytes, &read, nullptr) && read > 0) {
-    if (kept.size() < kEngineOutputKeepBytes)
-      kept.append(buffer.data(), std::min<std::size_t>(read, kEngineOutputKeepBytes - kept.size()));
-  }
-  return kept;
-}
+// While the pipe is empty the engine is waited on in slices this long; a pipe that
+// had output is read again at once. The wait still ends the moment the engine does.
+constexpr DWORD kOutputPollMs = 10;
 
 }  // namespace
 
-bool EngineOutputReader::Start(UniqueHandle readEnd) {
-  auto pipe = std::make_shared<UniqueHandle>(std::move(readEnd));
-  auto result = std::make_shared<std::promise<std::string>>();
-  kept_ = result->get_future();
-  try {
-    StartDetachedThread([pipe, result] { result->set_value(ReadUntilEnd(pipe->Get())); },
-                        kReaderStackReserve);
-  } catch (const std::system_error&) {
-    kept_ = {};
-    return false;
+DWORD WaitForEngineReadingOutput(HANDLE process, HANDLE readEnd, DWORD timeoutMs,
+                                 std::string& output) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  for (;;) {
+    const bool readSome = DrainOutputPipe(readEnd, output, kEngineOutputKeepBytes) > 0;
+    const ULONGLONG now = ::GetTickCount64();
+    const bool late = now >= deadline;
+    const DWORD slice =
+        late || readSome ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(kOutputPollMs, deadline - now));
+    const DWORD result = ::WaitForSingleObject(process, slice);
+    if (result != WAIT_TIMEOUT || late) return result;
   }
-  return true;
 }
 
-std::string EngineOutputReader::Finish() {
-  if (!kept_.valid()) return {};
-  if (kept_.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) return {};
-  return kept_.get();
+void ReadRemainingOutput(HANDLE readEnd, std::string& output) {
+  DrainOutputPipe(readEnd, output, kEngineOutputKeepBytes);
 }
 
 }  // namespace pelno

@@ -1,32 +1,26 @@
-// Reads an engine's output pipe on a thread of its own while the engine runs, so an
-// engine that has much to say never blocks on a full pipe and misses its deadline.
+// Waits for a fetch engine to end while reading its output pipe as the output comes,
+// so that an engine with much to say never stalls on a full pipe and misses its
+// deadline. Only what the pipe says it holds is read: no read waits for the pipe's
+// last writer, so the reading ends with the engine whoever else still holds the
+// write end (a console host, a process the engine started).
 #pragma once
 
 #include <windows.h>
 
-#include <future>
+#include <cstddef>
 #include <string>
-
-#include "base/unique_handle.h"
 
 namespace pelno {
 
 // Output kept for diagnosis; the rest is read and dropped.
 inline constexpr std::size_t kEngineOutputKeepBytes = 4096;
 
-class EngineOutputReader {
- public:
-  // Reads `readEnd` until the pipe ends. False when no thread could be started
-  // (the read end is closed then).
-  bool Start(UniqueHandle readEnd);
+// Waits up to `timeoutMs` for `process` to end, reading `readEnd` into `output`
+// meanwhile. WAIT_OBJECT_0 when it ended in time, else WAIT_TIMEOUT (or WAIT_FAILED).
+DWORD WaitForEngineReadingOutput(HANDLE process, HANDLE readEnd, DWORD timeoutMs,
+                                 std::string& output);
 
-  // The first kEngineOutputKeepBytes of the output when the reader has reached the
-  // pipe's end, else nothing. Never waits: the output is for diagnosis only and must
-  // not hold back a result. A reader still reading ends on its own; it owns all it uses.
-  std::string Finish();
-
- private:
-  std::future<std::string> kept_;
-};
+// Reads what an engine that has ended left in the pipe, and nothing more.
+void ReadRemainingOutput(HANDLE readEnd, std::string& output);
 
 }  // namespace pelno

@@ -16,6 +16,8 @@ namespace {
 constexpr DWORD kTerminatedWaitMs = 1000;
 constexpr UINT kTerminateExitCode = 1;
 constexpr DWORD kSkippedWaitResult = 128;
+// The engine's output pipe: room enough that output rarely waits for the next read.
+constexpr DWORD kOutputPipeBytes = 64 * 1024;
 
 bool Fail(NodeMeasurement& record, const char* note, DWORD error = 0) {
   record.note = note;
@@ -26,11 +28,10 @@ bool Fail(NodeMeasurement& record, const char* note, DWORD error = 0) {
 
 }  // namespace
 
-bool MeasureNode(const std::wstring& configPath, const UrlTestRequest& request,
+bool MeasureNode(const std::wstring& configPath, UrlTestRegistry::RunId run,
                  const std::string& nodeTag, const std::string& testUrl, NodeMeasurement& record,
                  UrlTestRegistry& registry, LocationPlatform& locations) {
-  const std::string& requestId = request.requestId;
-  if (registry.IsRunCanceled(requestId)) {
+  if (registry.IsRunStopping(run)) {
     record.waitResult = kSkippedWaitResult;
     return Fail(record, "URLTest canceled before start");
   }
@@ -44,10 +45,8 @@ bool MeasureNode(const std::wstring& configPath, const UrlTestRequest& request,
   UniqueHandle writeEnd;
   // Neither end is inheritable: the launcher lends the write end to this engine only,
   // so no other engine started meanwhile keeps this pipe open.
-  if (!::CreatePipe(readEnd.Receive(), writeEnd.Receive(), nullptr, 0))
+  if (!::CreatePipe(readEnd.Receive(), writeEnd.Receive(), nullptr, kOutputPipeBytes))
     return Fail(record, "CreatePipe failed", ::GetLastError());
-  EngineOutputReader output;
-  if (!output.Start(std::move(readEnd))) return Fail(record, "output reader not started");
 
   LaunchOptions options = EngineLaunchOptions(
       UrlTestFetchCommandLine(engine.path, configPath, Utf8ToWide(nodeTag), Utf8ToWide(testUrl)),
@@ -63,18 +62,20 @@ bool MeasureNode(const std::wstring& configPath, const UrlTestRequest& request,
   }
 
   const HANDLE process = launched.process.Get();
-  if (registry.RegisterRunProcess(requestId, process)) {
-    record.waitResult = ::WaitForSingleObject(process, kFetchDeadlineMs);
+  std::string output;
+  if (registry.RegisterRunProcess(run, process)) {
+    record.waitResult = WaitForEngineReadingOutput(process, readEnd.Get(), kFetchDeadlineMs, output);
   }
   record.elapsedMs = ::GetTickCount64() - t0;
-  if (record.waitResult != WAIT_OBJECT_0 || registry.IsRunCanceled(requestId))
+  if (record.waitResult != WAIT_OBJECT_0 || registry.IsRunStopping(run))
     launched.TerminateAndWait(kTerminateExitCode, kTerminatedWaitMs);
   DWORD exitCode = record.exitCode;
   if (::GetExitCodeProcess(process, &exitCode)) record.exitCode = exitCode;
-  // Unregistered before the handle closes, so a cancel never terminates a closed handle.
-  registry.UnregisterRunProcess(requestId, process);
+  // Unregistered before the handle closes, so a stop never terminates a closed handle.
+  registry.UnregisterRunProcess(run, process);
   launched = LaunchedProcess();
-  record.note = output.Finish();
+  ReadRemainingOutput(readEnd.Get(), output);
+  record.note = std::move(output);
 
   if (record.waitResult == WAIT_OBJECT_0 && record.exitCode == 0) {
     record.delayMs = static_cast<std::int32_t>(record.elapsedMs);

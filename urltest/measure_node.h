@@ -4,12 +4,10 @@
 #include <string>
 
 #include "engine/data_locations.h"
-#include "urltest/url_test_request.h"
+#include "urltest/url_test_registry.h"
 #include "urltest/url_test_stream.h"
 
 namespace pelno {
-
-class UrlTestRegistry;
 
 // Completion within this time counts; an engine still running then is terminated.
 inline constexpr unsigned long kFetchDeadlineMs = 3000;
@@ -17,9 +15,10 @@ inline constexpr unsigned long kFetchDeadlineMs = 3000;
 // Runs `"<engine>" --disable-color -c "<config>" tools -o "<tag>" fetch "<url>"` in
 // the data directory and fills `record`. Succeeds (delayMs = the time from just
 // before the launch to the engine's exit) when the engine ends with code 0 within
-// kFetchDeadlineMs. An engine that runs longer, or whose run is canceled, is
-// terminated with exit code 1. Its output is read while it runs, for diagnosis only.
-bool MeasureNode(const std::wstring& configPath, const UrlTestRequest& request,
+// kFetchDeadlineMs. An engine that runs longer, or whose run is stopped, is
+// terminated with exit code 1. Its output is read while it runs and up to its end,
+// for diagnosis only.
+bool MeasureNode(const std::wstring& configPath, UrlTestRegistry::RunId run,
                  const std::string& nodeTag, const std::string& testUrl, NodeMeasurement& record,
                  UrlTestRegistry& registry, LocationPlatform& locations);
 

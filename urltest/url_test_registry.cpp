@@ -2,61 +2,97 @@
 
 #include <algorithm>
 
+#include "server/response_channel.h"
+
 namespace pelno {
 
-// An empty requestId (a version 1 request) never enters the registry.
-
-void UrlTestRegistry::ResetRunMarks(const std::string& requestId) {
-  if (requestId.empty()) return;
+UrlTestRegistry::RunId UrlTestRegistry::BeginRun(const std::string& requestId, ResponseChannel& stream) {
   std::lock_guard lock(mutex_);
-  Run& run = runs_[requestId];
-  ++run.active;
-  run.canceled = false;
-  run.processes.clear();
+  const RunId run = ++lastRun_;
+  runs_[run] = Run{requestId, &stream, false, {}};
+  return run;
 }
 
-void UrlTestRegistry::EndRun(const std::string& requestId) {
-  if (requestId.empty()) return;
+void UrlTestRegistry::EndRun(RunId run) {
   std::lock_guard lock(mutex_);
-  const auto found = runs_.find(requestId);
-  if (found == runs_.end()) return;
-  Run& run = found->second;
-  run.canceled = false;
-  run.processes.clear();
-  if (--run.active == 0) runs_.erase(found);
+  runs_.erase(run);
 }
 
-bool UrlTestRegistry::IsRunCanceled(const std::string& requestId) const {
-  if (requestId.empty()) return false;
-  std::lock_guard lock(mutex_);
-  const auto found = runs_.find(requestId);
-  return found != runs_.end() && found->second.canceled;
+bool UrlTestRegistry::IsStopping(RunId run) const {
+  const auto found = runs_.find(run);
+  return found == runs_.end() || found->second.stopping;
 }
 
-bool UrlTestRegistry::RegisterRunProcess(const std::string& requestId, ProcessRef process) {
-  if (requestId.empty() || process == nullptr) return true;
+bool UrlTestRegistry::IsRunStopping(RunId run) const {
   std::lock_guard lock(mutex_);
-  const auto found = runs_.find(requestId);
-  if (found == runs_.end()) return true;
-  found->second.processes.push_back(process);
-  return !found->second.canceled;
+  return IsStopping(run);
 }
 
-void UrlTestRegistry::UnregisterRunProcess(const std::string& requestId, ProcessRef process) {
-  if (requestId.empty() || process == nullptr) return;
+std::size_t UrlTestRegistry::Stop(RunId run, Run& state) {
+  state.stopping = true;
+  for (const ProcessRef process : state.processes) terminate_(process);
+  for (PlaceWaiter* waiter : waiters_) {
+    if (waiter->run == run) waiter->wake.notify_one();
+  }
+  return state.processes.size();
+}
+
+bool UrlTestRegistry::AbandonRun(RunId run) {
   std::lock_guard lock(mutex_);
-  const auto found = runs_.find(requestId);
-  if (found != runs_.end()) std::erase(found->second.processes, process);
+  const auto found = runs_.find(run);
+  if (found == runs_.end() || found->second.stopping) return false;
+  Stop(run, found->second);
+  return true;
 }
 
 std::size_t UrlTestRegistry::CancelRun(const std::string& requestId) {
   if (requestId.empty()) return 0;
   std::lock_guard lock(mutex_);
-  const auto found = runs_.find(requestId);
-  if (found == runs_.end()) return 0;
-  found->second.canceled = true;
-  for (const ProcessRef process : found->second.processes) terminate_(process);
-  return found->second.processes.size();
+  std::size_t terminated = 0;
+  for (auto& [run, state] : runs_) {
+    if (state.requestId != requestId) continue;
+    terminated += Stop(run, state);
+    state.stream->Interrupt();
+  }
+  return terminated;
+}
+
+bool UrlTestRegistry::RegisterRunProcess(RunId run, ProcessRef process) {
+  std::lock_guard lock(mutex_);
+  const auto found = runs_.find(run);
+  if (found == runs_.end()) return false;
+  if (process != nullptr) found->second.processes.push_back(process);
+  return !found->second.stopping;
+}
+
+void UrlTestRegistry::UnregisterRunProcess(RunId run, ProcessRef process) {
+  std::lock_guard lock(mutex_);
+  const auto found = runs_.find(run);
+  if (found != runs_.end()) std::erase(found->second.processes, process);
+}
+
+void UrlTestRegistry::WakeFirstWaiter() {
+  if (freePlaces_ > 0 && !waiters_.empty()) waiters_.front()->wake.notify_one();
+}
+
+bool UrlTestRegistry::TakeEnginePlace(RunId run) {
+  std::unique_lock lock(mutex_);
+  PlaceWaiter self{run, {}};
+  waiters_.push_back(&self);
+  self.wake.wait(lock, [&] {
+    return IsStopping(run) || (freePlaces_ > 0 && waiters_.front() == &self);
+  });
+  waiters_.remove(&self);
+  const bool taken = !IsStopping(run);
+  if (taken) --freePlaces_;
+  WakeFirstWaiter();  // a place may be left, or the line has moved up
+  return taken;
+}
+
+void UrlTestRegistry::GiveEnginePlace() {
+  std::lock_guard lock(mutex_);
+  ++freePlaces_;
+  WakeFirstWaiter();
 }
 
 }  // namespace pelno

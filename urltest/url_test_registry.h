@@ -1,9 +1,14 @@
-// Which URL test runs are being canceled and which engines they wait on, by
-// requestId. One per helper process, behind one mutex of its own.
+// The helper's URL test runs: which are measuring and which of them are stopping
+// (canceled by their requestId, or abandoned), the engines each run waits on, and
+// the places for engines that all runs share. One per helper process, behind one
+// mutex of its own.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <list>
 #include <map>
 #include <mutex>
 #include <string>
@@ -11,42 +16,73 @@
 
 namespace pelno {
 
+class ResponseChannel;
+
+// Fetch engines running at once in the whole helper, over all runs.
+inline constexpr std::size_t kMaxFetchEngines = 24;
+
 class UrlTestRegistry {
  public:
   // A process handle as the platform knows it (HANDLE on Windows).
   using ProcessRef = void*;
   using TerminateProcessFn = std::function<void(ProcessRef)>;
+  using RunId = std::uint64_t;
 
   explicit UrlTestRegistry(TerminateProcessFn terminate) : terminate_(std::move(terminate)) {}
 
-  // A run with this requestId begins measuring: a cancel that came before is
-  // forgotten, and cancels count from now on.
-  void ResetRunMarks(const std::string& requestId);
-  // The run has ended: its marks go (those of every run sharing the requestId).
-  void EndRun(const std::string& requestId);
-  bool IsRunCanceled(const std::string& requestId) const;
-  // The run now waits on this engine; a cancel terminates it until it is unregistered.
-  // False when the run is canceled already: the caller ends the engine itself rather
-  // than wait for a result nobody takes.
-  bool RegisterRunProcess(const std::string& requestId, ProcessRef process);
-  // Every registration of `process`; call before closing the handle.
-  void UnregisterRunProcess(const std::string& requestId, ProcessRef process);
-  // Marks the runs with this requestId canceled and terminates their engines, still
-  // under the mutex, so no handle is terminated after its worker closed it. Returns
-  // the number of engines terminated. A requestId that is not running leaves no mark:
-  // the next run with it would forget the mark at its start anyway.
+  // A run begins measuring. Cancels of its requestId count from now on (one that
+  // came before is forgotten); a cancel interrupts the sends on `stream`, which must
+  // outlive the run's EndRun. An empty requestId can't be canceled.
+  RunId BeginRun(const std::string& requestId, ResponseChannel& stream);
+  void EndRun(RunId run);
+  // Canceled or abandoned: the run measures nothing more and sends nothing more.
+  bool IsRunStopping(RunId run) const;
+  // Stops this run alone, for a client that takes no more results: its engines are
+  // terminated and its waits for places end. True when this stopped it (it was
+  // neither canceled nor abandoned before).
+  bool AbandonRun(RunId run);
+  // Stops every run measuring with this requestId: their engines are terminated,
+  // still under the mutex so that no handle is terminated after its worker closed
+  // it, their sends interrupted and their waits for places ended. Returns the number
+  // of engines terminated.
   std::size_t CancelRun(const std::string& requestId);
+
+  // The run now waits on this engine; stopping the run terminates it until it is
+  // unregistered. False when the run is stopping already: the caller ends the engine
+  // itself rather than wait for a result nobody takes.
+  bool RegisterRunProcess(RunId run, ProcessRef process);
+  // Every registration of `process`; call before closing the handle.
+  void UnregisterRunProcess(RunId run, ProcessRef process);
+
+  // Waits for one of the kMaxFetchEngines places, first come first served. False,
+  // without a place, once the run is stopping.
+  bool TakeEnginePlace(RunId run);
+  void GiveEnginePlace();
 
  private:
   struct Run {
-    std::size_t active = 0;  // runs measuring with this requestId
-    bool canceled = false;
+    std::string requestId;
+    ResponseChannel* stream = nullptr;
+    bool stopping = false;
     std::vector<ProcessRef> processes;
   };
+  struct PlaceWaiter {
+    RunId run;
+    std::condition_variable wake;
+  };
+
+  bool IsStopping(RunId run) const;  // with the mutex held
+  // Marks the run stopping, terminates its engines, wakes its waiters; returns the
+  // number of engines terminated. With the mutex held.
+  std::size_t Stop(RunId run, Run& state);
+  void WakeFirstWaiter();  // with the mutex held
 
   TerminateProcessFn terminate_;
   mutable std::mutex mutex_;
-  std::map<std::string, Run, std::less<>> runs_;
+  RunId lastRun_ = 0;
+  std::map<RunId, Run> runs_;
+  std::size_t freePlaces_ = kMaxFetchEngines;
+  std::list<PlaceWaiter*> waiters_;  // in the order they came
 };
 
 }  // namespace pelno

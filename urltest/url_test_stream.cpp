@@ -24,8 +24,11 @@ struct UrlTestRun {
   ResponseChannel& channel;
   UrlTestPlatform& platform;
   UrlTestRegistry& registry;
+  const UrlTestRegistry::RunId id;
   std::atomic<std::uint64_t> nextNode{0};
   std::mutex sendLock;
+  bool sendFailed = false;             // guarded by sendLock: nothing goes out after it
+  std::atomic<bool> abandoned{false};  // the failed send stopped the run
 };
 
 // A requestId as the log shows it: escaped like every reply of the helper, so that a
@@ -36,20 +39,34 @@ void SendEmptyReply(ResponseChannel& channel) {
   channel.Send(FormatHttpResponse(OkResponse(kNdjsonContentType, std::string())));
 }
 
-// Takes nodes until none is left or the run is canceled; each result goes out as
-// soon as it is known. Nothing is written for a node whose run was canceled meanwhile.
+// Sends `bytes` unless an earlier send failed. A send that fails (the client has
+// gone, or took nothing for the connection's send time-out) abandons the run, unless
+// a cancel stopped it first.
+bool SendOnStream(UrlTestRun& run, std::string_view bytes) {
+  {
+    std::lock_guard lock(run.sendLock);
+    if (run.sendFailed) return false;
+    if (run.channel.Send(bytes)) return true;
+    run.sendFailed = true;
+  }
+  if (run.registry.AbandonRun(run.id)) run.abandoned = true;
+  return false;
+}
+
+// Takes nodes until none is left or the run is stopping, each once one of the
+// helper's engine places is free; each result goes out as soon as it is known.
+// Nothing is written for a node whose run was stopped meanwhile.
 void UrlTestWorker(UrlTestRun& run) {
-  const std::string& requestId = run.request.requestId;
   const std::vector<std::string>& tags = run.request.nodeTags;
-  while (!run.registry.IsRunCanceled(requestId)) {
+  while (!run.registry.IsRunStopping(run.id)) {
     const std::uint64_t index = run.nextNode.fetch_add(1);
     if (index >= tags.size()) return;
+    if (!run.registry.TakeEnginePlace(run.id)) return;
     NodeMeasurement record;
-    run.platform.MeasureNode(run.configPath, run.request, tags[index], record);
-    if (run.registry.IsRunCanceled(requestId)) return;
-    const std::string line = MakeLatencyResultLine(tags[index], record.delayMs);
-    std::lock_guard lock(run.sendLock);
-    run.channel.Send(line);  // a client that has gone away does not stop the run
+    run.platform.MeasureNode(run.configPath, run.id, tags[index], run.request.testUrl, record);
+    run.registry.GiveEnginePlace();
+    if (run.registry.IsRunStopping(run.id)) return;
+    if (!SendOnStream(run, MakeLatencyResultLine(tags[index], record.delayMs))) return;
   }
 }
 
@@ -112,15 +129,20 @@ void RunUrlTestStream(std::string_view body, ResponseChannel& channel, UrlTestPl
     return;
   }
 
-  registry.ResetRunMarks(request.requestId);
   const std::string nodes = std::to_string(request.nodeTags.size());
+  UrlTestRun run{request, configPath, channel, platform, registry,
+                 registry.BeginRun(request.requestId, channel), {0}, {}, false, {false}};
   journal.AppendLog("URLTest stream started for " + nodes + " nodes, requestId=" + LoggedId(request.requestId));
-  channel.Send(FormatStreamHead(kNdjsonContentType));
-  UrlTestRun run{request, configPath, channel, platform, registry, {0}, {}};
-  MeasureAllNodes(run, journal);
+  if (SendOnStream(run, FormatStreamHead(kNdjsonContentType))) MeasureAllNodes(run, journal);
   platform.DeleteConfig(configPath);
-  registry.EndRun(request.requestId);
-  journal.AppendLog("URLTest stream completed for " + nodes + " nodes");
+  registry.EndRun(run.id);
+  if (run.abandoned) {
+    journal.AppendLog("URLTest stream abandoned for " + nodes + " nodes, requestId=" +
+                      LoggedId(request.requestId) +
+                      ": a result could not be sent (the client stopped reading or has gone)");
+  } else {
+    journal.AppendLog("URLTest stream completed for " + nodes + " nodes");
+  }
 }
 
 std::string HandleCancelUrlTest(std::string_view body, UrlTestRegistry& registry,

@@ -1,5 +1,7 @@
 // POST /urltest and POST /cancel-urltest: a prepared run measures every node with
-// up to 12 workers and streams one NDJSON line per node as it finishes.
+// up to 12 workers, each engine in one of the helper's places, and streams one NDJSON
+// line per node as it finishes. A run whose client takes no more results is
+// abandoned; a canceled one stops.
 #pragma once
 
 #include <cstddef>
@@ -9,13 +11,13 @@
 #include <string_view>
 #include <thread>
 
+#include "urltest/url_test_registry.h"
 #include "urltest/url_test_request.h"
 
 namespace pelno {
 
 class LogJournal;
 class ResponseChannel;
-class UrlTestRegistry;
 
 inline constexpr std::size_t kMaxUrlTestWorkers = 12;
 
@@ -40,9 +42,11 @@ class UrlTestPlatform {
   // WriteUrlTestConfig; `error` is written on failure only.
   virtual bool WriteConfig(const std::wstring& path, std::string_view config, std::string& error) = 0;
   virtual void DeleteConfig(const std::wstring& path) = 0;
-  // MeasureNode: one engine fetch of the test URL through `nodeTag`.
-  virtual bool MeasureNode(const std::wstring& configPath, const UrlTestRequest& request,
-                           const std::string& nodeTag, NodeMeasurement& record) = 0;
+  // MeasureNode: one engine fetch of `testUrl` through `nodeTag`, for the run `run`
+  // of the registry.
+  virtual bool MeasureNode(const std::wstring& configPath, UrlTestRegistry::RunId run,
+                           const std::string& nodeTag, const std::string& testUrl,
+                           NodeMeasurement& record) = 0;
   // Starts `work` on a new thread; throws std::system_error when none can be created.
   virtual std::thread StartWorker(std::function<void()> work) = 0;
 };
@@ -54,7 +58,8 @@ std::string MakeLatencyResultLine(std::string_view nodeTag, std::int32_t delayMs
 std::wstring UrlTestConfigFileName(std::uint32_t processId, std::uint64_t runNumber);
 
 // The POST /urltest handler. Writes its own response on `channel`: the empty reply
-// for an unusable request, else the stream. Returns when every worker has ended.
+// for an unusable request, else the stream. Returns when every worker has ended, at
+// the latest soon after a send failed or the run was canceled.
 void RunUrlTestStream(std::string_view body, ResponseChannel& channel, UrlTestPlatform& platform,
                       UrlTestRegistry& registry, LogJournal& journal);
 

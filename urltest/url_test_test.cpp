@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <future>
 #include <string>
 #include <system_error>
+#include <tuple>
 #include <vector>
 
 #include "server/log_journal.h"
@@ -99,71 +102,168 @@ TEST(FetchCommandLine, QuotesEachTextSoTheEngineReadsItBack) {
   }
 }
 
-TEST(UrlTestRegistry, CancelTerminatesRegisteredEnginesUnderTheLockOnly) {
+// A client: takes `accepted` sends, then fails the others or, with `stall`, blocks in
+// the next one until the stream is interrupted.
+struct FakeClient : ResponseChannel {
+  bool Send(std::string_view bytes) override {
+    std::unique_lock lock(mutex);
+    if (interrupted) return false;
+    if (sent.size() < accepted) return (sent.emplace_back(bytes), true);
+    stalled = stall;
+    changed.notify_all();
+    changed.wait(lock, [&] { return !stall || interrupted; });
+    return false;
+  }
+  void Interrupt() override {
+    std::lock_guard lock(mutex);
+    ++interrupts;
+    interrupted = true;
+    changed.notify_all();
+  }
+  std::size_t accepted = SIZE_MAX;
+  bool stall = false, stalled = false, interrupted = false;
+  int interrupts = 0;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::string> sent;
+};
+
+TEST(UrlTestRegistry, StopsTerminateTheRunsEnginesUnderTheLockOnly) {
   std::vector<UrlTestRegistry::ProcessRef> terminated;
   std::vector<std::future<void>> closing;
   UrlTestRegistry* self = nullptr;
-  int a = 0, b = 0, late = 0;
+  UrlTestRegistry::RunId first = 0;
   UrlTestRegistry registry([&](UrlTestRegistry::ProcessRef p) {
     terminated.push_back(p);
     // The worker that owns the handle cannot unregister (and close) it meanwhile.
-    closing.push_back(std::async(std::launch::async, [&, p] { self->UnregisterRunProcess("r", p); }));
+    closing.push_back(std::async(std::launch::async, [&, p] { self->UnregisterRunProcess(first, p); }));
     EXPECT_EQ(closing.back().wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
   });
   self = &registry;
-  EXPECT_EQ(registry.CancelRun("r"), 0u);  // not running: forgotten
-  registry.ResetRunMarks("r");
-  EXPECT_TRUE(!registry.IsRunCanceled("r") && registry.RegisterRunProcess("r", &a));
-  registry.RegisterRunProcess("r", &b);
-  registry.UnregisterRunProcess("r", &a);
-  EXPECT_EQ(registry.CancelRun("r"), 1u);
-  EXPECT_EQ(terminated, std::vector<UrlTestRegistry::ProcessRef>{&b});
-  EXPECT_FALSE(registry.RegisterRunProcess("r", &late));  // launched after the cancel
-  registry.EndRun("r");
-  EXPECT_FALSE(registry.IsRunCanceled("r"));
+  FakeClient streams[3];
+  int a = 0, b = 0, c = 0, late = 0;
+  EXPECT_EQ(registry.CancelRun("r"), 0u);  // before its runs: forgotten
+  first = registry.BeginRun("r", streams[0]);
+  const auto second = registry.BeginRun("r", streams[1]), other = registry.BeginRun("o", streams[2]);
+  EXPECT_TRUE(!registry.IsRunStopping(first) && registry.RegisterRunProcess(first, &a));
+  registry.RegisterRunProcess(first, &b);
+  registry.RegisterRunProcess(second, &c);
+  registry.UnregisterRunProcess(first, &a);
+  EXPECT_TRUE(registry.AbandonRun(other));  // alone, its stream left as it is
+  EXPECT_EQ(std::tuple(registry.AbandonRun(other), registry.IsRunStopping(first), streams[2].interrupts),
+            std::tuple(false, false, 0));
+  EXPECT_EQ(registry.CancelRun("r"), 2u);  // every run of the requestId
+  EXPECT_EQ(terminated, (std::vector<UrlTestRegistry::ProcessRef>{&b, &c}));
+  EXPECT_EQ(std::tuple(streams[0].interrupts, streams[1].interrupts, registry.AbandonRun(first)),
+            std::tuple(1, 1, false));
+  EXPECT_FALSE(registry.RegisterRunProcess(first, &late));  // launched after the cancel
+  EXPECT_FALSE(registry.IsRunStopping(registry.BeginRun("r", streams[0])));
+  for (std::future<void>& unregistered : closing) unregistered.get();
 }
 
-// One run against a fake system: every node measures 7 ms, `failing` names the step
-// that fails, at most `threads` workers start, and the client has gone.
-struct FakeRun : ResponseChannel, UrlTestPlatform {
-  FakeRun(const std::string& body, std::string failing, std::size_t threads = 12)
-      : failing(std::move(failing)), threads(threads) {
-    RunUrlTestStream(body, *this, *this, registry, journal);
+TEST(UrlTestRegistry, EnginePlacesGoInTurnAndAStoppedRunStopsWaiting) {
+  UrlTestRegistry registry([](UrlTestRegistry::ProcessRef) {});
+  FakeClient stream;
+  const auto holder = registry.BeginRun("h", stream), early = registry.BeginRun("e", stream),
+             late = registry.BeginRun("l", stream);
+  for (std::size_t i = 0; i < kMaxFetchEngines; ++i) ASSERT_TRUE(registry.TakeEnginePlace(holder));
+  auto first = std::async(std::launch::async, [&] { return registry.TakeEnginePlace(early); });
+  ASSERT_EQ(first.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+  auto second = std::async(std::launch::async, [&] { return registry.TakeEnginePlace(late); });
+  ASSERT_EQ(second.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+  registry.GiveEnginePlace();
+  EXPECT_TRUE(first.get());
+  EXPECT_EQ(second.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+  registry.CancelRun("l");
+  EXPECT_FALSE(second.get());
+}
+
+// The system under a run, fake: "slow..." nodes measure 2 s unless their run stops
+// (then at once), the others `measureTime`; it counts the engines running at once
+// over all runs. `failing` names the step that fails; at most `threads` workers start
+// in all.
+struct FakeSystem : UrlTestPlatform {
+  explicit FakeSystem(std::string failing = "", std::size_t threads = SIZE_MAX)
+      : failing(std::move(failing)), threads(threads) {}
+  void Run(const std::string& body, FakeClient& client) {
+    RunUrlTestStream(body, client, *this, registry, journal);
   }
-  bool Send(std::string_view bytes) override {
-    std::lock_guard lock(mutex);
-    return (sent.emplace_back(bytes), false);
-  }
+
   bool CreateDataDirectory() override { return failing != "directory"; }
   std::wstring MakeConfigPath() override { return L"run.json"; }
   bool WriteConfig(const std::wstring&, std::string_view, std::string& error) override {
     return (error = "WriteFile failed: 5", failing != "write");
   }
   void DeleteConfig(const std::wstring& path) override { deleted = path; }
-  bool MeasureNode(const std::wstring&, const UrlTestRequest&, const std::string&, NodeMeasurement& m) override {
+  bool MeasureNode(const std::wstring&, UrlTestRegistry::RunId run, const std::string& tag,
+                   const std::string&, NodeMeasurement& m) override {
+    bool ended = false;  // the engine, terminated by a stop of its run
+    const bool registered = registry.RegisterRunProcess(run, &ended);
+    {
+      std::unique_lock lock(mutex);
+      measured.push_back(tag);
+      most = std::max(most, ++running);
+      changed.notify_all();
+      const bool slow = tag.starts_with("slow");
+      const bool cut = changed.wait_for(lock, slow ? std::chrono::milliseconds(2000) : measureTime,
+                                        [&] { return ended || !registered; });
+      cutShort += slow && cut;
+      --running;
+    }
+    registry.UnregisterRunProcess(run, &ended);
     return (m.delayMs = 7);
   }
   std::thread StartWorker(std::function<void()> work) override {
     if (started == threads) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     return ++started, std::thread(std::move(work));
   }
+  bool WaitForRunning(std::size_t engines) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(5), [&] { return running == engines; });
+  }
+
   std::string failing;
-  std::size_t threads, started = 0;
+  const std::size_t threads;
+  std::atomic<std::size_t> started = 0;
+  std::chrono::milliseconds measureTime{0};
   std::wstring deleted;
   std::mutex mutex;
-  std::vector<std::string> sent;
-  UrlTestRegistry registry{[](UrlTestRegistry::ProcessRef) {}};
+  std::condition_variable changed;
+  std::size_t running = 0, most = 0, cutShort = 0;
+  std::vector<std::string> measured;
+  UrlTestRegistry registry{[this](UrlTestRegistry::ProcessRef engine) {
+    std::lock_guard lock(mutex);
+    *static_cast<bool*>(engine) = true;
+    changed.notify_all();
+  }};
   LogJournal journal;
 };
 
+// A version 2 body with configuration {}.
+std::string Body(const std::string& requestId, const std::vector<std::string>& tags) {
+  const auto field = [](const std::string& v) { return std::to_string(v.size()) + "\n" + v + "\n"; };
+  std::string body = kV2 + field(requestId) + field("u") + std::to_string(tags.size()) + "\n";
+  for (const std::string& tag : tags) body += field(tag);
+  return body + field("{}");
+}
+
+std::vector<std::string> Tags(const std::string& prefix, std::size_t count) {
+  std::vector<std::string> tags;
+  for (std::size_t i = 0; i < count; ++i) tags.push_back(prefix + std::to_string(i));
+  return tags;
+}
+
 const std::string kFiveNodes = kV2 + "3\nr\n9\n1\nu\n5\n1\na\n1\nb\n1\na\n1\nc\n1\nd\n2\n{}";
+const std::string kHead = "HTTP/1.1 200 OK\r\nContent-Type: application/x-ndjson\r\nConnection: close\r\n\r\n";
 
 TEST(RunUrlTestStream, GoesOnWithTheWorkersItCouldStartOrOnTheHandlerThread) {
   for (const std::size_t threads : {1u, 0u}) {
-    FakeRun run(kFiveNodes, "", threads);
-    ASSERT_EQ(run.sent.size(), 6u);
-    EXPECT_EQ(run.sent[0], "HTTP/1.1 200 OK\r\nContent-Type: application/x-ndjson\r\nConnection: close\r\n\r\n");
-    EXPECT_EQ(std::count(run.sent.begin(), run.sent.end(), "{\"nodeTag\":\"a\",\"delayMs\":7}\n"), 2);
+    FakeSystem run("", threads);
+    FakeClient client;
+    run.Run(kFiveNodes, client);
+    ASSERT_EQ(client.sent.size(), 6u);
+    EXPECT_EQ(client.sent[0], kHead);
+    EXPECT_EQ(std::count(client.sent.begin(), client.sent.end(), "{\"nodeTag\":\"a\",\"delayMs\":7}\n"), 2);
     EXPECT_EQ(run.deleted, L"run.json");
     const std::string log = run.journal.ReadLogJournal();
     EXPECT_NE(log.find("URLTest started " + std::to_string(threads) + " of 5 workers ("), std::string::npos);
@@ -174,6 +274,75 @@ TEST(RunUrlTestStream, GoesOnWithTheWorkersItCouldStartOrOnTheHandlerThread) {
   }
 }
 
+// A client that takes no more results (gone, or silent for the connection's send
+// time-out) abandons its run: the engines running are ended at once, nothing more is
+// measured or sent, the file goes and the log says so.
+TEST(RunUrlTestStream, AFailedSendAbandonsTheRun) {
+  std::vector<std::string> tags = Tags("slow", 29);
+  tags.insert(tags.begin(), "fast");
+  for (const std::size_t accepted : {0u, 1u}) {  // the head, or the first result, fails
+    FakeSystem run;
+    FakeClient client;
+    client.accepted = accepted;
+    run.Run(Body("r", tags), client);
+    EXPECT_EQ(run.cutShort, run.measured.size() - (accepted == 0 ? 0 : 1));
+    EXPECT_EQ(run.deleted, L"run.json");
+    const std::string log = run.journal.ReadLogJournal();
+    EXPECT_NE(log.find("] URLTest stream abandoned for 30 nodes, requestId=r: a result could not be sent"),
+              std::string::npos) << log;
+    EXPECT_EQ(log.find("completed"), std::string::npos);
+  }
+}
+
+// A cancel frees a run whose send waits on a client that never reads.
+TEST(RunUrlTestStream, ACancelFreesARunStalledInASend) {
+  FakeSystem run;
+  FakeClient client;
+  client.accepted = 2;
+  client.stall = true;
+  auto stream = std::async(std::launch::async, [&] { run.Run(Body("r", {"a", "b", "c"}), client); });
+  {
+    std::unique_lock lock(client.mutex);
+    ASSERT_TRUE(client.changed.wait_for(lock, std::chrono::seconds(5), [&] { return client.stalled; }));
+  }
+  HandleCancelUrlTest("r", run.registry, run.journal);
+  const bool freed = stream.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  if (!freed) client.Interrupt();  // lets the stalled send go, so that the test can end
+  EXPECT_TRUE(freed);
+  stream.get();
+  EXPECT_EQ(client.sent.size(), 2u);
+  EXPECT_NE(run.journal.ReadLogJournal().find("URLTest stream completed for 3 nodes"), std::string::npos);
+}
+
+// Engines of all runs together take at most the helper's places, and a canceled run
+// that waits for places ends without measuring.
+TEST(RunUrlTestStream, RunsShareTheHelpersEnginePlaces) {
+  FakeSystem system;
+  system.measureTime = std::chrono::milliseconds(50);
+  FakeClient clients[5];
+  std::vector<std::future<void>> runs;
+  for (int i = 0; i < 5; ++i)
+    runs.push_back(std::async(std::launch::async, [&, i] { system.Run(Body("r", Tags("n", 12)), clients[i]); }));
+  for (auto& run : runs) run.get();
+  EXPECT_EQ(system.most, kMaxFetchEngines);
+  for (const FakeClient& client : clients) EXPECT_EQ(client.sent.size(), 13u);
+
+  FakeClient holders[2], waiter;
+  runs.clear();
+  for (FakeClient& holder : holders)
+    runs.push_back(std::async(std::launch::async, [&] { system.Run(Body("h", Tags("slow h", 12)), holder); }));
+  ASSERT_TRUE(system.WaitForRunning(kMaxFetchEngines));
+  auto waiting = std::async(std::launch::async, [&] { system.Run(Body("w", Tags("slow w", 12)), waiter); });
+  EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+  HandleCancelUrlTest("w", system.registry, system.journal);
+  EXPECT_EQ(waiting.wait_for(std::chrono::seconds(1)), std::future_status::ready);
+  HandleCancelUrlTest("h", system.registry, system.journal);
+  for (auto& run : runs) run.get();
+  EXPECT_EQ(std::count_if(system.measured.begin(), system.measured.end(),
+                          [](const std::string& tag) { return tag.starts_with("slow w"); }),
+            0);
+}
+
 TEST(RunUrlTestStream, AnswersUnusableRequestsWithTheEmptyReply) {
   const std::string cases[][3] = {  // body, failing step, log line
       {"PELNOVPN_URLTEST_V3\n"}, {kV2 + "0\n1\nu\n1\n1\nA\n0\n"}, {kV2 + "0\n1\nu\n1\n0\n2\n{}"},
@@ -182,8 +351,10 @@ TEST(RunUrlTestStream, AnswersUnusableRequestsWithTheEmptyReply) {
       {kFiveNodes, "directory", "URLTest failed to create runtime directory"},
       {kFiveNodes, "write", "URLTest failed to write config: WriteFile failed: 5"}};
   for (const auto& [body, failing, logged] : cases) {
-    FakeRun run(body, failing);
-    EXPECT_EQ(run.sent, std::vector<std::string>{"HTTP/1.1 200 OK\r\nContent-Type: application/x-ndjson\r\n"
+    FakeSystem run(failing);
+    FakeClient client;
+    run.Run(body, client);
+    EXPECT_EQ(client.sent, std::vector<std::string>{"HTTP/1.1 200 OK\r\nContent-Type: application/x-ndjson\r\n"
                                                  "Content-Length: 0\r\nConnection: close\r\n\r\n"});
     const std::string log = run.journal.ReadLogJournal();
     EXPECT_EQ(log.empty() ? "" : log.substr(22, log.size() - 24), logged);

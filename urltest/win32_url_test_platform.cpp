@@ -21,10 +21,10 @@ bool Win32UrlTestPlatform::WriteConfig(const std::wstring& path, std::string_vie
 
 void Win32UrlTestPlatform::DeleteConfig(const std::wstring& path) { ::DeleteFileW(path.c_str()); }
 
-bool Win32UrlTestPlatform::MeasureNode(const std::wstring& configPath, const UrlTestRequest& request,
-                                       const std::string& nodeTag, NodeMeasurement& record) {
-  return pelno::MeasureNode(configPath, request, nodeTag, request.testUrl, record, registry_,
-                            locations_);
+bool Win32UrlTestPlatform::MeasureNode(const std::wstring& configPath, UrlTestRegistry::RunId run,
+                                       const std::string& nodeTag, const std::string& testUrl,
+                                       NodeMeasurement& record) {
+  return pelno::MeasureNode(configPath, run, nodeTag, testUrl, record, registry_, locations_);
 }
 
 std::thread Win32UrlTestPlatform::StartWorker(std::function<void()> work) {

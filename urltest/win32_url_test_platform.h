@@ -17,8 +17,9 @@ class Win32UrlTestPlatform : public UrlTestPlatform {
   std::wstring MakeConfigPath() override;
   bool WriteConfig(const std::wstring& path, std::string_view config, std::string& error) override;
   void DeleteConfig(const std::wstring& path) override;
-  bool MeasureNode(const std::wstring& configPath, const UrlTestRequest& request,
-                   const std::string& nodeTag, NodeMeasurement& record) override;
+  bool MeasureNode(const std::wstring& configPath, UrlTestRegistry::RunId run,
+                   const std::string& nodeTag, const std::string& testUrl,
+                   NodeMeasurement& record) override;
   std::thread StartWorker(std::function<void()> work) override;
 
  private:

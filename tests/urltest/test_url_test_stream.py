@@ -16,13 +16,17 @@ HEADER = b"HTTP/1.1 200 OK\r\nContent-Type: application/x-ndjson\r\nConnection: 
 URL = "http://127.0.0.1:9/generate_204"
 
 
-def open_stream(tags, request_id="", version=2, **stand_in):
+def open_stream(tags, request_id="", version=2, receive_buffer=0, **stand_in):
     field = lambda v: b"%d\n%s\n" % (len(v), v)  # noqa: E731
     data = b"PELNOVPN_URLTEST_V%d\n" % version + (field(request_id.encode()) if version == 2 else b"")
     data += field(URL.encode()) + b"%d\n" % len(tags) + b"".join(field(t.encode()) for t in tags)
     stand_in["fetch"] = {t: {} for t in tags} | stand_in.get("fetch", {})  # scripted: no network
     data += field(engine_config(**stand_in).encode())
-    s = socket.create_connection(("127.0.0.1", pelno_wine.CONTROL_PORT), timeout=30)
+    s = socket.socket()
+    if receive_buffer:  # a client that does not read is stalled the sooner
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
+    s.settimeout(30)
+    s.connect(("127.0.0.1", pelno_wine.CONTROL_PORT))
     s.sendall(b"POST /urltest HTTP/1.1\r\nContent-Length: %d\r\n\r\n" % len(data) + data)
     return s
 
@@ -35,6 +39,14 @@ def lines(raw):
 def run(*args, **kwargs):
     with open_stream(*args, **kwargs) as s:
         return lines(recv_all(s))
+
+
+def cancel(request_id):
+    return json.loads(split_response(request("POST", "/cancel-urltest", request_id))[2])["status"]
+
+
+def logs():
+    return request("GET", "/logs").decode()
 
 
 def data_file(name):  # the engines run in the data directory: relative files land there
@@ -93,7 +105,6 @@ class UrlTestStreamTest(unittest.TestCase):
         self.assertEqual(glob.glob(data_file("sing-box-urltest-*")), [])
 
     def test_cancels_and_a_missing_engine(self):
-        cancel = lambda rid: json.loads(split_response(request("POST", "/cancel-urltest", rid))[2])["status"]  # noqa
         self.assertEqual(cancel("early"), "canceled")  # before its run: forgotten
         self.assertGreater(run(["a"], "early")[0]["delayMs"], 0)
         with open_stream(["fast", "s1", "s2"], "stop", fetch={"s1": {"delay_ms": 2500}, "s2": {"delay_ms": 2500}}) as s:
@@ -108,16 +119,29 @@ class UrlTestStreamTest(unittest.TestCase):
         self.assertRegex(split_response(request("GET", "/logs"))[2].decode(),
                          r"URLTest cancel requested: stop, processes=2\r\n"
                          r"(\[[^]]*\] [^\r]*\r\n)*?\[[^]]*\] URLTest stream completed for 3 nodes\r\n")
-        # Neither a version 1 run (its requestId is empty) nor one whose client has gone stops.
+        # A version 1 run (its requestId is empty) can't be canceled.
         with open_stream(["a"], version=1, fetch={"a": {"delay_ms": 1000}}) as s:
             self.assertEqual(cancel(""), "ignored")
             self.assertGreater(lines(recv_all(s))[0]["delayMs"], 0)
-        open_stream([f"g{i}" for i in range(13)], "gone", record_file="g.jsonl").close()
-        self.assertTrue(wait_until(lambda: b"completed for 13 nodes" in request("GET", "/logs"), 20))
-        self.assertEqual(len(records("g.jsonl")), 13)
         os.rename(self.helper.dir.file("sing-box.exe"), self.helper.dir.file("away.exe"))
         self.addCleanup(os.rename, self.helper.dir.file("away.exe"), self.helper.dir.file("sing-box.exe"))
         self.assertEqual([r["delayMs"] for r in run(["a", "b"])], [0, 0])  # no engine: a normal end
+
+    def test_a_client_that_stops_reading_cannot_hold_its_run(self):
+        # 20 results of 1 MiB each (the tags are too long for a command line: each fails at
+        # once) fill the connection; one client is canceled, one left to the send time-out,
+        # one has gone. No run measures on.
+        for rid in ("stalled", "silent"):
+            tags = [f"{rid}{i:02}-" + "x" * (1 << 20) for i in range(20)]
+            self.addCleanup(open_stream(tags, rid, receive_buffer=4096).close)
+        open_stream([f"g{i}" for i in range(13)], "gone", fetch={f"g{i}": {"delay_ms": 300} for i in range(13)}).close()
+        time.sleep(3)
+        self.assertNotIn("completed for 20 nodes", logs())
+        self.assertEqual(cancel("stalled"), "canceled")
+        self.assertTrue(wait_until(lambda: "completed for 20 nodes" in logs(), 3), logs())
+        self.assertTrue(wait_until(lambda: "abandoned for 20 nodes, requestId=silent" in logs(), 15), logs())
+        self.assertRegex(logs(), r"URLTest stream abandoned for 13 nodes, requestId=gone: a result could not be sent")
+        self.assertEqual(glob.glob(data_file("sing-box-urltest-*")), [])
 
     def test_a_configuration_naming_an_outside_file_is_refused(self):
         with open_stream(["a"], "refused", record_file="C:\\outside.jsonl") as s:

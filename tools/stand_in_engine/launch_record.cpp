@@ -18,6 +18,7 @@ std::string BuildRecordLine(const LaunchRecord& record) {
       {"env", env},
       {"pid", record.pid},
       {"inheritable_handles", record.inheritable_handles},
+      {"console", record.console},
   };
   // Bytes that are not UTF-8 become U+FFFD instead of failing the record.
   return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";

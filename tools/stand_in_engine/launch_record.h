@@ -25,10 +25,11 @@ struct LaunchRecord {
   std::vector<std::pair<std::string, std::optional<std::string>>> env;  // unset: nullopt
   uint32_t pid = 0;
   std::vector<uint64_t> inheritable_handles;  // handle values found at start
+  bool console = false;                       // attached to a console
 };
 
 // One line: {"command":...,"command_line":...,"argv":[...],"cwd":...,"env":{...},
-// "pid":N,"inheritable_handles":[...]} and a line feed.
+// "pid":N,"inheritable_handles":[...],"console":bool} and a line feed.
 std::string BuildRecordLine(const LaunchRecord& record);
 
 }  // namespace pelno

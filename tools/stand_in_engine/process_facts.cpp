@@ -45,6 +45,7 @@ LaunchRecord CollectLaunchRecord(const std::string& command, const std::vector<s
   }
   record.pid = GetCurrentProcessId();
   record.inheritable_handles = std::move(inheritable_handles);
+  record.console = GetConsoleCP() != 0;
   return record;
 }
 

@@ -194,6 +194,9 @@ bool ReadScript(const Json& root, StandInScript& script, std::string& error) {
     } else if (key == "exit_after_ms") {
       if (!ReadInteger(*stand_in, key, 0, kMaxScriptedDelayMs, n, error)) return false;
       script.exit_after_ms = n;
+    } else if (key == "output_holder_ms") {
+      if (!ReadInteger(*stand_in, key, 0, kMaxScriptedDelayMs, n, error)) return false;
+      script.output_holder_ms = n;
     } else if (key == "fetch") {
       if (!ReadScriptedFetch(value, script, error)) return false;
     } else {

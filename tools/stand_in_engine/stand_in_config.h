@@ -36,6 +36,9 @@ struct StandInScript {
   int64_t output_repeat = 1;
   std::optional<uint32_t> exit_code;
   std::optional<int64_t> exit_after_ms;
+  // A process holding the standard output and error this long after the start
+  // (as a console host, or a child of a real engine, can hold them).
+  std::optional<int64_t> output_holder_ms;
   std::string record_file;  // UTF-8; empty: no record
   std::string fetch_end_file;  // UTF-8; empty: scripted fetches stamp no end
   std::map<std::string, ScriptedFetch> fetch;

@@ -26,6 +26,8 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 // Larger configuration files are refused.
 constexpr LONGLONG kMaxConfigBytes = 64ll * 1024 * 1024;
+// `"<exe>" --stand-in-output-holder <ms>`: the process that "output_holder_ms" starts.
+constexpr wchar_t kOutputHolderArgument[] = L"--stand-in-output-holder";
 
 // Relays and the controller use it until the process ends. The run command ends
 // only through ExitProcess or termination, so no destructor races their threads.
@@ -59,6 +61,31 @@ std::vector<std::string> ArgumentsUtf8() {
   for (int i = 0; i < count; ++i) args.push_back(WideToUtf8(wide[i]));
   LocalFree(wide);
   return args;
+}
+
+// Starts a copy of this program that keeps the standard output and error open for
+// `ms` milliseconds. It is a child of this process (so in its job), nothing else.
+void StartOutputHolder(int64_t ms) {
+  std::wstring self(MAX_PATH, L'\0');
+  self.resize(GetModuleFileNameW(nullptr, self.data(), MAX_PATH));
+  std::wstring line = L"\"" + self + L"\" " + kOutputHolderArgument + L" " + std::to_wstring(ms);
+  STARTUPINFOW startup = {sizeof(startup)};
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  UniqueHandle output, error;
+  for (auto [which, copy] : {std::pair{STD_OUTPUT_HANDLE, &output}, std::pair{STD_ERROR_HANDLE, &error}}) {
+    DuplicateHandle(GetCurrentProcess(), GetStdHandle(which), GetCurrentProcess(), copy->Receive(), 0,
+                    TRUE, DUPLICATE_SAME_ACCESS);
+  }
+  startup.hStdOutput = output.Get();
+  startup.hStdError = error.Get();
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr,
+                      &startup, &info)) {
+    Complain("cannot start the output holder: error " + std::to_string(GetLastError()));
+    return;
+  }
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
 }
 
 bool ReadConfigFile(const std::string& path, std::string& text, std::string& error) {
@@ -166,6 +193,10 @@ int Main() {
   // First, before this process opens anything of its own.
   std::vector<uint64_t> inheritable = InheritableHandleValues();
   std::vector<std::string> argv = ArgumentsUtf8();
+  if (argv.size() == 3 && Utf8ToWide(argv[1]) == kOutputHolderArgument) {
+    Sleep(static_cast<DWORD>(std::stoul(argv[2])));
+    return 0;
+  }
   EngineCommand command =
       ParseEngineCommand(argv.size() > 1 ? std::vector<std::string>(argv.begin() + 1, argv.end())
                                          : std::vector<std::string>());
@@ -190,6 +221,7 @@ int Main() {
     if (!AppendRecordLine(config.script.record_file, BuildRecordLine(record), error))
       Complain(error);
   }
+  if (config.script.output_holder_ms) StartOutputHolder(*config.script.output_holder_ms);
   for (int64_t i = 0; i < config.script.output_repeat; ++i) {
     WriteToStd(STD_OUTPUT_HANDLE, config.script.stdout_text);
   }
