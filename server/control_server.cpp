@@ -212,8 +212,12 @@ int ControlServer::Run() {
       [](ThreadJob job) { StartDetachedThread(std::move(job), kConnectionThreadStackReserve); },
       kMaxIdleConnectionThreads, kConnectionThreadIdleLifetime);
   const HANDLE events[] = {stopEvent_.Get(), acceptEvent.Get()};
-  while (::WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-    // Take every connection that waits; the listener is non-blocking now.
+  const DWORD retryMs = static_cast<DWORD>(kAcceptRetryInterval.count());
+  for (;;) {
+    const DWORD woke = ::WaitForMultipleObjects(2, events, FALSE, retryMs);
+    if (woke != WAIT_OBJECT_0 + 1 && woke != WAIT_TIMEOUT) break;  // stopped, or the wait failed
+    // Take every connection that waits, signalled or not; the listener is
+    // non-blocking now, so an empty queue ends this at once.
     while (UniqueSocket connection = AcceptConnection(listener.Get())) {
       TakeConnection(std::move(connection), threads);
     }

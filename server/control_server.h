@@ -40,6 +40,10 @@ inline constexpr unsigned kConnectionThreadStackReserve = 256 * 1024;
 // connection, at most this many at a time; beyond that they end.
 inline constexpr std::chrono::milliseconds kConnectionThreadIdleLifetime{60000};
 inline constexpr std::size_t kMaxIdleConnectionThreads = 32;
+// The accept loop never waits longer than this for the listener's signal before it
+// tries to accept anyway: Wine sometimes loses the FD_ACCEPT signal, and a loop that
+// waited for it without a bound would leave the queued connections there for good.
+inline constexpr std::chrono::milliseconds kAcceptRetryInterval{250};
 
 // Serves the route table on 127.0.0.1:kControlPort until Stop. Connection threads
 // may outlive the server object: each connection's job holds the routes, the

@@ -1,5 +1,6 @@
 """The control server against the helper program running under Wine: the bytes it
-answers with, its read loop, and the bounds that a flood of connections meets."""
+answers with, its read loop, a storm of clients, and the bounds that a flood of
+connections meets."""
 import contextlib
 import functools
 import resource
@@ -10,6 +11,7 @@ import threading
 import time
 import unittest
 
+import pelno_storm
 import pelno_wine
 from pelno_wine import CONTROL_PORT, HELPER_EXE, processes_under, raw_request, recv_all
 
@@ -27,12 +29,13 @@ REQUEST_DEADLINE_SECONDS = 60
 MAX_CONNECTIONS = 256
 HELD_CONNECTIONS = 1000
 MEMORY_LIMIT_BYTES = 300 * 1000 * 1000
+STORM_SECONDS = 4
 LIMIT_LINE = b"] Control connections at the limit of 256; new connections are closed\r\n"
 
 
 def setUpModule():
     global helper
-    helper = pelno_wine.HelperProcess()
+    helper = pelno_wine.HelperProcess(with_engine=True)
     unittest.addModuleCleanup(helper.stop)
 
 
@@ -103,6 +106,16 @@ class ProtocolTest(unittest.TestCase):
             self.assertTrue(pings())
             self.assertLess(time.monotonic() - started, 2.0)
             self.assertTrue(still_open(silent))
+
+
+class StormTest(unittest.TestCase):
+    def test_every_request_of_a_storm_is_answered(self):
+        # Clients connecting at about the same time once made the helper stop accepting.
+        for urltest_clients in (0, 2):  # 4 /ping threads, then with two /urltest runs of 12 nodes
+            with self.subTest(urltest_clients=urltest_clients):
+                tally = pelno_storm.storm(STORM_SECONDS, ping_clients=4, urltest_clients=urltest_clients)
+                report(f"storm with {urltest_clients} /urltest clients: {tally.answered} answered")
+                self.assertEqual(tally.unanswered, {"ping": 0, "urltest": 0})
 
 
 class ResourceLimitTest(unittest.TestCase):
