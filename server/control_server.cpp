@@ -58,6 +58,17 @@ class ConnectionPlace {
   std::shared_ptr<std::atomic<std::size_t>> open_;
 };
 
+// Waits until `socket` has something to read (for a listener: a connection to
+// accept), at most `limit`.
+void WaitUntilReadable(SOCKET socket, std::chrono::milliseconds limit) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(socket, &readable);
+  const auto micro = std::chrono::duration_cast<std::chrono::microseconds>(limit).count();
+  timeval wait{static_cast<long>(micro / 1000000), static_cast<long>(micro % 1000000)};
+  ::select(0, &readable, nullptr, nullptr, &wait);
+}
+
 }  // namespace
 
 UniqueSocket OpenListeningSocket(std::uint16_t port, SetupFailure& failure, SetSocketOption setOption) {
@@ -91,21 +102,18 @@ UniqueSocket OpenListeningSocket(std::uint16_t port, SetupFailure& failure, SetS
   return listener;
 }
 
-UniqueSocket AcceptConnection(SOCKET listener) {
+UniqueSocket AcceptConnection(SOCKET listener, int& error) {
   UniqueSocket connection(::accept(listener, nullptr, nullptr));
-  if (!connection) return connection;
+  if (!connection) {
+    error = ::WSAGetLastError();
+    return connection;
+  }
   // Accepted sockets take the listener's attributes: clearing the flag again keeps
-  // them out of any child process whatever the provider does, and a listener under
-  // WSAEventSelect would hand over its event and non-blocking mode.
+  // them out of any child process whatever the provider does (Wine hands them out
+  // inheritable), and the server's listener is non-blocking.
   ::SetHandleInformation(reinterpret_cast<HANDLE>(connection.Get()), HANDLE_FLAG_INHERIT, 0);
-  ::WSAEventSelect(connection.Get(), nullptr, 0);
   u_long blocking = 0;
   ::ioctlsocket(connection.Get(), FIONBIO, &blocking);
-  // Each send is a whole response or a whole stream line: Nagle's wait for the
-  // previous segment's acknowledgement would only hold back the next result line.
-  const BOOL noDelay = TRUE;
-  ::setsockopt(connection.Get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
-               sizeof noDelay);
   return connection;
 }
 
@@ -139,8 +147,18 @@ void HandleControlConnection(UniqueSocket socket, const RouteTable& routes, SetS
                       refusal->reason);
     return;
   }
+  const ControlRequest request = assembler.Request();
+  const ControlRoute* route = FindRoute(routes, request.method, request.path);
+  if (route != nullptr && route->stream) {
+    // A stream sends one line at a time: Nagle's wait for the previous segment's
+    // acknowledgement would only hold back the next line. A single response needs
+    // no such option, and each option is a round trip to the wineserver under Wine.
+    const BOOL noDelay = TRUE;
+    ::setsockopt(socket.Get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+                 sizeof noDelay);
+  }
   SocketChannel channel(socket.Get());
-  ServeRequest(routes, assembler.Request(), channel);
+  ServeRequest(routes, request, channel);
 }
 
 void StartConnectionThread(UniqueSocket connection, ThreadRecycler& threads, LogJournal& journal,
@@ -163,7 +181,10 @@ ControlServer::ControlServer(const RouteTable& routes, LogJournal& journal, SetS
       stopEvent_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       openConnections_(std::make_shared<std::atomic<std::size_t>>(0)) {}
 
-void ControlServer::Stop() { ::SetEvent(stopEvent_.Get()); }
+void ControlServer::Stop() {
+  stopping_ = true;
+  ::SetEvent(stopEvent_.Get());
+}
 
 void ControlServer::TakeConnection(UniqueSocket connection, ThreadRecycler& threads) {
   if (openConnections_->load() >= kMaxControlConnections) {
@@ -195,12 +216,10 @@ int ControlServer::Run() {
   }
   SetupFailure failure;
   UniqueSocket listener = OpenListeningSocket(kControlPort, failure, setOption_);
-  // The listener signals this event when a connection waits, so one wait covers
-  // both a new connection and Stop.
-  UniqueHandle acceptEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (listener && (!stopEvent_ || !acceptEvent ||
-                   ::WSAEventSelect(listener.Get(), acceptEvent.Get(), FD_ACCEPT) == SOCKET_ERROR)) {
-    failure = {"wait for connections", static_cast<int>(::GetLastError())};
+  // Non-blocking, so that an empty queue ends a round of accepts at once.
+  u_long nonBlocking = 1;
+  if (listener && (!stopEvent_ || ::ioctlsocket(listener.Get(), FIONBIO, &nonBlocking) == SOCKET_ERROR)) {
+    failure = {"wait for connections", ::WSAGetLastError()};
     listener.Reset();
   }
   if (!listener) {
@@ -211,20 +230,22 @@ int ControlServer::Run() {
   ThreadRecycler threads(
       [](ThreadJob job) { StartDetachedThread(std::move(job), kConnectionThreadStackReserve); },
       kMaxIdleConnectionThreads, kConnectionThreadIdleLifetime);
-  const HANDLE events[] = {stopEvent_.Get(), acceptEvent.Get()};
-  const DWORD retryMs = static_cast<DWORD>(kAcceptRetryInterval.count());
-  for (;;) {
-    const DWORD woke = ::WaitForMultipleObjects(2, events, FALSE, retryMs);
-    if (woke != WAIT_OBJECT_0 + 1 && woke != WAIT_TIMEOUT) break;  // stopped, or the wait failed
-    // Take every connection that waits, signalled or not; the listener is
-    // non-blocking now, so an empty queue ends this at once.
-    while (UniqueSocket connection = AcceptConnection(listener.Get())) {
+  while (!stopping_) {
+    // Accepting first and waiting only on an empty queue keeps a busy loop to one
+    // call per connection; the bounded wait means a lost wake-up costs at most
+    // kAcceptRetryInterval, never the connection.
+    int error = 0;
+    if (UniqueSocket connection = AcceptConnection(listener.Get(), error)) {
       TakeConnection(std::move(connection), threads);
+    } else if (error == WSAEWOULDBLOCK || error == WSAECONNRESET) {
+      WaitUntilReadable(listener.Get(), kAcceptRetryInterval);
+    } else {
+      ::WaitForSingleObject(stopEvent_.Get(), static_cast<DWORD>(kAcceptRetryInterval.count()));
     }
   }
   listener.Reset();
   // Winsock stays initialised: connection threads may still be answering.
-  return ::WaitForSingleObject(stopEvent_.Get(), 0) == WAIT_OBJECT_0 ? 0 : 1;
+  return 0;
 }
 
 }  // namespace pelno

@@ -40,9 +40,11 @@ inline constexpr unsigned kConnectionThreadStackReserve = 256 * 1024;
 // connection, at most this many at a time; beyond that they end.
 inline constexpr std::chrono::milliseconds kConnectionThreadIdleLifetime{60000};
 inline constexpr std::size_t kMaxIdleConnectionThreads = 32;
-// The accept loop never waits longer than this for the listener's signal before it
-// tries to accept anyway: Wine sometimes loses the FD_ACCEPT signal, and a loop that
-// waited for it without a bound would leave the queued connections there for good.
+// The accept loop accepts until the queue is empty and then waits for the next
+// connection at most this long before it tries again; Stop is noticed within it. A
+// wait without a bound could miss a connection for good: under Wine the listener's
+// FD_ACCEPT signal is sometimes lost. An accept that fails for another reason than
+// an empty queue also waits this long, so a lasting failure cannot spin the loop.
 inline constexpr std::chrono::milliseconds kAcceptRetryInterval{250};
 
 // Serves the route table on 127.0.0.1:kControlPort until Stop. Connection threads
@@ -76,7 +78,8 @@ class ControlServer {
   const RouteTable& routes_;
   LogJournal& journal_;
   SetSocketOption setOption_;
-  UniqueHandle stopEvent_;
+  std::atomic<bool> stopping_{false};
+  UniqueHandle stopEvent_;  // set with stopping_; ends the pause after a failed accept
   // Connections accepted and not yet ended; shared with their threads.
   std::shared_ptr<std::atomic<std::size_t>> openConnections_;
   bool atConnectionLimit_ = false;  // the limit has been logged for this burst
@@ -100,9 +103,9 @@ struct SetupFailure {
 UniqueSocket OpenListeningSocket(std::uint16_t port, SetupFailure& failure,
                                  SetSocketOption setOption = ::setsockopt);
 
-// Accepts one connection and makes sure no child process can inherit it.
-// Empty on failure.
-UniqueSocket AcceptConnection(SOCKET listener);
+// Accepts one connection, blocking and not inheritable whatever the listener is.
+// Empty on failure, with the Winsock error in `error`.
+UniqueSocket AcceptConnection(SOCKET listener, int& error);
 
 // Reads and answers one request on `socket` within kConnectionIdleTimeout and
 // kRequestDeadline. When the receive time-out cannot be set the connection is

@@ -48,6 +48,11 @@ class ControlServerTest : public ::testing::Test {
     ::WSACleanup();
   }
 
+  UniqueSocket Accept() {
+    int error = 0;
+    return AcceptConnection(listener_.Get(), error);
+  }
+
   std::string ReadAll() {
     std::string received;
     char chunk[256];
@@ -60,7 +65,7 @@ class ControlServerTest : public ::testing::Test {
 
 // The engine that the helper starts must not inherit the control sockets.
 TEST_F(ControlServerTest, SocketsAreNotInheritable) {
-  UniqueSocket accepted = AcceptConnection(listener_.Get());
+  UniqueSocket accepted = Accept();
   ASSERT_TRUE(accepted);
   for (SOCKET socket : {listener_.Get(), accepted.Get()}) {
     DWORD flags = 0;
@@ -100,7 +105,7 @@ TEST_F(ControlServerTest, WithoutAThreadTheConnectionIsClosedAndLogged) {
       [](ThreadJob) { throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)); },
       1, 0ms);
   LogJournal journal;
-  StartConnectionThread(AcceptConnection(listener_.Get()), threads, journal, [](SOCKET) {});
+  StartConnectionThread(Accept(), threads, journal, [](SOCKET) {});
   EXPECT_EQ(ReadAll(), "");
   EXPECT_NE(journal.ReadLogJournal().rfind("Control connection dropped: no thread could be started"),
             std::string::npos);
@@ -109,7 +114,7 @@ TEST_F(ControlServerTest, WithoutAThreadTheConnectionIsClosedAndLogged) {
 // Without its receive time-out a silent client would hold the thread for ever.
 TEST_F(ControlServerTest, ConnectionWithoutReceiveTimeoutIsClosedUnanswered) {
   ::send(client_.Get(), "GET /ping HTTP/1.1\r\n\r\n", 22, 0);
-  HandleControlConnection(AcceptConnection(listener_.Get()), kPingRoutes, RefuseOption<SO_RCVTIMEO>);
+  HandleControlConnection(Accept(), kPingRoutes, RefuseOption<SO_RCVTIMEO>);
   EXPECT_EQ(ReadAll(), "");
 }
 
