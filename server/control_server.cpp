@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "base/detached_thread.h"
+#include "server/connection_table.h"
 #include "server/http_request.h"
 #include "server/http_response.h"
 #include "server/log_journal.h"
@@ -42,21 +43,6 @@ bool SetReceiveTimeout(SOCKET socket, std::chrono::milliseconds timeout, SetSock
 std::string Endpoint(std::uint16_t port) {
   return std::string(kLoopbackAddress) + ":" + std::to_string(port);
 }
-
-// Holds one place among the open connections for as long as the connection's job
-// exists: it is given back when the job has run, or when no thread could take it.
-class ConnectionPlace {
- public:
-  explicit ConnectionPlace(std::shared_ptr<std::atomic<std::size_t>> open) : open_(std::move(open)) {
-    ++*open_;
-  }
-  ConnectionPlace(const ConnectionPlace&) = delete;
-  ConnectionPlace& operator=(const ConnectionPlace&) = delete;
-  ~ConnectionPlace() { --*open_; }
-
- private:
-  std::shared_ptr<std::atomic<std::size_t>> open_;
-};
 
 // Waits until `socket` has something to read (for a listener: a connection to
 // accept), at most `limit`.
@@ -122,12 +108,26 @@ void WriteHttpResponse(SOCKET socket, std::string_view contentType, std::string_
   SocketChannel(socket).Send(FormatHttpResponse(status, reason, contentType, body));
 }
 
-void HandleControlConnection(UniqueSocket socket, const RouteTable& routes, SetSocketOption setOption) {
+void InterruptConnection(SOCKET socket) {
+  // Shutting down both ways makes every later read end at once, and a read that
+  // already waits is cancelled; the connection's own thread still closes the socket.
+  ::shutdown(socket, SD_BOTH);
+  ::CancelIoEx(reinterpret_cast<HANDLE>(socket), nullptr);
+}
+
+void HandleControlConnection(UniqueSocket socket, ConnectionTable::Place& place,
+                             ConnectionServices& services) {
+  // Leaves the table on every way out, before `socket` closes: another thread may
+  // interrupt the connection while it holds its place.
+  struct LeaveFirst {
+    ConnectionTable::Place& place;
+    ~LeaveFirst() { place.Leave(); }
+  } leaveFirst{place};
   using namespace std::chrono;
   const steady_clock::time_point deadline = steady_clock::now() + kRequestDeadline;
   milliseconds timeout = kConnectionIdleTimeout;
-  if (!SetReceiveTimeout(socket.Get(), timeout, setOption)) return;
-  RequestAssembler assembler;
+  if (!SetReceiveTimeout(socket.Get(), timeout, services.setOption)) return;
+  RequestAssembler assembler(services.budget);
   std::array<char, kReceiveChunkSize> chunk;
   while (assembler.state() == RequestState::kIncomplete) {
     // Once the deadline is nearer than the idle limit, the next read may wait only
@@ -136,19 +136,20 @@ void HandleControlConnection(UniqueSocket socket, const RouteTable& routes, SetS
     if (left <= milliseconds::zero()) return;
     if (left < timeout) {
       timeout = left;
-      if (!SetReceiveTimeout(socket.Get(), timeout, setOption)) return;
+      if (!SetReceiveTimeout(socket.Get(), timeout, services.setOption)) return;
     }
     const int received = ::recv(socket.Get(), chunk.data(), static_cast<int>(chunk.size()), 0);
-    if (received <= 0) return;  // closed, failed or out of time: no response
+    if (received <= 0) return;  // closed, failed, out of time or interrupted: no response
     assembler.Append(std::string_view(chunk.data(), static_cast<std::size_t>(received)));
   }
+  if (!place.FinishReading()) return;  // closed to make room as the last bytes came
   if (const auto refusal = RefusalResponse(assembler.state())) {
     WriteHttpResponse(socket.Get(), refusal->contentType, refusal->body, refusal->status,
                       refusal->reason);
     return;
   }
-  const ControlRequest request = assembler.Request();
-  const ControlRoute* route = FindRoute(routes, request.method, request.path);
+  const ControlRequest request = assembler.TakeRequest();
+  const ControlRoute* route = FindRoute(services.routes, request.method, request.path);
   if (route != nullptr && route->stream) {
     // A stream sends one line at a time: Nagle's wait for the previous segment's
     // acknowledgement would only hold back the next line. A single response needs
@@ -158,7 +159,7 @@ void HandleControlConnection(UniqueSocket socket, const RouteTable& routes, SetS
                  sizeof noDelay);
   }
   SocketChannel channel(socket.Get());
-  ServeRequest(routes, request, channel);
+  ServeRequest(services.routes, request, channel);
 }
 
 void StartConnectionThread(UniqueSocket connection, ThreadRecycler& threads, LogJournal& journal,
@@ -175,11 +176,9 @@ void StartConnectionThread(UniqueSocket connection, ThreadRecycler& threads, Log
 }
 
 ControlServer::ControlServer(const RouteTable& routes, LogJournal& journal, SetSocketOption setOption)
-    : routes_(routes),
-      journal_(journal),
-      setOption_(setOption),
+    : journal_(journal),
       stopEvent_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
-      openConnections_(std::make_shared<std::atomic<std::size_t>>(0)) {}
+      services_(std::make_shared<ConnectionServices>(routes, setOption)) {}
 
 void ControlServer::Stop() {
   stopping_ = true;
@@ -187,20 +186,23 @@ void ControlServer::Stop() {
 }
 
 void ControlServer::TakeConnection(UniqueSocket connection, ThreadRecycler& threads) {
-  if (openConnections_->load() >= kMaxControlConnections) {
+  const SOCKET socket = connection.Get();
+  ConnectionTable::Admission admission;
+  std::shared_ptr<ConnectionTable::Place> place =
+      services_->connections.Admit([socket] { InterruptConnection(socket); }, admission);
+  if (admission == ConnectionTable::Admission::kAdmitted) {
+    atConnectionLimit_ = false;
+  } else if (!atConnectionLimit_) {
     // One line per burst: a flood must not fill the journal.
-    if (!atConnectionLimit_) {
-      journal_.AppendLog("Control connections at the limit of " + std::to_string(kMaxControlConnections) +
-                         "; new connections are closed");
-      atConnectionLimit_ = true;
-    }
-    return;  // `connection` closes here
+    journal_.AppendLog("Control connections at the limit of " + std::to_string(kMaxControlConnections) +
+                       (place ? "; the oldest still sending their request are closed"
+                              : "; new connections are closed"));
+    atConnectionLimit_ = true;
   }
-  atConnectionLimit_ = false;
-  auto place = std::make_shared<ConnectionPlace>(openConnections_);
+  if (!place) return;  // `connection` closes here
   StartConnectionThread(std::move(connection), threads, journal_,
-                        [&routes = routes_, setOption = setOption_, place = std::move(place)](SOCKET socket) {
-                          HandleControlConnection(UniqueSocket(socket), routes, setOption);
+                        [services = services_, place = std::move(place)](SOCKET socket) {
+                          HandleControlConnection(UniqueSocket(socket), *place, *services);
                         });
 }
 
@@ -215,7 +217,7 @@ int ControlServer::Run() {
     return failed("start Winsock", error);
   }
   SetupFailure failure;
-  UniqueSocket listener = OpenListeningSocket(kControlPort, failure, setOption_);
+  UniqueSocket listener = OpenListeningSocket(kControlPort, failure, services_->setOption);
   // Non-blocking, so that an empty queue ends a round of accepts at once.
   u_long nonBlocking = 1;
   if (listener && (!stopEvent_ || ::ioctlsocket(listener.Get(), FIONBIO, &nonBlocking) == SOCKET_ERROR)) {

@@ -12,6 +12,9 @@
 
 #include "base/unique_handle.h"
 #include "engine/engine_contract.h"
+#include "server/connection_table.h"
+#include "server/http_request.h"
+#include "server/request_memory_budget.h"
 #include "server/route_dispatch.h"
 #include "server/thread_recycler.h"
 
@@ -29,8 +32,10 @@ inline constexpr std::chrono::milliseconds kConnectionIdleTimeout{30000};
 // ...or when its whole request (head and body) has not arrived this long after the
 // accept, however the bytes trickle in.
 inline constexpr std::chrono::milliseconds kRequestDeadline{60000};
-// Connections served at once. Each holds a thread; beyond this a new connection is
-// closed at once, without a thread, until one of them ends.
+// Connections served at once. Each holds a thread; at the limit a new connection
+// takes the place of the oldest one still sending its request (closed unanswered),
+// and only when every connection's request is being served is the new one closed
+// at once, without a thread.
 inline constexpr std::size_t kMaxControlConnections = 256;
 // Stack reserved per connection thread instead of the program's 2 MiB; a request
 // needs a few KiB. (Wine reserves at least 1 MiB and spends about 1 MB per thread
@@ -47,11 +52,20 @@ inline constexpr std::size_t kMaxIdleConnectionThreads = 32;
 // an empty queue also waits this long, so a lasting failure cannot spin the loop.
 inline constexpr std::chrono::milliseconds kAcceptRetryInterval{250};
 
-// Serves the route table on 127.0.0.1:kControlPort until Stop. Connection threads
-// may outlive the server object: each connection's job holds the routes, the
-// setsockopt function and its place among the open connections, never the server.
-// So the routes must outlive every connection thread (the program keeps them to its
-// end); the journal need only outlive the server.
+// What every connection is served with, shared by the server and its connection
+// threads, which may outlive the server: the routes (which must outlive every
+// connection thread; the program keeps them to its end), the setsockopt function,
+// the memory budget of all requests and the table of open connections.
+struct ConnectionServices {
+  const RouteTable& routes;
+  SetSocketOption setOption;
+  RequestMemoryBudget budget{kRequestMemoryBudget};
+  ConnectionTable connections{kMaxControlConnections};
+};
+
+// Serves the route table on 127.0.0.1:kControlPort until Stop. Each connection's job
+// holds the shared ConnectionServices and its place among the open connections,
+// never the server; the journal need only outlive the server.
 class ControlServer {
  public:
   // `setOption` stands in for setsockopt in tests.
@@ -71,17 +85,14 @@ class ControlServer {
   void Stop();
 
  private:
-  // Hands an accepted connection to a thread, or closes it when
-  // kMaxControlConnections are open already.
+  // Hands an accepted connection to a thread, making room at the limit, or closes
+  // it when no room can be made.
   void TakeConnection(UniqueSocket connection, ThreadRecycler& threads);
 
-  const RouteTable& routes_;
   LogJournal& journal_;
-  SetSocketOption setOption_;
   std::atomic<bool> stopping_{false};
   UniqueHandle stopEvent_;  // set with stopping_; ends the pause after a failed accept
-  // Connections accepted and not yet ended; shared with their threads.
-  std::shared_ptr<std::atomic<std::size_t>> openConnections_;
+  std::shared_ptr<ConnectionServices> services_;
   bool atConnectionLimit_ = false;  // the limit has been logged for this burst
 };
 
@@ -107,11 +118,16 @@ UniqueSocket OpenListeningSocket(std::uint16_t port, SetupFailure& failure,
 // Empty on failure, with the Winsock error in `error`.
 UniqueSocket AcceptConnection(SOCKET listener, int& error);
 
+// Ends the reads of a connection at once, from another thread: a blocked read
+// returns and no later one waits. The socket stays open.
+void InterruptConnection(SOCKET socket);
+
 // Reads and answers one request on `socket` within kConnectionIdleTimeout and
-// kRequestDeadline. When the receive time-out cannot be set the connection is
-// closed unanswered: without it a silent client would hold its thread for ever.
-void HandleControlConnection(UniqueSocket socket, const RouteTable& routes,
-                             SetSocketOption setOption = ::setsockopt);
+// kRequestDeadline, its bytes held against the services' budget, and leaves `place`
+// before the socket closes. When the receive time-out cannot be set the connection
+// is closed unanswered: without it a silent client would hold its thread for ever.
+void HandleControlConnection(UniqueSocket socket, ConnectionTable::Place& place,
+                             ConnectionServices& services);
 
 // Hands the connection to a thread that runs `serve` on it. When no thread can be
 // had the connection is closed, one line is logged and the caller goes on accepting.

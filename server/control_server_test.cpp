@@ -5,6 +5,7 @@
 #include <chrono>
 #include <string>
 #include <system_error>
+#include <thread>
 
 #include "server/log_journal.h"
 
@@ -114,7 +115,32 @@ TEST_F(ControlServerTest, WithoutAThreadTheConnectionIsClosedAndLogged) {
 // Without its receive time-out a silent client would hold the thread for ever.
 TEST_F(ControlServerTest, ConnectionWithoutReceiveTimeoutIsClosedUnanswered) {
   ::send(client_.Get(), "GET /ping HTTP/1.1\r\n\r\n", 22, 0);
-  HandleControlConnection(Accept(), kPingRoutes, RefuseOption<SO_RCVTIMEO>);
+  ConnectionServices services{kPingRoutes, RefuseOption<SO_RCVTIMEO>};
+  ConnectionTable::Admission admission;
+  auto place = services.connections.Admit([] {}, admission);
+  HandleControlConnection(Accept(), *place, services);
+  EXPECT_EQ(ReadAll(), "");
+  EXPECT_EQ(services.connections.size(), 0u);
+}
+
+// A connection closed to make room for another stops waiting for its request at
+// once (not at the idle limit) and leaves without a response.
+TEST_F(ControlServerTest, InterruptedConnectionEndsAtOnceUnanswered) {
+  ::send(client_.Get(), "GET /ping HTTP/1.1\r\n", 20, 0);
+  ConnectionServices services{kPingRoutes, ::setsockopt};
+  UniqueSocket accepted = Accept();
+  const SOCKET socket = accepted.Get();
+  ConnectionTable table(1);
+  ConnectionTable::Admission admission;
+  auto place = table.Admit([socket] { InterruptConnection(socket); }, admission);
+  std::thread serving(
+      [&] { HandleControlConnection(std::move(accepted), *place, services); });
+  std::this_thread::sleep_for(200ms);  // the read waits for the rest of the request
+  const auto interrupted = std::chrono::steady_clock::now();
+  auto newcomer = table.Admit([] {}, admission);
+  EXPECT_EQ(admission, ConnectionTable::Admission::kAdmittedInPlace);
+  serving.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - interrupted, kConnectionIdleTimeout / 10);
   EXPECT_EQ(ReadAll(), "");
 }
 
