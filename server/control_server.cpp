@@ -206,7 +206,7 @@ void ControlServer::TakeConnection(UniqueSocket connection, ThreadRecycler& thre
                         });
 }
 
-int ControlServer::Run() {
+int ControlServer::Run(const std::function<void()>& whenListening) {
   journal_.AppendLog("PelnoVpnHelper started");
   const auto failed = [this](const std::string& step, int error) {
     journal_.AppendLog("Control server could not " + step + " (Winsock error " + std::to_string(error) + ")");
@@ -229,6 +229,7 @@ int ControlServer::Run() {
     return failed(failure.step, failure.error);
   }
 
+  if (whenListening) whenListening();
   ThreadRecycler threads(
       [](ThreadJob job) { StartDetachedThread(std::move(job), kConnectionThreadStackReserve); },
       kMaxIdleConnectionThreads, kConnectionThreadIdleLifetime);

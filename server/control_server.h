@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -77,8 +78,10 @@ class ControlServer {
   // RunControlServer: logs the start line, listens and accepts on the calling
   // thread. Returns 1 when the set-up fails (after one log line naming the failing
   // step and its error), 0 once Stop has ended the accepting. Connections already
-  // accepted finish on their own threads.
-  int Run();
+  // accepted finish on their own threads. `whenListening`, unless empty, runs once
+  // the port is this process's alone and before the first connection is accepted:
+  // no other helper serves then, and no request of this one has begun.
+  int Run(const std::function<void()>& whenListening);
 
   // Makes Run stop accepting and return; callable from any thread, before or
   // during Run.

@@ -93,7 +93,7 @@ TEST_F(ControlServerTest, RunLogsTheFailingStepAndReturnsOne) {
   for (const auto& c : cases) {
     LogJournal journal;
     ControlServer server(kPingRoutes, journal, c.setOption);
-    EXPECT_EQ(server.Run(), 1) << c.line;
+    EXPECT_EQ(server.Run([] { ADD_FAILURE() << "listening"; }), 1) << c.line;
     const std::string log = journal.ReadLogJournal();
     const std::size_t failed = log.find(c.line);
     EXPECT_LT(log.find("] PelnoVpnHelper started\r\n"), failed) << log;

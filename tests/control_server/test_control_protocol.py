@@ -3,6 +3,7 @@ answers with, its read loop, a storm of clients, and the bounds that floods of
 connections and of request bytes meet."""
 import contextlib
 import functools
+import os
 import resource
 import selectors
 import socket
@@ -35,7 +36,12 @@ LIMIT_LINE = b"] Control connections at the limit of 256; the oldest still sendi
 
 
 def setUpModule():
-    global helper
+    global helper, stale_run_file
+    # The configuration file of a latency test whose helper was killed during the run.
+    os.makedirs(pelno_wine.data_dir(), exist_ok=True)
+    stale_run_file = os.path.join(pelno_wine.data_dir(), "sing-box-urltest-4000001-7.json")
+    with open(stale_run_file, "w") as f:
+        f.write("{}")
     helper = pelno_wine.HelperProcess(with_engine=True)
     unittest.addModuleCleanup(helper.stop)
 
@@ -94,6 +100,9 @@ class ProtocolTest(unittest.TestCase):
     def test_logs_hold_the_start_line(self):
         self.assertRegex(pelno_wine.request("GET", "/logs"),
                          rb"\r\n\r\n\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] PelnoVpnHelper started\r\n")
+
+    def test_run_files_left_by_a_killed_helper_are_removed_at_start(self):
+        self.assertFalse(os.path.exists(stale_run_file))
 
     def test_half_body_then_close_gets_no_response(self):
         with connect() as s:
