@@ -3,6 +3,7 @@
 #include <ws2tcpip.h>
 
 #include <array>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -42,6 +43,16 @@ bool SetReceiveTimeout(SOCKET socket, std::chrono::milliseconds timeout, SetSock
 
 std::string Endpoint(std::uint16_t port) {
   return std::string(kLoopbackAddress) + ":" + std::to_string(port);
+}
+
+// The connection's far end, when it is IPv4 and can be read.
+std::optional<PeerEndpoint> PeerOf(SOCKET socket) {
+  sockaddr_in address{};
+  int length = sizeof address;
+  if (::getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0 || address.sin_family != AF_INET) {
+    return std::nullopt;
+  }
+  return PeerEndpoint{address.sin_addr.s_addr, ::ntohs(address.sin_port)};
 }
 
 // Waits until `socket` has something to read (for a listener: a connection to
@@ -127,7 +138,9 @@ void HandleControlConnection(UniqueSocket socket, ConnectionTable::Place& place,
   const steady_clock::time_point deadline = steady_clock::now() + kRequestDeadline;
   milliseconds timeout = kConnectionIdleTimeout;
   if (!SetReceiveTimeout(socket.Get(), timeout, services.setOption)) return;
-  RequestAssembler assembler(services.budget);
+  RequestAssembler assembler(services.budget, [&](std::string_view method, std::string_view path) {
+    return services.callers.Admits(method, path, [&socket] { return PeerOf(socket.Get()); });
+  });
   std::array<char, kReceiveChunkSize> chunk;
   while (assembler.state() == RequestState::kIncomplete) {
     // Once the deadline is nearer than the idle limit, the next read may wait only
@@ -175,10 +188,11 @@ void StartConnectionThread(UniqueSocket connection, ThreadRecycler& threads, Log
   }
 }
 
-ControlServer::ControlServer(const RouteTable& routes, LogJournal& journal, SetSocketOption setOption)
+ControlServer::ControlServer(const RouteTable& routes, LogJournal& journal, CallerGate& callers,
+                             SetSocketOption setOption)
     : journal_(journal),
       stopEvent_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
-      services_(std::make_shared<ConnectionServices>(routes, setOption)) {}
+      services_(std::make_shared<ConnectionServices>(routes, callers, setOption)) {}
 
 void ControlServer::Stop() {
   stopping_ = true;

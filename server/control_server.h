@@ -13,6 +13,7 @@
 
 #include "base/unique_handle.h"
 #include "engine/engine_contract.h"
+#include "server/caller_check.h"
 #include "server/connection_table.h"
 #include "server/http_request.h"
 #include "server/request_memory_budget.h"
@@ -54,11 +55,13 @@ inline constexpr std::size_t kMaxIdleConnectionThreads = 32;
 inline constexpr std::chrono::milliseconds kAcceptRetryInterval{250};
 
 // What every connection is served with, shared by the server and its connection
-// threads, which may outlive the server: the routes (which must outlive every
-// connection thread; the program keeps them to its end), the setsockopt function,
-// the memory budget of all requests and the table of open connections.
+// threads, which may outlive the server: the routes and the caller check (which
+// must outlive every connection thread; the program keeps them to its end), the
+// setsockopt function, the memory budget of all requests and the table of open
+// connections.
 struct ConnectionServices {
   const RouteTable& routes;
+  CallerGate& callers;
   SetSocketOption setOption;
   RequestMemoryBudget budget{kRequestMemoryBudget};
   ConnectionTable connections{kMaxControlConnections};
@@ -69,8 +72,8 @@ struct ConnectionServices {
 // never the server; the journal need only outlive the server.
 class ControlServer {
  public:
-  // `setOption` stands in for setsockopt in tests.
-  ControlServer(const RouteTable& routes, LogJournal& journal,
+  // `callers` decides who may be served; `setOption` stands in for setsockopt in tests.
+  ControlServer(const RouteTable& routes, LogJournal& journal, CallerGate& callers,
                 SetSocketOption setOption = ::setsockopt);
   ControlServer(const ControlServer&) = delete;
   ControlServer& operator=(const ControlServer&) = delete;
@@ -126,8 +129,9 @@ UniqueSocket AcceptConnection(SOCKET listener, int& error);
 void InterruptConnection(SOCKET socket);
 
 // Reads and answers one request on `socket` within kConnectionIdleTimeout and
-// kRequestDeadline, its bytes held against the services' budget, and leaves `place`
-// before the socket closes. When the receive time-out cannot be set the connection
+// kRequestDeadline, its bytes held against the services' budget, its caller checked
+// once its header is read (a refused one gets the same 403 as a foreign Host), and
+// leaves `place` before the socket closes. When the receive time-out cannot be set the connection
 // is closed unanswered: without it a silent client would hold its thread for ever.
 void HandleControlConnection(UniqueSocket socket, ConnectionTable::Place& place,
                              ConnectionServices& services);

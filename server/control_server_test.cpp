@@ -25,6 +25,14 @@ int WSAAPI RefuseOption(SOCKET socket, int level, int name, const char* value, i
 const RouteTable kPingRoutes = {
     {"GET", "/ping", kTextPlain, [](const ControlRequest&) { return std::string("pong"); }, nullptr}};
 
+// The requests here are GET /ping, which no caller check looks up.
+struct NoLookup : CallerLookup {
+  Caller Find(const PeerEndpoint&) override {
+    ADD_FAILURE() << "a caller was looked up";
+    return {};
+  }
+};
+
 // A listener on a free loopback port, with a client connected to it.
 class ControlServerTest : public ::testing::Test {
  protected:
@@ -62,6 +70,9 @@ class ControlServerTest : public ::testing::Test {
   }
 
   UniqueSocket listener_, client_;
+  NoLookup noLookup_;
+  LogJournal gateJournal_;
+  CallerGate callers_{noLookup_, gateJournal_, false, [] { return std::chrono::steady_clock::now(); }};
 };
 
 // The engine that the helper starts must not inherit the control sockets.
@@ -92,7 +103,7 @@ TEST_F(ControlServerTest, RunLogsTheFailingStepAndReturnsOne) {
   ASSERT_TRUE(holder) << failure.step << " " << failure.error;
   for (const auto& c : cases) {
     LogJournal journal;
-    ControlServer server(kPingRoutes, journal, c.setOption);
+    ControlServer server(kPingRoutes, journal, callers_, c.setOption);
     EXPECT_EQ(server.Run([] { ADD_FAILURE() << "listening"; }), 1) << c.line;
     const std::string log = journal.ReadLogJournal();
     const std::size_t failed = log.find(c.line);
@@ -115,7 +126,7 @@ TEST_F(ControlServerTest, WithoutAThreadTheConnectionIsClosedAndLogged) {
 // Without its receive time-out a silent client would hold the thread for ever.
 TEST_F(ControlServerTest, ConnectionWithoutReceiveTimeoutIsClosedUnanswered) {
   ::send(client_.Get(), "GET /ping HTTP/1.1\r\n\r\n", 22, 0);
-  ConnectionServices services{kPingRoutes, RefuseOption<SO_RCVTIMEO>};
+  ConnectionServices services{kPingRoutes, callers_, RefuseOption<SO_RCVTIMEO>};
   ConnectionTable::Admission admission;
   auto place = services.connections.Admit([] {}, admission);
   HandleControlConnection(Accept(), *place, services);
@@ -127,7 +138,7 @@ TEST_F(ControlServerTest, ConnectionWithoutReceiveTimeoutIsClosedUnanswered) {
 // once (not at the idle limit) and leaves without a response.
 TEST_F(ControlServerTest, InterruptedConnectionEndsAtOnceUnanswered) {
   ::send(client_.Get(), "GET /ping HTTP/1.1\r\n", 20, 0);
-  ConnectionServices services{kPingRoutes, ::setsockopt};
+  ConnectionServices services{kPingRoutes, callers_, ::setsockopt};
   UniqueSocket accepted = Accept();
   const SOCKET socket = accepted.Get();
   ConnectionTable table(1);

@@ -106,6 +106,11 @@ RequestState RequestAssembler::FinishHeader() {
   if (headerEnd_ > kHeaderPhaseLimit) return RequestState::kHeaderTooLarge;
   const std::string_view headerBlock = std::string_view(buffer_).substr(0, headerEnd_);
   if (!IsRequestAllowed(headerBlock)) return RequestState::kForbidden;
+  const std::string_view requestLine = headerBlock.substr(0, headerBlock.find("\r\n"));
+  std::size_t pos = 0;
+  method_ = NextToken(requestLine, pos);
+  path_ = NextToken(requestLine, pos);
+  if (admission_ && !admission_(method_, path_)) return RequestState::kForbidden;
   const std::string lengthText = FindHeaderValue(headerBlock, "Content-Length");
   contentLength_ = lengthText.empty() ? 0 : ParseContentLength(lengthText);
   if (contentLength_ > kBodyLimit) return RequestState::kBodyTooLarge;
@@ -126,12 +131,9 @@ RequestState RequestAssembler::CheckBody() const {
 ControlRequest RequestAssembler::TakeRequest() {
   ControlRequest request;
   if (state_ != RequestState::kComplete || buffer_.size() != RequestSize()) return request;
-  const std::string_view headerBlock = std::string_view(buffer_).substr(0, headerEnd_);
-  const std::string_view requestLine = headerBlock.substr(0, headerBlock.find("\r\n"));
-  std::size_t pos = 0;
-  request.method = NextToken(requestLine, pos);
-  request.path = NextToken(requestLine, pos);
-  request.headerBlock = headerBlock;
+  request.method = std::move(method_);
+  request.path = std::move(path_);
+  request.headerBlock = std::string_view(buffer_).substr(0, headerEnd_);
   // The body keeps the buffer's memory instead of a copy of it.
   request.body = std::move(buffer_);
   request.body.erase(0, headerEnd_ + kHeaderTerminator.size());

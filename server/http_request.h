@@ -54,17 +54,24 @@ enum class RequestState {
   kHeaderTooLarge,  // the header phase passed kHeaderPhaseLimit
   kBodyTooLarge,    // Content-Length above kBodyLimit
   kOverBudget,      // the request's bytes would pass the memory budget of all requests
-  kForbidden,       // refused by IsRequestAllowed
+  kForbidden,       // refused by IsRequestAllowed or by the assembler's admission
 };
+
+// Asked once a request's header has been read, before its body: false refuses the
+// request (kForbidden) with the same reply as a foreign Host or an Origin.
+using RequestAdmission = std::function<bool(std::string_view method, std::string_view path)>;
 
 // Collects the bytes of one request as they arrive, holding them against `budget`:
 // the header's bytes as they come, then at once the whole length the header
 // announces, so that a body the budget cannot hold is refused before it is read.
 // Once the state is no longer kIncomplete further bytes are ignored, as are bytes
-// past the announced body. The share is given back when the assembler goes.
+// past the announced body. The share is given back when the assembler goes. An
+// `admission`, when given, is asked after the Host/Origin guard and before the
+// limits of the body.
 class RequestAssembler {
  public:
-  explicit RequestAssembler(RequestMemoryBudget& budget) : share_(budget) {}
+  explicit RequestAssembler(RequestMemoryBudget& budget, RequestAdmission admission = {})
+      : share_(budget), admission_(std::move(admission)) {}
 
   RequestState Append(std::string_view bytes);
   RequestState state() const { return state_; }
@@ -78,7 +85,10 @@ class RequestAssembler {
   std::size_t RequestSize() const;  // header, terminator and announced body
 
   BudgetShare share_;
+  RequestAdmission admission_;
   std::string buffer_;
+  std::string method_;  // from the request line, once the header is read
+  std::string path_;
   std::size_t headerEnd_ = std::string::npos;  // offset of the terminator once seen
   std::uint32_t contentLength_ = 0;
   RequestState state_ = RequestState::kIncomplete;

@@ -125,5 +125,28 @@ TEST(RequestAssemblerTest, RequestsShareOneMemoryBudget) {
   EXPECT_EQ(headerOnly.Append(std::string(1000, 'a')), kOverBudget);
 }
 
+// The admission sees method and path once the header is read, after the Host/Origin
+// guard; its refusal comes before the body is held or read.
+TEST(RequestAssemblerTest, AdmissionIsAskedOnceTheHeaderIsRead) {
+  using enum RequestState;
+  RequestMemoryBudget budget(kRequestMemoryBudget);
+  std::vector<std::string> asked;
+  const auto stopOnly = [&asked](std::string_view method, std::string_view path) {
+    asked.push_back(std::string(method) + " " + std::string(path));
+    return path == "/stop";
+  };
+  RequestAssembler refused(budget, stopOnly), allowed(budget, stopOnly), guarded(budget, stopOnly);
+  const std::string head = "POST /start-tun HTTP/1.1\r\nContent-Length: 67108864\r\n";
+  EXPECT_EQ(refused.Append(head), kIncomplete);
+  EXPECT_TRUE(asked.empty());
+  EXPECT_EQ(refused.Append("\r\n{}"), kForbidden);
+  EXPECT_EQ(budget.InUse(), head.size() + 4);
+  EXPECT_EQ(allowed.Append("POST  /stop HTTP/1.1\r\n\r\n"), kComplete);
+  EXPECT_EQ(guarded.Append("POST /stop HTTP/1.1\r\nOrigin: x\r\n\r\n"), kForbidden);
+  EXPECT_EQ(asked, (std::vector<std::string>{"POST /start-tun", "POST /stop"}));
+  const ControlRequest request = allowed.TakeRequest();
+  EXPECT_EQ(request.method + " " + request.path, "POST /stop");
+}
+
 }  // namespace
 }  // namespace pelno

@@ -101,6 +101,12 @@ class ProtocolTest(unittest.TestCase):
         self.assertRegex(pelno_wine.request("GET", "/logs"),
                          rb"\r\n\r\n\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] PelnoVpnHelper started\r\n")
 
+    def test_callers_are_unknown_under_wine_so_allowed_and_said_once(self):
+        for _ in range(2):
+            self.assertTrue(pelno_wine.request("GET", "/status").startswith(b"HTTP/1.1 200 OK\r\n"))
+        self.assertEqual(pelno_wine.request("GET", "/logs").count(
+            b"] Caller check unavailable: socket owners are unknown\r\n"), 1)
+
     def test_run_files_left_by_a_killed_helper_are_removed_at_start(self):
         self.assertFalse(os.path.exists(stale_run_file))
 
