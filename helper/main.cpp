@@ -36,7 +36,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
       MakeControlApiRoutes({session, journal, BuildTrafficSnapshot, urlTests, urlTestRegistry});
   Win32CallerLookup callerLookup(kControlPort);
   // Wine's socket tables name no owner: there the callers cannot be known.
-  CallerGate callers(callerLookup, journal, RunningUnderWine(), [] { return std::chrono::steady_clock::now(); });
+  CallerGate callers(callerLookup, journal, RunningUnderWine(),
+                     [] { return std::chrono::steady_clock::now(); });
   ControlServer server(routes, journal, callers);
   HelperProgram program{journal, session, server, locations, proxySettings};
   const int exitCode = RunHelperProgram(commandLine != nullptr ? commandLine : L"", program);

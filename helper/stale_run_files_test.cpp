@@ -17,10 +17,11 @@ using testing::TempFolder;
 // Only files named as the helper names its run files go; everything else stays.
 TEST(StaleRunFilesTest, OnlyRunFilesAreRemoved) {
   TempFolder folder(L"runs");
-  const std::vector<std::wstring> removed = {L"sing-box-urltest-4012-1.json", L"sing-box-urltest-7-18446744.json"};
+  const std::vector<std::wstring> removed = {L"sing-box-urltest-4012-1.json",
+                                             L"sing-box-urltest-7-18446744.json"};
   const std::vector<std::wstring> kept = {
-      L"sing-box.json",        L"sing-box-urltest-4012-1.json.bak", L"sing-box-urltest-4012-.json",
-      L"sing-box-urltest-x-1.json", L"sing-box-urltest-1-2-3.json", L"sing-box-urltest-12.json",
+      L"sing-box.json",           L"sing-box-urltest-4012-1.json.bak", L"sing-box-urltest-4012-.json",
+      L"sing-box-urltest-x-1.json", L"sing-box-urltest-1-2-3.json",    L"sing-box-urltest-12.json",
       L"my-sing-box-urltest-1-1.json", L"notes.txt"};
   for (const auto& name : removed) ASSERT_TRUE(testing::WriteFileBytes(folder / name, "{}"));
   for (const auto& name : kept) ASSERT_TRUE(testing::WriteFileBytes(folder / name, "{}"));

@@ -13,35 +13,22 @@ namespace {
 using namespace std::chrono_literals;
 using Found = Caller::Found;
 
-constexpr std::string_view kUserSid = "S-1-5-21-1004336348-1177238915-682003330-1001";
-constexpr std::string_view kOtherUserSid = "S-1-5-21-1004336348-1177238915-682003330-1002";
-constexpr std::string_view kNetworkServiceSid = "S-1-5-20";
-constexpr std::string_view kUsersSid = "S-1-5-32-545";
-constexpr std::uint32_t kLowIntegrity = 0x1000;
-constexpr std::uint32_t kHighIntegrity = 0x3000;
-constexpr std::uint32_t kSystemIntegrity = 0x4000;
+constexpr std::string_view kUser = "S-1-5-21-1004336348-1177238915-682003330-1001";
+constexpr std::string_view kOther = "S-1-5-21-1004336348-1177238915-682003330-1002";
+constexpr std::string_view kNetworkService = "S-1-5-20";
+constexpr std::uint32_t kLow = 0x1000, kMedium = kMediumIntegrity, kHigh = 0x3000, kSystem = 0x4000;
 constexpr std::uint32_t kGroupMandatory = 0x1;  // present, neither enabled nor deny-only
+constexpr auto kAllowed = CallerVerdict::kAllowed, kRefused = CallerVerdict::kRefused;
 
-// A process of the user signed in to session 1, at medium integrity.
-Caller UserProcess() {
-  Caller caller{Found::kToken, 4242, {}};
-  caller.token.userSid = kUserSid;
-  caller.token.groups = {{std::string(kUsersSid), kGroupEnabled | kGroupMandatory}};
-  caller.token.integrity = kMediumIntegrity;
-  caller.token.sessionId = 1;
-  caller.token.sessionUserSid = kUserSid;
+// A process with a token of `user`, in `session` whose signed-in user is
+// `sessionUser`, a member of Users and, unless `administrators` is 0, of
+// Administrators with those group attributes.
+Caller Token(std::string_view user, std::uint32_t session, std::string_view sessionUser,
+             std::uint32_t integrity = kMedium, std::uint32_t administrators = 0, bool appContainer = false) {
+  Caller caller{Found::kToken, 4242, {std::string(user), {{"S-1-5-32-545", kGroupEnabled | kGroupMandatory}},
+                                      integrity, appContainer, session, std::string(sessionUser)}};
+  if (administrators != 0) caller.token.groups.push_back({std::string(kAdministratorsSid), administrators});
   return caller;
-}
-
-Caller With(void (*change)(Caller&)) {
-  Caller caller = UserProcess();
-  change(caller);
-  return caller;
-}
-
-void AddAdministrators(Caller& c, std::uint32_t attributes) {
-  c.token.userSid = kOtherUserSid;  // not the session's user: the group alone decides
-  c.token.groups.push_back({std::string(kAdministratorsSid), attributes});
 }
 
 TEST(DecideCallerTest, EachKindOfCaller) {
@@ -51,52 +38,29 @@ TEST(DecideCallerTest, EachKindOfCaller) {
     CallerVerdict onWindows;
     CallerVerdict underWine;  // socket owners unknowable
   } cases[] = {
-      {"the user signed in to the process's session", UserProcess(), CallerVerdict::kAllowed,
-       CallerVerdict::kAllowed},
-      {"LocalSystem in session 0", With([](Caller& c) {
-         c.token = {std::string(kLocalSystemSid), {}, kSystemIntegrity, false, 0, ""};
-       }),
-       CallerVerdict::kAllowed, CallerVerdict::kAllowed},
-      {"an administrator, group enabled", With([](Caller& c) { AddAdministrators(c, kGroupEnabled | kGroupMandatory); }),
-       CallerVerdict::kAllowed, CallerVerdict::kAllowed},
-      {"an administrator's filtered token, group deny-only",
-       With([](Caller& c) { AddAdministrators(c, kGroupDenyOnly); }), CallerVerdict::kAllowed,
-       CallerVerdict::kAllowed},
-      {"Administrators neither enabled nor deny-only", With([](Caller& c) { AddAdministrators(c, kGroupMandatory); }),
-       CallerVerdict::kRefused, CallerVerdict::kRefused},
-      {"a runas process of another user inside the user's session",
-       With([](Caller& c) { c.token.userSid = kOtherUserSid; }), CallerVerdict::kRefused, CallerVerdict::kRefused},
-      {"a service account in session 0", With([](Caller& c) {
-         c.token.userSid = kNetworkServiceSid;
-         c.token.integrity = kSystemIntegrity;
-         c.token.sessionId = 0;
-         c.token.sessionUserSid = "";
-       }),
-       CallerVerdict::kRefused, CallerVerdict::kRefused},
-      {"the user's own process in session 0", With([](Caller& c) { c.token.sessionId = 0; }), CallerVerdict::kRefused,
-       CallerVerdict::kRefused},
-      {"a session nobody is signed in to", With([](Caller& c) { c.token.sessionUserSid = ""; }),
-       CallerVerdict::kRefused, CallerVerdict::kRefused},
-      {"an AppContainer of the user", With([](Caller& c) { c.token.appContainer = true; }), CallerVerdict::kRefused,
-       CallerVerdict::kRefused},
-      {"the user at low integrity", With([](Caller& c) { c.token.integrity = kLowIntegrity; }),
-       CallerVerdict::kRefused, CallerVerdict::kRefused},
-      {"an administrator at low integrity", With([](Caller& c) {
-         AddAdministrators(c, kGroupEnabled);
-         c.token.integrity = kLowIntegrity;
-       }),
-       CallerVerdict::kRefused, CallerVerdict::kRefused},
-      {"an elevated administrator", With([](Caller& c) {
-         AddAdministrators(c, kGroupEnabled);
-         c.token.integrity = kHighIntegrity;
-       }),
-       CallerVerdict::kAllowed, CallerVerdict::kAllowed},
-      {"an unknown process (owner id 0)", Caller{Found::kOwnerUnknown, 0, {}}, CallerVerdict::kRefused,
+      {"the user signed in to the process's session", Token(kUser, 1, kUser), kAllowed, kAllowed},
+      {"LocalSystem in session 0", Token(kLocalSystemSid, 0, "", kSystem), kAllowed, kAllowed},
+      // Another account's administrator: the group alone decides.
+      {"an administrator, group enabled", Token(kOther, 1, kUser, kMedium, kGroupEnabled | kGroupMandatory),
+       kAllowed, kAllowed},
+      {"an administrator's filtered token, group deny-only", Token(kOther, 1, kUser, kMedium, kGroupDenyOnly),
+       kAllowed, kAllowed},
+      {"an elevated administrator", Token(kOther, 1, kUser, kHigh, kGroupEnabled), kAllowed, kAllowed},
+      {"Administrators neither enabled nor deny-only", Token(kOther, 1, kUser, kMedium, kGroupMandatory),
+       kRefused, kRefused},
+      {"a runas process of another user inside the user's session", Token(kOther, 1, kUser), kRefused,
+       kRefused},
+      {"a service account in session 0", Token(kNetworkService, 0, "", kSystem), kRefused, kRefused},
+      {"the user's own process in session 0", Token(kUser, 0, kUser), kRefused, kRefused},
+      {"a session nobody is signed in to", Token(kUser, 1, ""), kRefused, kRefused},
+      {"an AppContainer of the user", Token(kUser, 1, kUser, kMedium, 0, true), kRefused, kRefused},
+      {"the user at low integrity", Token(kUser, 1, kUser, kLow), kRefused, kRefused},
+      {"an administrator at low integrity", Token(kOther, 1, kUser, kLow, kGroupEnabled), kRefused, kRefused},
+      {"an unknown process (owner id 0)", Caller{Found::kOwnerUnknown, 0, {}}, kRefused,
        CallerVerdict::kAllowedOwnerUnknown},
-      {"no row of the table is the connection", Caller{Found::kNoProcess, 0, {}}, CallerVerdict::kRefused,
+      {"no row of the table is the connection", Caller{Found::kNoProcess, 0, {}}, kRefused,
        CallerVerdict::kAllowedOwnerUnknown},
-      {"a process that cannot be opened", Caller{Found::kNotOpened, 77, {}}, CallerVerdict::kRefused,
-       CallerVerdict::kRefused},
+      {"a process that cannot be opened", Caller{Found::kNotOpened, 77, {}}, kRefused, kRefused},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(DecideCaller(c.caller, false), c.onWindows) << c.kind;
@@ -140,7 +104,7 @@ TEST_F(CallerGateTest, EveryRequestButGetPingIsChecked) {
     EXPECT_FALSE(Ask(gate, method, path)) << method << " " << path;
   }
   EXPECT_EQ(lookup.peers, std::vector<std::uint16_t>(5, 50123));
-  lookup.caller = UserProcess();
+  lookup.caller = Token(kUser, 1, kUser);
   EXPECT_TRUE(Ask(gate, "POST", "/stop"));
   // A connection whose far end cannot be read is refused.
   EXPECT_FALSE(gate.Admits("POST", "/stop", [] { return std::nullopt; }));
@@ -149,7 +113,8 @@ TEST_F(CallerGateTest, EveryRequestButGetPingIsChecked) {
 // One line per refused connection, at most one a second.
 TEST_F(CallerGateTest, RefusalsAreLoggedAtMostOnceASecond) {
   CallerGate gate(lookup, journal, false, [this] { return now; });
-  const std::string line = "] Control request refused: process 9 is not run by a user signed in at this machine\r\n";
+  const std::string line =
+      "] Control request refused: process 9 is not run by a user signed in at this machine\r\n";
   lookup.caller = Caller{Found::kNotOpened, 9, {}};
   EXPECT_FALSE(Ask(gate, "POST", "/stop"));
   now += 999ms;
@@ -161,7 +126,7 @@ TEST_F(CallerGateTest, RefusalsAreLoggedAtMostOnceASecond) {
   lookup.caller = Caller{Found::kOwnerUnknown, 0, {}};  // on Windows an unknown owner is refused
   now += 1s;
   EXPECT_FALSE(Ask(gate, "GET", "/logs"));
-  EXPECT_EQ(Lines("] Control request refused: process 0 is not run by a user signed in at this machine\r\n"), 1);
+  EXPECT_EQ(Lines("] Control request refused: process 0 is not run"), 1);
 }
 
 // Under Wine no socket has a known owner: such callers are allowed, said once.

@@ -13,7 +13,8 @@ std::unique_ptr<ConnectionTable::Place> ConnectionTable::Admit(Interrupt interru
   std::list<Entry>& entries = state_->entries;
   admission = Admission::kAdmitted;
   if (entries.size() >= state_->limit) {
-    const auto oldest = std::find_if(entries.begin(), entries.end(), [](const Entry& e) { return e.reading; });
+    const auto oldest =
+        std::find_if(entries.begin(), entries.end(), [](const Entry& entry) { return entry.reading; });
     if (oldest == entries.end()) {
       admission = Admission::kRefused;
       return nullptr;

@@ -49,7 +49,8 @@ std::string Endpoint(std::uint16_t port) {
 std::optional<PeerEndpoint> PeerOf(SOCKET socket) {
   sockaddr_in address{};
   int length = sizeof address;
-  if (::getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0 || address.sin_family != AF_INET) {
+  if (::getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      address.sin_family != AF_INET) {
     return std::nullopt;
   }
   return PeerEndpoint{address.sin_addr.s_addr, ::ntohs(address.sin_port)};

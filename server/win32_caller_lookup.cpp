@@ -68,7 +68,8 @@ std::string SessionUserSid(DWORD sessionId) {
   if (sidSize == 0) return {};
   std::vector<unsigned char> sid(sidSize);
   std::wstring domain(domainSize, L'\0');
-  if (!::LookupAccountNameW(nullptr, account.c_str(), sid.data(), &sidSize, domain.data(), &domainSize, &use)) {
+  if (!::LookupAccountNameW(nullptr, account.c_str(), sid.data(), &sidSize, domain.data(), &domainSize,
+                            &use)) {
     return {};
   }
   return SidText(sid.data());

@@ -30,7 +30,7 @@ REQUEST_DEADLINE_SECONDS = 60
 MAX_CONNECTIONS = 256
 HELD_CONNECTIONS = 1000
 MEMORY_LIMIT_BYTES = 300 * 1000 * 1000
-STORM_SECONDS = 4
+STORM_SECONDS = 6
 BODY_LIMIT = 64 * 1024 * 1024
 LIMIT_LINE = b"] Control connections at the limit of 256; the oldest still sending their request are closed\r\n"
 

@@ -4,6 +4,7 @@ for a fixed time. Every request must be answered within its time-out; a helper t
 stops accepting leaves requests unanswered. Used by the Wine suite (a few seconds) and
 by bench/run-storm.sh (longer)."""
 import socket
+import struct
 import threading
 import time
 
@@ -20,6 +21,16 @@ def urltest_request(nodes):
     body = b"PELNOVPN_URLTEST_V2\n" + field(b"") + field(URL.encode()) + b"%d\n" % nodes
     body += b"".join(field(t.encode()) for t in tags) + field(engine_config(fetch={t: {} for t in tags}).encode())
     return b"POST /urltest HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: %d\r\n\r\n" % len(body) + body
+
+
+def ask(data, timeout):
+    """One request on a new connection; returns the bytes received until the server closed.
+    The client resets the connection at its end: tens of thousands of TIME_WAIT sockets would
+    slow every later read of the socket tables (traffic snapshots) for a minute."""
+    with socket.create_connection(("127.0.0.1", pelno_wine.CONTROL_PORT), timeout=timeout) as s:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        s.sendall(data)
+        return pelno_wine.recv_all(s)
 
 
 class Tally:
@@ -43,18 +54,18 @@ def storm(seconds, ping_clients=4, urltest_clients=0, nodes=12, timeout=5.0):
     end = started + seconds
     long_request = urltest_request(nodes)
 
-    def ask(kind, data, answered, request_timeout):
+    def client(kind, data, answered, request_timeout):
         while time.monotonic() < end:
             try:
-                ok = answered(pelno_wine.raw_request(data, timeout=request_timeout))
+                ok = answered(ask(data, request_timeout))
             except OSError:
                 ok = False
             tally.count(kind, ok, time.monotonic() - started)
 
-    threads = [threading.Thread(target=ask, args=("ping", PING, lambda r: r.endswith(b"\r\n\r\npong"), timeout))
+    threads = [threading.Thread(target=client, args=("ping", PING, lambda r: r.endswith(b"\r\n\r\npong"), timeout))
                for _ in range(ping_clients)]
     # The stand-in engine answers at once; a run of 12 nodes takes well under a second.
-    threads += [threading.Thread(target=ask, args=("urltest", long_request,
+    threads += [threading.Thread(target=client, args=("urltest", long_request,
                                                    lambda r: r.count(b'"delayMs"') == nodes, 6 * timeout))
                 for _ in range(urltest_clients)]
     for t in threads:
