@@ -63,6 +63,15 @@ class ScopedHandle {
 using UniqueHandle = ScopedHandle<HANDLE, KernelHandleTraits>;
 using UniqueRegKey = ScopedHandle<HKEY, RegistryKeyTraits>;
 
+// A directory search of FindFirstFileExW.
+struct FindHandleTraits {
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(HANDLE h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+  static void Close(HANDLE h) { ::FindClose(h); }
+};
+
+using UniqueFindHandle = ScopedHandle<HANDLE, FindHandleTraits>;
+
 struct SocketTraits {
   static SOCKET Invalid() { return INVALID_SOCKET; }
   static bool IsValid(SOCKET s) { return s != INVALID_SOCKET; }

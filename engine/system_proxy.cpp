@@ -121,14 +121,19 @@ bool RestoreSystemProxy(SavedProxySettings& saved, std::string& error,
 
 ProxyRecovery RecoverSystemProxy(const std::wstring& recordName, ProxySettingsPlatform& platform) {
   std::optional<std::wstring> text;
+  bool present = false;  // a value of any type under the record's name
   if (std::unique_ptr<RegistryKey> key =
           platform.OpenRecordKey(ProxySettingsPlatform::KeyAccess::kQuery)) {
+    std::uint32_t type = 0;
+    std::uint32_t size = 0;
+    present = key->QueryValue(recordName, type, nullptr, size) == kRegistrySuccess;
     text = ReadRegistryString(*key, recordName);
   }
-  if (!text) return ProxyRecovery::kNoRecord;
+  if (!present) return ProxyRecovery::kNoRecord;
   ProxyValues user;
   ProxyValues ours;
-  if (!ParseProxyRecord(*text, user, ours)) {
+  // A value of another type than text is as unreadable as text that is no record.
+  if (!text || !ParseProxyRecord(*text, user, ours)) {
     RemoveRecord(platform, recordName);
     return ProxyRecovery::kUnreadable;
   }

@@ -44,7 +44,7 @@ enum class ProxyRecovery {
   kNoRecord,       // the last run ended cleanly
   kRestored,       // the proxy still pointed at the dead engine: the user's settings are back
   kChangedSince,   // someone set other values since: left alone, record removed
-  kUnreadable,     // not a whole record: registry left alone, record removed
+  kUnreadable,     // not a whole record, or not text at all: registry left alone, record removed
   kRestoreFailed,  // the user's settings could not be written back: record kept for next time
 };
 

@@ -183,6 +183,7 @@ TEST_F(SystemProxyTest, RecoveryAtStart) {
     ProxyRecovery outcome;
     bool recordKept;
     std::wstring serverAfter;
+    std::uint32_t recordType = kRegistryTypeString;  // the record's bytes are its text's
   } cases[] = {
       {"clean last run", std::nullopt, ourServer, false, ProxyRecovery::kNoRecord, false, ourServer},
       {"still ours", whole, ourServer, false, ProxyRecovery::kRestored, false, L"corp:8080"},
@@ -192,6 +193,9 @@ TEST_F(SystemProxyTest, RecoveryAtStart) {
       {"another version", L"{\"version\":2,\"user\":{},\"ours\":{}}", ourServer, false,
        ProxyRecovery::kUnreadable, false, ourServer},
       {"restore fails", whole, ourServer, true, ProxyRecovery::kRestoreFailed, true, ourServer},
+      {"a number", L"\x0001", ourServer, false, ProxyRecovery::kUnreadable, false, ourServer, 4},
+      {"binary", whole, ourServer, false, ProxyRecovery::kUnreadable, false, ourServer, 3},
+      {"a whole record as a list", whole, ourServer, false, ProxyRecovery::kUnreadable, false, ourServer, 7},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -200,6 +204,7 @@ TEST_F(SystemProxyTest, RecoveryAtStart) {
     platform.SetString(L"ProxyServer", c.serverNow);
     platform.SetString(L"ProxyOverride", L"localhost;127.0.0.1;<local>");
     if (c.record) platform.SetStringIn(platform.records, L"Program", *c.record);
+    if (c.record) platform.records[L"Program"].type = c.recordType;  // REG_DWORD, REG_BINARY, REG_MULTI_SZ
     if (c.restoreFails) platform.failingWrites = {L"ProxyEnable"};
     EXPECT_EQ(RecoverSystemProxy(L"Program", platform), c.outcome);
     EXPECT_EQ(platform.records.count(L"Program"), c.recordKept ? 1u : 0u);

@@ -1,8 +1,11 @@
 #include "helper/control_api.h"
 
+#include <memory>
+
 #include "engine/engine_contract.h"
 #include "helper/session_controller.h"
 #include "server/log_journal.h"
+#include "traffic/shared_snapshot.h"
 #include "traffic/traffic_snapshot.h"
 #include "urltest/url_test_stream.h"
 
@@ -19,10 +22,11 @@ RouteTable MakeControlApiRoutes(const ControlApiParts& parts) {
       {"GET", "/status", kApplicationJson,
        [&session](const ControlRequest&) { return session.GetSessionStatus(); }, nullptr},
       // The session lock is held only for the running check: the controller requests
-      // and table reads that follow never delay a start or stop.
+      // and table reads that follow never delay a start or stop. Requests that come
+      // while a snapshot is being built share it.
       {"GET", "/traffic-snapshot", kApplicationJson,
-       [&session, snapshot = parts.trafficSnapshot](const ControlRequest&) {
-         return session.IsEngineRunning() ? snapshot() : std::string(kEmptyTrafficSnapshot);
+       [&session, snapshot = std::make_shared<SharedSnapshot>(parts.trafficSnapshot)](const ControlRequest&) {
+         return session.IsEngineRunning() ? snapshot->Get() : std::string(kEmptyTrafficSnapshot);
        },
        nullptr},
       {"POST", "/start", kApplicationJson,

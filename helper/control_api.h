@@ -19,7 +19,8 @@ class UrlTestRegistry;
 struct ControlApiParts {
   SessionController& session;
   LogJournal& journal;
-  // The whole traffic snapshot, asked only while the engine runs (BuildTrafficSnapshot).
+  // The whole traffic snapshot, asked only while the engine runs (BuildTrafficSnapshot);
+  // requests that come while it is being built share that build.
   std::function<std::string()> trafficSnapshot;
   UrlTestPlatform& urlTests;
   UrlTestRegistry& urlTestRegistry;

@@ -2,6 +2,10 @@
 // plain process, chosen from how it was started.
 #include <windows.h>
 
+#include <chrono>
+
+#include "base/running_under_wine.h"
+#include "engine/engine_contract.h"
 #include "engine/engine_process.h"
 #include "engine/win32_location_platform.h"
 #include "engine/win32_proxy_settings_platform.h"
@@ -9,8 +13,10 @@
 #include "helper/engine_session_runtime.h"
 #include "helper/service_host.h"
 #include "helper/session_controller.h"
+#include "server/caller_check.h"
 #include "server/control_server.h"
 #include "server/log_journal.h"
+#include "server/win32_caller_lookup.h"
 #include "traffic/traffic_snapshot.h"
 #include "urltest/win32_url_test_platform.h"
 
@@ -28,7 +34,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
   SessionController session(runtime);
   const RouteTable routes =
       MakeControlApiRoutes({session, journal, BuildTrafficSnapshot, urlTests, urlTestRegistry});
-  ControlServer server(routes, journal);
+  Win32CallerLookup callerLookup(kControlPort);
+  // Wine's socket tables name no owner: there the callers cannot be known.
+  CallerGate callers(callerLookup, journal, RunningUnderWine(),
+                     [] { return std::chrono::steady_clock::now(); });
+  ControlServer server(routes, journal, callers);
   HelperProgram program{journal, session, server, locations, proxySettings};
   const int exitCode = RunHelperProgram(commandLine != nullptr ? commandLine : L"", program);
   // Connection threads may still be answering and use the objects above: end the

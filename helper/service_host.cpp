@@ -9,6 +9,7 @@
 #include "engine/data_locations.h"
 #include "engine/system_proxy.h"
 #include "helper/service_installer.h"
+#include "helper/stale_run_files.h"
 #include "helper/session_controller.h"
 #include "server/control_server.h"
 #include "server/log_journal.h"
@@ -63,6 +64,13 @@ void RecoverProxyAfterUncleanExit(HelperProgram& program) {
   }
 }
 
+// Serves until stopped. Once the control port is this process's, latency-test run
+// files that a helper killed during its run left behind are removed: no run can
+// be active then.
+int ServeControlApi(HelperProgram& program) {
+  return program.server.Run([&program] { RemoveStaleUrlTestFiles(DataDirectory(program.locations)); });
+}
+
 // The plain process: one per session, guarded by a named mutex.
 int RunPlainProcess(HelperProgram& program) {
   UniqueHandle instance(::CreateMutexW(nullptr, TRUE, kSingleInstanceMutexName));
@@ -75,7 +83,7 @@ int RunPlainProcess(HelperProgram& program) {
 
   const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   RecoverProxyAfterUncleanExit(program);
-  const int result = program.server.Run();  // returns on a set-up failure or a stop
+  const int result = ServeControlApi(program);  // returns on a set-up failure or a stop
   program.session.ShutDown();
   if (SUCCEEDED(com)) ::CoUninitialize();
   ::SetEvent(g_cleanedUp);
@@ -113,7 +121,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   ReportServiceStatus(SERVICE_START_PENDING, 0);
   ReportServiceStatus(SERVICE_RUNNING, 0);
   RecoverProxyAfterUncleanExit(*g_program);
-  const int result = g_program->server.Run();
+  const int result = ServeControlApi(*g_program);
   // Waits for a start or stop still running on a connection thread (the session
   // lock), then restores the proxy and stops the engine; later starts are refused.
   g_program->session.ShutDown();

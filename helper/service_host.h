@@ -22,7 +22,7 @@ struct HelperProgram {
   LogJournal& journal;
   SessionController& session;
   ControlServer& server;
-  LocationPlatform& locations;          // the installer's program path
+  LocationPlatform& locations;          // the installer's program path, the data directory
   ProxySettingsPlatform& proxySettings;  // the recovery at start
 };
 

@@ -3,11 +3,13 @@
 #include <ws2tcpip.h>
 
 #include <array>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <utility>
 
 #include "base/detached_thread.h"
+#include "server/connection_table.h"
 #include "server/http_request.h"
 #include "server/http_response.h"
 #include "server/log_journal.h"
@@ -58,20 +60,27 @@ std::string Endpoint(std::uint16_t port) {
   return std::string(kLoopbackAddress) + ":" + std::to_string(port);
 }
 
-// Holds one place among the open connections for as long as the connection's job
-// exists: it is given back when the job has run, or when no thread could take it.
-class ConnectionPlace {
- public:
-  explicit ConnectionPlace(std::shared_ptr<std::atomic<std::size_t>> open) : open_(std::move(open)) {
-    ++*open_;
+// The connection's far end, when it is IPv4 and can be read.
+std::optional<PeerEndpoint> PeerOf(SOCKET socket) {
+  sockaddr_in address{};
+  int length = sizeof address;
+  if (::getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      address.sin_family != AF_INET) {
+    return std::nullopt;
   }
-  ConnectionPlace(const ConnectionPlace&) = delete;
-  ConnectionPlace& operator=(const ConnectionPlace&) = delete;
-  ~ConnectionPlace() { --*open_; }
+  return PeerEndpoint{address.sin_addr.s_addr, ::ntohs(address.sin_port)};
+}
 
- private:
-  std::shared_ptr<std::atomic<std::size_t>> open_;
-};
+// Waits until `socket` has something to read (for a listener: a connection to
+// accept), at most `limit`.
+void WaitUntilReadable(SOCKET socket, std::chrono::milliseconds limit) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(socket, &readable);
+  const auto micro = std::chrono::duration_cast<std::chrono::microseconds>(limit).count();
+  timeval wait{static_cast<long>(micro / 1000000), static_cast<long>(micro % 1000000)};
+  ::select(0, &readable, nullptr, nullptr, &wait);
+}
 
 }  // namespace
 
@@ -106,21 +115,18 @@ UniqueSocket OpenListeningSocket(std::uint16_t port, SetupFailure& failure, SetS
   return listener;
 }
 
-UniqueSocket AcceptConnection(SOCKET listener) {
+UniqueSocket AcceptConnection(SOCKET listener, int& error) {
   UniqueSocket connection(::accept(listener, nullptr, nullptr));
-  if (!connection) return connection;
+  if (!connection) {
+    error = ::WSAGetLastError();
+    return connection;
+  }
   // Accepted sockets take the listener's attributes: clearing the flag again keeps
-  // them out of any child process whatever the provider does, and a listener under
-  // WSAEventSelect would hand over its event and non-blocking mode.
+  // them out of any child process whatever the provider does (Wine hands them out
+  // inheritable), and the server's listener is non-blocking.
   ::SetHandleInformation(reinterpret_cast<HANDLE>(connection.Get()), HANDLE_FLAG_INHERIT, 0);
-  ::WSAEventSelect(connection.Get(), nullptr, 0);
   u_long blocking = 0;
   ::ioctlsocket(connection.Get(), FIONBIO, &blocking);
-  // Each send is a whole response or a whole stream line: Nagle's wait for the
-  // previous segment's acknowledgement would only hold back the next result line.
-  const BOOL noDelay = TRUE;
-  ::setsockopt(connection.Get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
-               sizeof noDelay);
   return connection;
 }
 
@@ -129,13 +135,29 @@ void WriteHttpResponse(SOCKET socket, std::string_view contentType, std::string_
   SocketChannel(socket).Send(FormatHttpResponse(status, reason, contentType, body));
 }
 
-void HandleControlConnection(UniqueSocket socket, const RouteTable& routes, SetSocketOption setOption) {
+void InterruptConnection(SOCKET socket) {
+  // Shutting down both ways makes every later read end at once, and a read that
+  // already waits is cancelled; the connection's own thread still closes the socket.
+  ::shutdown(socket, SD_BOTH);
+  ::CancelIoEx(reinterpret_cast<HANDLE>(socket), nullptr);
+}
+
+void HandleControlConnection(UniqueSocket socket, ConnectionTable::Place& place,
+                             ConnectionServices& services) {
+  // Leaves the table on every way out, before `socket` closes: another thread may
+  // interrupt the connection while it holds its place.
+  struct LeaveFirst {
+    ConnectionTable::Place& place;
+    ~LeaveFirst() { place.Leave(); }
+  } leaveFirst{place};
   using namespace std::chrono;
   const steady_clock::time_point deadline = steady_clock::now() + kRequestDeadline;
   milliseconds timeout = kConnectionIdleTimeout;
-  if (!SetReceiveTimeout(socket.Get(), timeout, setOption)) return;
-  if (!SetSendTimeout(socket.Get(), kConnectionSendTimeout, setOption)) return;
-  RequestAssembler assembler;
+  if (!SetReceiveTimeout(socket.Get(), timeout, services.setOption)) return;
+  if (!SetSendTimeout(socket.Get(), kConnectionSendTimeout, services.setOption)) return;
+  RequestAssembler assembler(services.budget, [&](std::string_view method, std::string_view path) {
+    return services.callers.Admits(method, path, [&socket] { return PeerOf(socket.Get()); });
+  });
   std::array<char, kReceiveChunkSize> chunk;
   while (assembler.state() == RequestState::kIncomplete) {
     // Once the deadline is nearer than the idle limit, the next read may wait only
@@ -144,19 +166,30 @@ void HandleControlConnection(UniqueSocket socket, const RouteTable& routes, SetS
     if (left <= milliseconds::zero()) return;
     if (left < timeout) {
       timeout = left;
-      if (!SetReceiveTimeout(socket.Get(), timeout, setOption)) return;
+      if (!SetReceiveTimeout(socket.Get(), timeout, services.setOption)) return;
     }
     const int received = ::recv(socket.Get(), chunk.data(), static_cast<int>(chunk.size()), 0);
-    if (received <= 0) return;  // closed, failed or out of time: no response
+    if (received <= 0) return;  // closed, failed, out of time or interrupted: no response
     assembler.Append(std::string_view(chunk.data(), static_cast<std::size_t>(received)));
   }
+  if (!place.FinishReading()) return;  // closed to make room as the last bytes came
   if (const auto refusal = RefusalResponse(assembler.state())) {
     WriteHttpResponse(socket.Get(), refusal->contentType, refusal->body, refusal->status,
                       refusal->reason);
     return;
   }
+  const ControlRequest request = assembler.TakeRequest();
+  const ControlRoute* route = FindRoute(services.routes, request.method, request.path);
+  if (route != nullptr && route->stream) {
+    // A stream sends one line at a time: Nagle's wait for the previous segment's
+    // acknowledgement would only hold back the next line. A single response needs
+    // no such option, and each option is a round trip to the wineserver under Wine.
+    const BOOL noDelay = TRUE;
+    ::setsockopt(socket.Get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+                 sizeof noDelay);
+  }
   SocketChannel channel(socket.Get());
-  ServeRequest(routes, assembler.Request(), channel);
+  ServeRequest(services.routes, request, channel);
 }
 
 void StartConnectionThread(UniqueSocket connection, ThreadRecycler& threads, LogJournal& journal,
@@ -172,34 +205,39 @@ void StartConnectionThread(UniqueSocket connection, ThreadRecycler& threads, Log
   }
 }
 
-ControlServer::ControlServer(const RouteTable& routes, LogJournal& journal, SetSocketOption setOption)
-    : routes_(routes),
-      journal_(journal),
-      setOption_(setOption),
+ControlServer::ControlServer(const RouteTable& routes, LogJournal& journal, CallerGate& callers,
+                             SetSocketOption setOption)
+    : journal_(journal),
       stopEvent_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
-      openConnections_(std::make_shared<std::atomic<std::size_t>>(0)) {}
+      services_(std::make_shared<ConnectionServices>(routes, callers, setOption)) {}
 
-void ControlServer::Stop() { ::SetEvent(stopEvent_.Get()); }
+void ControlServer::Stop() {
+  stopping_ = true;
+  ::SetEvent(stopEvent_.Get());
+}
 
 void ControlServer::TakeConnection(UniqueSocket connection, ThreadRecycler& threads) {
-  if (openConnections_->load() >= kMaxControlConnections) {
+  const SOCKET socket = connection.Get();
+  ConnectionTable::Admission admission;
+  std::shared_ptr<ConnectionTable::Place> place =
+      services_->connections.Admit([socket] { InterruptConnection(socket); }, admission);
+  if (admission == ConnectionTable::Admission::kAdmitted) {
+    atConnectionLimit_ = false;
+  } else if (!atConnectionLimit_) {
     // One line per burst: a flood must not fill the journal.
-    if (!atConnectionLimit_) {
-      journal_.AppendLog("Control connections at the limit of " + std::to_string(kMaxControlConnections) +
-                         "; new connections are closed");
-      atConnectionLimit_ = true;
-    }
-    return;  // `connection` closes here
+    journal_.AppendLog("Control connections at the limit of " + std::to_string(kMaxControlConnections) +
+                       (place ? "; the oldest still sending their request are closed"
+                              : "; new connections are closed"));
+    atConnectionLimit_ = true;
   }
-  atConnectionLimit_ = false;
-  auto place = std::make_shared<ConnectionPlace>(openConnections_);
+  if (!place) return;  // `connection` closes here
   StartConnectionThread(std::move(connection), threads, journal_,
-                        [&routes = routes_, setOption = setOption_, place = std::move(place)](SOCKET socket) {
-                          HandleControlConnection(UniqueSocket(socket), routes, setOption);
+                        [services = services_, place = std::move(place)](SOCKET socket) {
+                          HandleControlConnection(UniqueSocket(socket), *place, *services);
                         });
 }
 
-int ControlServer::Run() {
+int ControlServer::Run(const std::function<void()>& whenListening) {
   journal_.AppendLog("PelnoVpnHelper started");
   const auto failed = [this](const std::string& step, int error) {
     journal_.AppendLog("Control server could not " + step + " (Winsock error " + std::to_string(error) + ")");
@@ -210,13 +248,11 @@ int ControlServer::Run() {
     return failed("start Winsock", error);
   }
   SetupFailure failure;
-  UniqueSocket listener = OpenListeningSocket(kControlPort, failure, setOption_);
-  // The listener signals this event when a connection waits, so one wait covers
-  // both a new connection and Stop.
-  UniqueHandle acceptEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (listener && (!stopEvent_ || !acceptEvent ||
-                   ::WSAEventSelect(listener.Get(), acceptEvent.Get(), FD_ACCEPT) == SOCKET_ERROR)) {
-    failure = {"wait for connections", static_cast<int>(::GetLastError())};
+  UniqueSocket listener = OpenListeningSocket(kControlPort, failure, services_->setOption);
+  // Non-blocking, so that an empty queue ends a round of accepts at once.
+  u_long nonBlocking = 1;
+  if (listener && (!stopEvent_ || ::ioctlsocket(listener.Get(), FIONBIO, &nonBlocking) == SOCKET_ERROR)) {
+    failure = {"wait for connections", ::WSAGetLastError()};
     listener.Reset();
   }
   if (!listener) {
@@ -224,19 +260,26 @@ int ControlServer::Run() {
     return failed(failure.step, failure.error);
   }
 
+  if (whenListening) whenListening();
   ThreadRecycler threads(
       [](ThreadJob job) { StartDetachedThread(std::move(job), kConnectionThreadStackReserve); },
       kMaxIdleConnectionThreads, kConnectionThreadIdleLifetime);
-  const HANDLE events[] = {stopEvent_.Get(), acceptEvent.Get()};
-  while (::WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-    // Take every connection that waits; the listener is non-blocking now.
-    while (UniqueSocket connection = AcceptConnection(listener.Get())) {
+  while (!stopping_) {
+    // Accepting first and waiting only on an empty queue keeps a busy loop to one
+    // call per connection; the bounded wait means a lost wake-up costs at most
+    // kAcceptRetryInterval, never the connection.
+    int error = 0;
+    if (UniqueSocket connection = AcceptConnection(listener.Get(), error)) {
       TakeConnection(std::move(connection), threads);
+    } else if (error == WSAEWOULDBLOCK || error == WSAECONNRESET) {
+      WaitUntilReadable(listener.Get(), kAcceptRetryInterval);
+    } else {
+      ::WaitForSingleObject(stopEvent_.Get(), static_cast<DWORD>(kAcceptRetryInterval.count()));
     }
   }
   listener.Reset();
   // Winsock stays initialised: connection threads may still be answering.
-  return ::WaitForSingleObject(stopEvent_.Get(), 0) == WAIT_OBJECT_0 ? 0 : 1;
+  return 0;
 }
 
 }  // namespace pelno

@@ -6,12 +6,17 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "base/unique_handle.h"
 #include "engine/engine_contract.h"
+#include "server/caller_check.h"
+#include "server/connection_table.h"
+#include "server/http_request.h"
+#include "server/request_memory_budget.h"
 #include "server/route_dispatch.h"
 #include "server/thread_recycler.h"
 
@@ -32,8 +37,10 @@ inline constexpr std::chrono::milliseconds kRequestDeadline{60000};
 // A send that cannot hand its bytes over for this long (the client takes nothing)
 // fails, and the connection is given up.
 inline constexpr std::chrono::milliseconds kConnectionSendTimeout{10000};
-// Connections served at once. Each holds a thread; beyond this a new connection is
-// closed at once, without a thread, until one of them ends.
+// Connections served at once. Each holds a thread; at the limit a new connection
+// takes the place of the oldest one still sending its request (closed unanswered),
+// and only when every connection's request is being served is the new one closed
+// at once, without a thread.
 inline constexpr std::size_t kMaxControlConnections = 256;
 // Stack reserved per connection thread instead of the program's 2 MiB; a request
 // needs a few KiB. (Wine reserves at least 1 MiB and spends about 1 MB per thread
@@ -43,16 +50,33 @@ inline constexpr unsigned kConnectionThreadStackReserve = 256 * 1024;
 // connection, at most this many at a time; beyond that they end.
 inline constexpr std::chrono::milliseconds kConnectionThreadIdleLifetime{60000};
 inline constexpr std::size_t kMaxIdleConnectionThreads = 32;
+// The accept loop accepts until the queue is empty and then waits for the next
+// connection at most this long before it tries again; Stop is noticed within it. A
+// wait without a bound could miss a connection for good: under Wine the listener's
+// FD_ACCEPT signal is sometimes lost. An accept that fails for another reason than
+// an empty queue also waits this long, so a lasting failure cannot spin the loop.
+inline constexpr std::chrono::milliseconds kAcceptRetryInterval{250};
 
-// Serves the route table on 127.0.0.1:kControlPort until Stop. Connection threads
-// may outlive the server object: each connection's job holds the routes, the
-// setsockopt function and its place among the open connections, never the server.
-// So the routes must outlive every connection thread (the program keeps them to its
-// end); the journal need only outlive the server.
+// What every connection is served with, shared by the server and its connection
+// threads, which may outlive the server: the routes and the caller check (which
+// must outlive every connection thread; the program keeps them to its end), the
+// setsockopt function, the memory budget of all requests and the table of open
+// connections.
+struct ConnectionServices {
+  const RouteTable& routes;
+  CallerGate& callers;
+  SetSocketOption setOption;
+  RequestMemoryBudget budget{kRequestMemoryBudget};
+  ConnectionTable connections{kMaxControlConnections};
+};
+
+// Serves the route table on 127.0.0.1:kControlPort until Stop. Each connection's job
+// holds the shared ConnectionServices and its place among the open connections,
+// never the server; the journal need only outlive the server.
 class ControlServer {
  public:
-  // `setOption` stands in for setsockopt in tests.
-  ControlServer(const RouteTable& routes, LogJournal& journal,
+  // `callers` decides who may be served; `setOption` stands in for setsockopt in tests.
+  ControlServer(const RouteTable& routes, LogJournal& journal, CallerGate& callers,
                 SetSocketOption setOption = ::setsockopt);
   ControlServer(const ControlServer&) = delete;
   ControlServer& operator=(const ControlServer&) = delete;
@@ -60,24 +84,24 @@ class ControlServer {
   // RunControlServer: logs the start line, listens and accepts on the calling
   // thread. Returns 1 when the set-up fails (after one log line naming the failing
   // step and its error), 0 once Stop has ended the accepting. Connections already
-  // accepted finish on their own threads.
-  int Run();
+  // accepted finish on their own threads. `whenListening`, unless empty, runs once
+  // the port is this process's alone and before the first connection is accepted:
+  // no other helper serves then, and no request of this one has begun.
+  int Run(const std::function<void()>& whenListening);
 
   // Makes Run stop accepting and return; callable from any thread, before or
   // during Run.
   void Stop();
 
  private:
-  // Hands an accepted connection to a thread, or closes it when
-  // kMaxControlConnections are open already.
+  // Hands an accepted connection to a thread, making room at the limit, or closes
+  // it when no room can be made.
   void TakeConnection(UniqueSocket connection, ThreadRecycler& threads);
 
-  const RouteTable& routes_;
   LogJournal& journal_;
-  SetSocketOption setOption_;
-  UniqueHandle stopEvent_;
-  // Connections accepted and not yet ended; shared with their threads.
-  std::shared_ptr<std::atomic<std::size_t>> openConnections_;
+  std::atomic<bool> stopping_{false};
+  UniqueHandle stopEvent_;  // set with stopping_; ends the pause after a failed accept
+  std::shared_ptr<ConnectionServices> services_;
   bool atConnectionLimit_ = false;  // the limit has been logged for this burst
 };
 
@@ -99,16 +123,22 @@ struct SetupFailure {
 UniqueSocket OpenListeningSocket(std::uint16_t port, SetupFailure& failure,
                                  SetSocketOption setOption = ::setsockopt);
 
-// Accepts one connection and makes sure no child process can inherit it.
-// Empty on failure.
-UniqueSocket AcceptConnection(SOCKET listener);
+// Accepts one connection, blocking and not inheritable whatever the listener is.
+// Empty on failure, with the Winsock error in `error`.
+UniqueSocket AcceptConnection(SOCKET listener, int& error);
+
+// Ends the reads of a connection at once, from another thread: a blocked read
+// returns and no later one waits. The socket stays open.
+void InterruptConnection(SOCKET socket);
 
 // Reads and answers one request on `socket` within kConnectionIdleTimeout and
-// kRequestDeadline, each send bounded by kConnectionSendTimeout. When either time-out
-// cannot be set the connection is closed unanswered: without it a silent client, or
-// one that never reads, would hold its thread for ever.
-void HandleControlConnection(UniqueSocket socket, const RouteTable& routes,
-                             SetSocketOption setOption = ::setsockopt);
+// kRequestDeadline, each send bounded by kConnectionSendTimeout, its bytes held against
+// the services' budget, its caller checked once its header is read (a refused one gets
+// the same 403 as a foreign Host), and leaves `place` before the socket closes. When
+// either time-out cannot be set the connection is closed unanswered: without it a
+// silent client, or one that never reads, would hold its thread for ever.
+void HandleControlConnection(UniqueSocket socket, ConnectionTable::Place& place,
+                             ConnectionServices& services);
 
 // Hands the connection to a thread that runs `serve` on it. When no thread can be
 // had the connection is closed, one line is logged and the caller goes on accepting.

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <string>
 #include <system_error>
+#include <thread>
 
 #include "server/log_journal.h"
 
@@ -24,6 +25,14 @@ int WSAAPI RefuseOption(SOCKET socket, int level, int name, const char* value, i
 const RouteTable kPingRoutes = {
     {"GET", "/ping", kTextPlain, [](const ControlRequest&) { return std::string("pong"); }, nullptr}};
 
+// The requests here are GET /ping, which no caller check looks up.
+struct NoLookup : CallerLookup {
+  Caller Find(const PeerEndpoint&) override {
+    ADD_FAILURE() << "a caller was looked up";
+    return {};
+  }
+};
+
 // A listener on a free loopback port, with a client connected to it.
 class ControlServerTest : public ::testing::Test {
  protected:
@@ -33,11 +42,14 @@ class ControlServerTest : public ::testing::Test {
     SetupFailure failure;
     listener_ = OpenListeningSocket(0, failure);
     ASSERT_TRUE(listener_) << failure.step << " " << failure.error;
-    sockaddr_in address{};
-    int length = sizeof address;
-    ::getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&address), &length);
+    int length = sizeof address_;
+    ::getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&address_), &length);
+    Reconnect();
+  }
+  // A new client in place of the last one.
+  void Reconnect() {
     client_ = UniqueSocket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    ASSERT_EQ(::connect(client_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::connect(client_.Get(), reinterpret_cast<const sockaddr*>(&address_), sizeof address_), 0);
     const DWORD timeoutMs = 10000;  // a hung server fails the test instead of blocking it
     ::setsockopt(client_.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
                  sizeof timeoutMs);
@@ -48,6 +60,11 @@ class ControlServerTest : public ::testing::Test {
     ::WSACleanup();
   }
 
+  UniqueSocket Accept() {
+    int error = 0;
+    return AcceptConnection(listener_.Get(), error);
+  }
+
   std::string ReadAll() {
     std::string received;
     char chunk[256];
@@ -55,12 +72,16 @@ class ControlServerTest : public ::testing::Test {
     return received;
   }
 
+  sockaddr_in address_{};
   UniqueSocket listener_, client_;
+  NoLookup noLookup_;
+  LogJournal gateJournal_;
+  CallerGate callers_{noLookup_, gateJournal_, false, [] { return std::chrono::steady_clock::now(); }};
 };
 
 // The engine that the helper starts must not inherit the control sockets.
 TEST_F(ControlServerTest, SocketsAreNotInheritable) {
-  UniqueSocket accepted = AcceptConnection(listener_.Get());
+  UniqueSocket accepted = Accept();
   ASSERT_TRUE(accepted);
   for (SOCKET socket : {listener_.Get(), accepted.Get()}) {
     DWORD flags = 0;
@@ -86,8 +107,8 @@ TEST_F(ControlServerTest, RunLogsTheFailingStepAndReturnsOne) {
   ASSERT_TRUE(holder) << failure.step << " " << failure.error;
   for (const auto& c : cases) {
     LogJournal journal;
-    ControlServer server(kPingRoutes, journal, c.setOption);
-    EXPECT_EQ(server.Run(), 1) << c.line;
+    ControlServer server(kPingRoutes, journal, callers_, c.setOption);
+    EXPECT_EQ(server.Run([] { ADD_FAILURE() << "listening"; }), 1) << c.line;
     const std::string log = journal.ReadLogJournal();
     const std::size_t failed = log.find(c.line);
     EXPECT_LT(log.find("] PelnoVpnHelper started\r\n"), failed) << log;
@@ -100,23 +121,45 @@ TEST_F(ControlServerTest, WithoutAThreadTheConnectionIsClosedAndLogged) {
       [](ThreadJob) { throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)); },
       1, 0ms);
   LogJournal journal;
-  StartConnectionThread(AcceptConnection(listener_.Get()), threads, journal, [](SOCKET) {});
+  StartConnectionThread(Accept(), threads, journal, [](SOCKET) {});
   EXPECT_EQ(ReadAll(), "");
   EXPECT_NE(journal.ReadLogJournal().rfind("Control connection dropped: no thread could be started"),
             std::string::npos);
 }
 
-// Without its receive time-out a silent client would hold the thread for ever.
-TEST_F(ControlServerTest, ConnectionWithoutReceiveTimeoutIsClosedUnanswered) {
-  ::send(client_.Get(), "GET /ping HTTP/1.1\r\n\r\n", 22, 0);
-  HandleControlConnection(AcceptConnection(listener_.Get()), kPingRoutes, RefuseOption<SO_RCVTIMEO>);
-  EXPECT_EQ(ReadAll(), "");
+// Without its receive time-out a silent client would hold the thread for ever; without
+// its send time-out, a client that never reads would hold it as long.
+TEST_F(ControlServerTest, ConnectionWithoutEitherTimeoutIsClosedUnanswered) {
+  for (SetSocketOption refuse : {RefuseOption<SO_RCVTIMEO>, RefuseOption<SO_SNDTIMEO>}) {
+    ::send(client_.Get(), "GET /ping HTTP/1.1\r\n\r\n", 22, 0);
+    ConnectionServices services{kPingRoutes, callers_, refuse};
+    ConnectionTable::Admission admission;
+    auto place = services.connections.Admit([] {}, admission);
+    HandleControlConnection(Accept(), *place, services);
+    EXPECT_EQ(ReadAll(), "");
+    EXPECT_EQ(services.connections.size(), 0u);
+    Reconnect();
+  }
 }
 
-// Nor without its send time-out: a client that never reads would hold it as long.
-TEST_F(ControlServerTest, ConnectionWithoutSendTimeoutIsClosedUnanswered) {
-  ::send(client_.Get(), "GET /ping HTTP/1.1\r\n\r\n", 22, 0);
-  HandleControlConnection(AcceptConnection(listener_.Get()), kPingRoutes, RefuseOption<SO_SNDTIMEO>);
+// A connection closed to make room for another stops waiting for its request at
+// once (not at the idle limit) and leaves without a response.
+TEST_F(ControlServerTest, InterruptedConnectionEndsAtOnceUnanswered) {
+  ::send(client_.Get(), "GET /ping HTTP/1.1\r\n", 20, 0);
+  ConnectionServices services{kPingRoutes, callers_, ::setsockopt};
+  UniqueSocket accepted = Accept();
+  const SOCKET socket = accepted.Get();
+  ConnectionTable table(1);
+  ConnectionTable::Admission admission;
+  auto place = table.Admit([socket] { InterruptConnection(socket); }, admission);
+  std::thread serving(
+      [&] { HandleControlConnection(std::move(accepted), *place, services); });
+  std::this_thread::sleep_for(200ms);  // the read waits for the rest of the request
+  const auto interrupted = std::chrono::steady_clock::now();
+  auto newcomer = table.Admit([] {}, admission);
+  EXPECT_EQ(admission, ConnectionTable::Admission::kAdmittedInPlace);
+  serving.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - interrupted, kConnectionIdleTimeout / 10);
   EXPECT_EQ(ReadAll(), "");
 }
 

@@ -83,9 +83,11 @@ std::uint32_t ParseContentLength(std::string_view value) {
 RequestState RequestAssembler::Append(std::string_view bytes) {
   if (state_ != RequestState::kIncomplete) return state_;
   if (headerEnd_ != std::string::npos) {
-    buffer_.append(bytes);
+    // The whole request is held in the share already; bytes past it are dropped.
+    buffer_.append(bytes.substr(0, RequestSize() - buffer_.size()));
     return state_ = CheckBody();
   }
+  if (!share_.GrowTo(buffer_.size() + bytes.size())) return state_ = RequestState::kOverBudget;
   // Only the new bytes and the three before them can complete a terminator, so
   // each search covers a bounded window instead of the whole buffer.
   const std::size_t searchFrom = buffer_.size() >= 3 ? buffer_.size() - 3 : 0;
@@ -104,29 +106,38 @@ RequestState RequestAssembler::FinishHeader() {
   if (headerEnd_ > kHeaderPhaseLimit) return RequestState::kHeaderTooLarge;
   const std::string_view headerBlock = std::string_view(buffer_).substr(0, headerEnd_);
   if (!IsRequestAllowed(headerBlock)) return RequestState::kForbidden;
+  const std::string_view requestLine = headerBlock.substr(0, headerBlock.find("\r\n"));
+  std::size_t pos = 0;
+  method_ = NextToken(requestLine, pos);
+  path_ = NextToken(requestLine, pos);
+  if (admission_ && !admission_(method_, path_)) return RequestState::kForbidden;
   const std::string lengthText = FindHeaderValue(headerBlock, "Content-Length");
   contentLength_ = lengthText.empty() ? 0 : ParseContentLength(lengthText);
   if (contentLength_ > kBodyLimit) return RequestState::kBodyTooLarge;
+  if (!share_.GrowTo(RequestSize())) return RequestState::kOverBudget;
+  if (buffer_.size() > RequestSize()) buffer_.resize(RequestSize());
+  buffer_.reserve(RequestSize());  // one allocation for the body, not a doubling series
   return CheckBody();
 }
 
-RequestState RequestAssembler::CheckBody() {
-  const std::size_t bodyStart = headerEnd_ + kHeaderTerminator.size();
-  return buffer_.size() - bodyStart >= contentLength_ ? RequestState::kComplete
-                                                      : RequestState::kIncomplete;
+std::size_t RequestAssembler::RequestSize() const {
+  return headerEnd_ + kHeaderTerminator.size() + contentLength_;
 }
 
-ControlRequest RequestAssembler::Request() const {
+RequestState RequestAssembler::CheckBody() const {
+  return buffer_.size() == RequestSize() ? RequestState::kComplete : RequestState::kIncomplete;
+}
+
+ControlRequest RequestAssembler::TakeRequest() {
   ControlRequest request;
-  if (state_ != RequestState::kComplete) return request;
-  const std::string_view buffer(buffer_);
-  const std::string_view headerBlock = buffer.substr(0, headerEnd_);
-  const std::string_view requestLine = headerBlock.substr(0, headerBlock.find("\r\n"));
-  std::size_t pos = 0;
-  request.method = NextToken(requestLine, pos);
-  request.path = NextToken(requestLine, pos);
-  request.headerBlock = headerBlock;
-  request.body = buffer.substr(headerEnd_ + kHeaderTerminator.size(), contentLength_);
+  if (state_ != RequestState::kComplete || buffer_.size() != RequestSize()) return request;
+  request.method = std::move(method_);
+  request.path = std::move(path_);
+  request.headerBlock = std::string_view(buffer_).substr(0, headerEnd_);
+  // The body keeps the buffer's memory instead of a copy of it.
+  request.body = std::move(buffer_);
+  request.body.erase(0, headerEnd_ + kHeaderTerminator.size());
+  buffer_.clear();
   return request;
 }
 

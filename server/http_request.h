@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "server/request_memory_budget.h"
+
 namespace pelno {
 
 // Bytes taken from the socket per read.
@@ -16,6 +18,9 @@ inline constexpr std::size_t kReceiveChunkSize = 4096;
 inline constexpr std::size_t kHeaderPhaseLimit = 1048576;
 // Largest Content-Length accepted; a larger one is refused before any body byte is read.
 inline constexpr std::uint32_t kBodyLimit = 64u * 1024u * 1024u;
+// Bytes all requests together may hold in memory at once: four of the largest
+// requests allowed. Beyond it a request is refused (413), its body unread.
+inline constexpr std::size_t kRequestMemoryBudget = 4 * (kHeaderPhaseLimit + std::size_t{kBodyLimit});
 
 inline constexpr std::string_view kHeaderTerminator = "\r\n\r\n";
 
@@ -48,24 +53,42 @@ enum class RequestState {
   kComplete,        // Request() is ready
   kHeaderTooLarge,  // the header phase passed kHeaderPhaseLimit
   kBodyTooLarge,    // Content-Length above kBodyLimit
-  kForbidden,       // refused by IsRequestAllowed
+  kOverBudget,      // the request's bytes would pass the memory budget of all requests
+  kForbidden,       // refused by IsRequestAllowed or by the assembler's admission
 };
 
-// Collects the bytes of one request as they arrive. Once the state is no longer
-// kIncomplete further bytes are ignored.
+// Asked once a request's header has been read, before its body: false refuses the
+// request (kForbidden) with the same reply as a foreign Host or an Origin.
+using RequestAdmission = std::function<bool(std::string_view method, std::string_view path)>;
+
+// Collects the bytes of one request as they arrive, holding them against `budget`:
+// the header's bytes as they come, then at once the whole length the header
+// announces, so that a body the budget cannot hold is refused before it is read.
+// Once the state is no longer kIncomplete further bytes are ignored, as are bytes
+// past the announced body. The share is given back when the assembler goes. An
+// `admission`, when given, is asked after the Host/Origin guard and before the
+// limits of the body.
 class RequestAssembler {
  public:
+  explicit RequestAssembler(RequestMemoryBudget& budget, RequestAdmission admission = {})
+      : share_(budget), admission_(std::move(admission)) {}
+
   RequestState Append(std::string_view bytes);
   RequestState state() const { return state_; }
 
-  // The request; only meaningful in state kComplete.
-  ControlRequest Request() const;
+  // Moves the request out, once, in state kComplete (an empty request otherwise).
+  ControlRequest TakeRequest();
 
  private:
   RequestState FinishHeader();
-  RequestState CheckBody();
+  RequestState CheckBody() const;
+  std::size_t RequestSize() const;  // header, terminator and announced body
 
+  BudgetShare share_;
+  RequestAdmission admission_;
   std::string buffer_;
+  std::string method_;  // from the request line, once the header is read
+  std::string path_;
   std::size_t headerEnd_ = std::string::npos;  // offset of the terminator once seen
   std::uint32_t contentLength_ = 0;
   RequestState state_ = RequestState::kIncomplete;

@@ -90,15 +90,62 @@ TEST(RequestAssemblerTest, StatesAndRequestsFromPieces) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pieces.front().substr(0, 60));
-    RequestAssembler assembler;
+    RequestMemoryBudget budget(kRequestMemoryBudget);
+    RequestAssembler assembler(budget);
     std::vector<RequestState> states;
     for (const std::string& piece : c.pieces) states.push_back(assembler.Append(piece));
     EXPECT_EQ(states, c.states);
     EXPECT_EQ(assembler.state(), c.states.back());
     if (assembler.state() != kComplete) continue;
-    const ControlRequest request = assembler.Request();
+    const ControlRequest request = assembler.TakeRequest();
     EXPECT_EQ(request.method + " " + request.path + " " + request.body, c.request);
+    EXPECT_EQ(assembler.TakeRequest().method, "");  // once
   }
+}
+
+// All requests together hold at most the budget: the header's bytes as they come,
+// then the whole announced length before any body byte is read; given back at the end.
+TEST(RequestAssemblerTest, RequestsShareOneMemoryBudget) {
+  using enum RequestState;
+  const std::string head = "POST /start HTTP/1.1\r\nContent-Length: 600\r\n\r\n";
+  RequestMemoryBudget budget(1000);
+  {
+    RequestAssembler first(budget), second(budget), small(budget);
+    EXPECT_EQ(first.Append(head + "abc"), kIncomplete);
+    EXPECT_EQ(budget.InUse(), head.size() + 600);
+    EXPECT_EQ(second.Append(head), kOverBudget);  // refused before its body
+    EXPECT_EQ(small.Append("GET /ping HTTP/1.1\r\n\r\n"), kComplete);
+    EXPECT_EQ(first.Append(std::string(597, 'b') + "past the body"), kComplete);
+    EXPECT_EQ(budget.InUse(), head.size() + 600 + head.size() + 22);  // the refused one's header too
+    EXPECT_EQ(first.TakeRequest().body.size(), 600u);
+  }
+  EXPECT_EQ(budget.InUse(), 0u);
+  RequestAssembler headerOnly(budget);
+  EXPECT_EQ(headerOnly.Append("GET /ping HTTP/1.1\r\nX-Fill: "), kIncomplete);
+  EXPECT_EQ(headerOnly.Append(std::string(1000, 'a')), kOverBudget);
+}
+
+// The admission sees method and path once the header is read, after the Host/Origin
+// guard; its refusal comes before the body is held or read.
+TEST(RequestAssemblerTest, AdmissionIsAskedOnceTheHeaderIsRead) {
+  using enum RequestState;
+  RequestMemoryBudget budget(kRequestMemoryBudget);
+  std::vector<std::string> asked;
+  const auto stopOnly = [&asked](std::string_view method, std::string_view path) {
+    asked.push_back(std::string(method) + " " + std::string(path));
+    return path == "/stop";
+  };
+  RequestAssembler refused(budget, stopOnly), allowed(budget, stopOnly), guarded(budget, stopOnly);
+  const std::string head = "POST /start-tun HTTP/1.1\r\nContent-Length: 67108864\r\n";
+  EXPECT_EQ(refused.Append(head), kIncomplete);
+  EXPECT_TRUE(asked.empty());
+  EXPECT_EQ(refused.Append("\r\n{}"), kForbidden);
+  EXPECT_EQ(budget.InUse(), head.size() + 4);
+  EXPECT_EQ(allowed.Append("POST  /stop HTTP/1.1\r\n\r\n"), kComplete);
+  EXPECT_EQ(guarded.Append("POST /stop HTTP/1.1\r\nOrigin: x\r\n\r\n"), kForbidden);
+  EXPECT_EQ(asked, (std::vector<std::string>{"POST /start-tun", "POST /stop"}));
+  const ControlRequest request = allowed.TakeRequest();
+  EXPECT_EQ(request.method + " " + request.path, "POST /stop");
 }
 
 }  // namespace

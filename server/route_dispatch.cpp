@@ -30,6 +30,7 @@ std::optional<HttpResponse> RefusalResponse(RequestState state) {
   switch (state) {
     case RequestState::kHeaderTooLarge:
     case RequestState::kBodyTooLarge:
+    case RequestState::kOverBudget:
       return TooLargeResponse();
     case RequestState::kForbidden:
       return ForbiddenResponse();

@@ -55,8 +55,9 @@ TEST(RouteDispatchTest, StreamRoutesWriteTheirOwnResponseOthersSendOnce) {
   EXPECT_TRUE(ping.sends[0].ends_with("\r\n\r\npong")) << ping.sends[0];
 }
 
-TEST(RefusalResponseTest, ContentLengthAboveTheBodyLimitIs413) {
+TEST(RefusalResponseTest, ContentLengthAboveTheBodyLimitOrTheBudgetIs413) {
   EXPECT_EQ(RefusalResponse(RequestState::kBodyTooLarge)->status, 413);
+  EXPECT_EQ(RefusalResponse(RequestState::kOverBudget)->status, 413);
 }
 
 }  // namespace

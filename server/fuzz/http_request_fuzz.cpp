@@ -7,20 +7,22 @@
 
 #include "server/http_request.h"
 
-static pelno::RequestAssembler Assemble(std::string_view bytes, std::size_t piece) {
-  pelno::RequestAssembler assembler;
+static pelno::RequestMemoryBudget budget(pelno::kRequestMemoryBudget);
+
+static void Assemble(pelno::RequestAssembler& assembler, std::string_view bytes, std::size_t piece) {
   for (; !bytes.empty(); bytes.remove_prefix(std::min(piece, bytes.size())))
     assembler.Append(bytes.substr(0, piece));
-  return assembler;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
   if (size == 0) return 0;
   const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
-  const pelno::RequestAssembler whole = Assemble(bytes, bytes.size()), pieces = Assemble(bytes, data[0] % 16 + 1);
+  pelno::RequestAssembler whole(budget), pieces(budget);
+  Assemble(whole, bytes, bytes.size());
+  Assemble(pieces, bytes, data[0] % 16 + 1);
   if (whole.state() != pieces.state()) std::abort();
   if (whole.state() != pelno::RequestState::kComplete) return 0;
-  const pelno::ControlRequest a = whole.Request(), b = pieces.Request();
+  const pelno::ControlRequest a = whole.TakeRequest(), b = pieces.TakeRequest();
   if (std::tie(a.method, a.path, a.headerBlock, a.body) != std::tie(b.method, b.path, b.headerBlock, b.body))
     std::abort();
   return 0;

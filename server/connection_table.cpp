@@ -1,0 +1,51 @@
+#include "server/connection_table.h"
+
+#include <algorithm>
+
+namespace pelno {
+
+ConnectionTable::ConnectionTable(std::size_t limit) : state_(std::make_shared<State>()) {
+  state_->limit = limit;
+}
+
+std::unique_ptr<ConnectionTable::Place> ConnectionTable::Admit(Interrupt interrupt, Admission& admission) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::list<Entry>& entries = state_->entries;
+  admission = Admission::kAdmitted;
+  if (entries.size() >= state_->limit) {
+    const auto oldest =
+        std::find_if(entries.begin(), entries.end(), [](const Entry& entry) { return entry.reading; });
+    if (oldest == entries.end()) {
+      admission = Admission::kRefused;
+      return nullptr;
+    }
+    oldest->interrupt();
+    oldest->place->inTable_ = false;
+    entries.erase(oldest);
+    admission = Admission::kAdmittedInPlace;
+  }
+  auto place = std::make_unique<Place>(state_);
+  place->entry_ = entries.insert(entries.end(), Entry{std::move(interrupt), place.get()});
+  place->inTable_ = true;
+  return place;
+}
+
+std::size_t ConnectionTable::size() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->entries.size();
+}
+
+void ConnectionTable::Place::Leave() {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  if (inTable_) state_->entries.erase(entry_);
+  inTable_ = false;
+}
+
+bool ConnectionTable::Place::FinishReading() {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  if (!inTable_) return false;
+  entry_->reading = false;
+  return true;
+}
+
+}  // namespace pelno

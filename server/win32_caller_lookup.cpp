@@ -1,0 +1,143 @@
+#include "server/win32_caller_lookup.h"
+
+// clang-format off
+#include <winsock2.h>
+#include <windows.h>
+#include <iphlpapi.h>
+#include <sddl.h>
+#include <wtsapi32.h>
+// clang-format on
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "base/unique_handle.h"
+
+namespace pelno {
+namespace {
+
+// The table may grow between the size query and the read.
+constexpr int kTableReadAttempts = 3;
+
+std::string SidText(PSID sid) {
+  UniqueLocalMemory<char*> text;
+  if (!::ConvertSidToStringSidA(sid, text.Receive())) return {};
+  return text.Get();
+}
+
+// One fact of a token, read with the two calls; nothing on failure.
+std::optional<std::vector<unsigned char>> TokenFact(HANDLE token, TOKEN_INFORMATION_CLASS fact) {
+  DWORD size = 0;
+  ::GetTokenInformation(token, fact, nullptr, 0, &size);
+  if (size == 0) return std::nullopt;
+  std::vector<unsigned char> bytes(size);
+  if (!::GetTokenInformation(token, fact, bytes.data(), size, &size)) return std::nullopt;
+  return bytes;
+}
+
+std::string TokenUserSid(HANDLE token) {
+  const auto user = TokenFact(token, TokenUser);
+  return user ? SidText(reinterpret_cast<const TOKEN_USER*>(user->data())->User.Sid) : std::string();
+}
+
+// The account signed in to session `sessionId`; empty for none. The session's own
+// token needs the service's privilege; the plain process asks for the names.
+std::string SessionUserSid(DWORD sessionId) {
+  HANDLE sessionToken = nullptr;
+  if (::WTSQueryUserToken(sessionId, &sessionToken)) {
+    const UniqueHandle owned(sessionToken);
+    return TokenUserSid(owned.Get());
+  }
+  const auto sessionText = [sessionId](WTS_INFO_CLASS what) {
+    LPWSTR text = nullptr;
+    DWORD bytes = 0;
+    if (!::WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, what, &text, &bytes)) {
+      return std::wstring();
+    }
+    std::wstring copy = text != nullptr ? text : L"";
+    ::WTSFreeMemory(text);
+    return copy;
+  };
+  const std::wstring user = sessionText(WTSUserName);
+  if (user.empty()) return {};
+  const std::wstring account = sessionText(WTSDomainName) + L"\\" + user;
+  DWORD sidSize = 0, domainSize = 0;
+  SID_NAME_USE use;
+  ::LookupAccountNameW(nullptr, account.c_str(), nullptr, &sidSize, nullptr, &domainSize, &use);
+  if (sidSize == 0) return {};
+  std::vector<unsigned char> sid(sidSize);
+  std::wstring domain(domainSize, L'\0');
+  if (!::LookupAccountNameW(nullptr, account.c_str(), sid.data(), &sidSize, domain.data(), &domainSize,
+                            &use)) {
+    return {};
+  }
+  return SidText(sid.data());
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> FindConnectionOwner(const PeerEndpoint& peer, std::uint16_t serverPort) {
+  std::vector<unsigned char> buffer;
+  DWORD size = 0;
+  DWORD result = ERROR_INSUFFICIENT_BUFFER;
+  for (int attempt = 0; attempt < kTableReadAttempts && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
+    buffer.assign(size, 0);
+    result = ::GetExtendedTcpTable(buffer.empty() ? nullptr : buffer.data(), &size, FALSE, AF_INET,
+                                   TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
+  }
+  constexpr std::size_t kRowsOffset = offsetof(MIB_TCPTABLE_OWNER_PID, table);
+  if (result != NO_ERROR || buffer.size() < kRowsOffset) return std::nullopt;
+  const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
+  const std::size_t fits = (buffer.size() - kRowsOffset) / sizeof(MIB_TCPROW_OWNER_PID);
+  const std::size_t rows = table->dwNumEntries < fits ? table->dwNumEntries : fits;
+  const DWORD loopback = ::htonl(INADDR_LOOPBACK);
+  for (std::size_t i = 0; i < rows; ++i) {
+    const MIB_TCPROW_OWNER_PID& row = table->table[i];
+    // The ports are in network byte order in the low 16 bits.
+    if (row.dwLocalAddr == peer.address && ::ntohs(static_cast<u_short>(row.dwLocalPort)) == peer.port &&
+        row.dwRemoteAddr == loopback && ::ntohs(static_cast<u_short>(row.dwRemotePort)) == serverPort) {
+      return row.dwOwningPid;
+    }
+  }
+  return std::nullopt;
+}
+
+Caller DescribeProcess(std::uint32_t processId) {
+  const Caller notOpened{Caller::Found::kNotOpened, processId, {}};
+  const UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  if (!process) return notOpened;
+  UniqueHandle token;
+  if (!::OpenProcessToken(process.Get(), TOKEN_QUERY, token.Receive())) return notOpened;
+  const auto groups = TokenFact(token.Get(), TokenGroups);
+  const auto integrity = TokenFact(token.Get(), TokenIntegrityLevel);
+  const auto appContainer = TokenFact(token.Get(), TokenIsAppContainer);
+  const auto session = TokenFact(token.Get(), TokenSessionId);
+  Caller caller{Caller::Found::kToken, processId, {}};
+  CallerToken& description = caller.token;
+  description.userSid = TokenUserSid(token.Get());
+  if (description.userSid.empty() || !groups || !integrity || !session ||
+      !appContainer || appContainer->size() < sizeof(DWORD) || session->size() < sizeof(DWORD)) {
+    return notOpened;
+  }
+  const auto* groupList = reinterpret_cast<const TOKEN_GROUPS*>(groups->data());
+  for (DWORD i = 0; i < groupList->GroupCount; ++i) {
+    description.groups.push_back({SidText(groupList->Groups[i].Sid), groupList->Groups[i].Attributes});
+  }
+  PSID label = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(integrity->data())->Label.Sid;
+  const UCHAR parts = *::GetSidSubAuthorityCount(label);
+  description.integrity = parts > 0 ? *::GetSidSubAuthority(label, parts - 1) : 0;
+  description.appContainer = *reinterpret_cast<const DWORD*>(appContainer->data()) != 0;
+  description.sessionId = *reinterpret_cast<const DWORD*>(session->data());
+  if (description.sessionId != 0) description.sessionUserSid = SessionUserSid(description.sessionId);
+  return caller;
+}
+
+Caller Win32CallerLookup::Find(const PeerEndpoint& peer) {
+  const std::optional<std::uint32_t> owner = FindConnectionOwner(peer, serverPort_);
+  if (!owner) return Caller{Caller::Found::kNoProcess, 0, {}};
+  if (*owner == 0) return Caller{Caller::Found::kOwnerUnknown, 0, {}};
+  return DescribeProcess(*owner);
+}
+
+}  // namespace pelno

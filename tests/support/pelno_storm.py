@@ -1,0 +1,75 @@
+"""A storm of clients against the helper: threads that send GET /ping back to back, and
+optionally threads that each run POST /urltest over the stand-in engine back to back,
+for a fixed time. Every request must be answered within its time-out; a helper that
+stops accepting leaves requests unanswered. Used by the Wine suite (a few seconds) and
+by bench/run-storm.sh (longer)."""
+import socket
+import struct
+import threading
+import time
+
+import pelno_wine
+from pelno_engine import engine_config
+
+PING = b"GET /ping HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
+URL = "http://127.0.0.1:9/generate_204"
+
+
+def urltest_request(nodes):
+    field = lambda v: b"%d\n%s\n" % (len(v), v)  # noqa: E731
+    tags = [f"s{i}" for i in range(nodes)]
+    body = b"PELNOVPN_URLTEST_V2\n" + field(b"") + field(URL.encode()) + b"%d\n" % nodes
+    body += b"".join(field(t.encode()) for t in tags) + field(engine_config(fetch={t: {} for t in tags}).encode())
+    return b"POST /urltest HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: %d\r\n\r\n" % len(body) + body
+
+
+def ask(data, timeout):
+    """One request on a new connection; returns the bytes received until the server closed.
+    The client resets the connection at its end: tens of thousands of TIME_WAIT sockets would
+    slow every later read of the socket tables (traffic snapshots) for a minute."""
+    with socket.create_connection(("127.0.0.1", pelno_wine.CONTROL_PORT), timeout=timeout) as s:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        s.sendall(data)
+        return pelno_wine.recv_all(s)
+
+
+class Tally:
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.answered = {"ping": 0, "urltest": 0}
+        self.unanswered = {"ping": 0, "urltest": 0}
+        self.first_unanswered = None  # seconds into the storm
+
+    def count(self, kind, ok, at):
+        with self.lock:
+            (self.answered if ok else self.unanswered)[kind] += 1
+            if not ok and self.first_unanswered is None:
+                self.first_unanswered = at
+
+
+def storm(seconds, ping_clients=4, urltest_clients=0, nodes=12, timeout=5.0):
+    """Runs the storm; returns a Tally. A /urltest run counts as answered when all its
+    nodes' lines arrive."""
+    tally, started = Tally(), time.monotonic()
+    end = started + seconds
+    long_request = urltest_request(nodes)
+
+    def client(kind, data, answered, request_timeout):
+        while time.monotonic() < end:
+            try:
+                ok = answered(ask(data, request_timeout))
+            except OSError:
+                ok = False
+            tally.count(kind, ok, time.monotonic() - started)
+
+    threads = [threading.Thread(target=client, args=("ping", PING, lambda r: r.endswith(b"\r\n\r\npong"), timeout))
+               for _ in range(ping_clients)]
+    # The stand-in engine answers at once; a run of 12 nodes takes well under a second.
+    threads += [threading.Thread(target=client, args=("urltest", long_request,
+                                                   lambda r: r.count(b'"delayMs"') == nodes, 6 * timeout))
+                for _ in range(urltest_clients)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    return tally
