@@ -14,11 +14,13 @@
 #include "flutter/binary_messenger_impl.h"
 #include "flutter/standard_method_codec.h"
 #include "flutter/testing/fake_messenger.h"
+#include "engine/process_launcher.h"
 #include "engine/win32_location_platform.h"
 #include "engine/win32_proxy_settings_platform.h"
 #include "engine/win32_session_runtime.h"
 #include "plugin/launched_helper_slot.h"
 #include "plugin/vpn_plugin_host.h"
+#include "plugin/win32_helper_launcher.h"
 #include "plugin/win32_provisioning_platform.h"
 #include "plugin/wininet_helper_transport.h"
 
@@ -87,7 +89,8 @@ int main() {
   pelno::ApplicationSessionRuntime engine(locations, proxySettings);
   pelno::Win32ProvisioningPlatform provisioning;
   pelno::WinInetHelperTransport helper;
-  pelno::LaunchedHelperSlot launchedHelper(helper, locations, pelno::kHelperStartRounds);
+  pelno::Win32HelperLauncher helperLauncher(locations, pelno::EngineJob());
+  pelno::LaunchedHelperSlot launchedHelper(helper, helperLauncher, pelno::kHelperStartRounds);
   auto host = std::make_unique<pelno::VpnPluginHost>(
       &messenger, pelno::PluginEnvironment{locations, engine, provisioning, helper, launchedHelper});
   const auto& codec = flutter::StandardMethodCodec::GetInstance();

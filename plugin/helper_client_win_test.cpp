@@ -6,15 +6,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <thread>
 
+#include "base/text_encoding.h"
 #include "base/unique_handle.h"
+#include "engine/process_launcher.h"
 #include "plugin/helper_client.h"
 #include "plugin/helper_provisioning.h"
 #include "plugin/latency_client.h"
 #include "plugin/launched_helper_slot.h"
 #include "plugin/testing/encodable_maps.h"
 #include "plugin/testing/program_folder.h"
+#include "plugin/win32_helper_launcher.h"
 #include "plugin/win32_provisioning_platform.h"
 #include "plugin/wininet_helper_transport.h"
 
@@ -78,7 +82,8 @@ TEST(WinInetHelperTransportTest, FailsAtOnceWithoutListenerAndReadsRepliesAsThey
 TEST(HelperClientTest, RealHelperStartedForLatencyAnswersAndIsEndedByTheCleanUp) {
   testing::ProgramFolder program(true);
   WinInetHelperTransport transport;
-  LaunchedHelperSlot launched(transport, program.locations, 300);
+  Win32HelperLauncher launcher(program.locations, EngineJob());
+  LaunchedHelperSlot launched(transport, launcher, 300);
   const LatencyClient client{transport, [&launched] { return launched.EnsureAnswering(); }};
   const EncodableValue test = Map({{"requestId", EncodableValue("r1")}, {"nodeTags", EncodableValue(EncodableList{EncodableValue("B")})},
                                    {"runtimeConfig", EncodableValue(R"({"stand_in":{"fetch":{"B":{"fail":true}}}})")}});
@@ -86,12 +91,47 @@ TEST(HelperClientTest, RealHelperStartedForLatencyAnswersAndIsEndedByTheCleanUp)
   EXPECT_EQ(RunLatencyTest(Entries(test), [&](const std::string&, std::int32_t) { ++events; }, client),
             Map({{"B", EncodableValue(0)}}));
   EXPECT_EQ(events, 1);
-  ASSERT_TRUE(launched.Holds());
+  ASSERT_EQ(launched.Held(), 1u);
   EXPECT_EQ(CancelLatencyTest(Entries(test), client), Map({{"status", EncodableValue("canceled")}}));
   std::string status;
   EXPECT_TRUE(QueryHelperStatus(transport, status) && status == "disconnected");
   launched.Close();
-  EXPECT_FALSE(launched.Holds() || HelperAnswersPing(transport));
+  EXPECT_FALSE(launched.Held() != 0 || HelperAnswersPing(transport));
+}
+
+constexpr char kHolderFolderVariable[] = "PELNO_HOLD_HELPER_FROM";
+
+// Runs only as the child of the test below: starts the helper program of the folder
+// it is given, as the application does, and holds it until it is killed.
+TEST(LaunchedHelperHolder, HoldsAHelperUntilKilled) {
+  const char* folder = std::getenv(kHolderFolderVariable);
+  if (folder == nullptr) GTEST_SKIP() << "runs as the child of HelperEndsWithTheProcessThatStartedIt";
+  const std::wstring base = Utf8ToWide(folder);
+  testing::RelocatedLocationPlatform locations(base + L"\\PelnoVPN.exe", base + L"\\roaming");
+  WinInetHelperTransport transport;
+  Win32HelperLauncher launcher(locations, EngineJob());
+  LaunchedHelperSlot launched(transport, launcher, 300);
+  if (launched.EnsureAnswering()) ::Sleep(INFINITE);
+}
+
+// The process holding a started helper is killed without any clean-up (as a crash or
+// the task manager would): the helper goes with it.
+TEST(LaunchedHelperSlotTest, HelperEndsWithTheProcessThatStartedIt) {
+  testing::ProgramFolder program;
+  WinInetHelperTransport transport;
+  wchar_t self[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+  LaunchOptions options;
+  options.commandLine = L"\"" + std::wstring(self) + L"\" --gtest_filter=LaunchedHelperHolder.*";
+  options.environment = {{Utf8ToWide(kHolderFolderVariable), program.folder.path()}};
+  LaunchedProcess holder;
+  ASSERT_EQ(LaunchProcess(options, holder), 0u);
+  bool answering = false;
+  for (int i = 0; i < 300 && !(answering = HelperAnswersPing(transport)); ++i) ::Sleep(100);
+  ASSERT_TRUE(answering);
+  holder.TerminateAndWait(1, 5000);
+  for (int i = 0; i < 50 && answering; ++i) answering = (::Sleep(100), HelperAnswersPing(transport));
+  EXPECT_FALSE(answering);
 }
 
 void StopService(HelperTransport& transport, bool remove) {

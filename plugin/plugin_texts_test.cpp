@@ -1,11 +1,14 @@
 // The plug-in's portable logic: the helper's texts as it reads and writes them (field
 // readers, the latency test body, status and traffic snapshot maps), and over a fake
-// transport the latency test, its cancel, the provisioning before a TUN start and,
-// over a fake engine runtime too, the connection controller.
+// transport the latency test, its cancel, the launched-helper slot, the provisioning
+// before a TUN start and, over a fake engine runtime too, the connection controller.
 #include "plugin/json_text_fields.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <tuple>
 
 #include "engine/testing/fake_location_platform.h"
@@ -13,6 +16,7 @@
 #include "plugin/helper_provisioning.h"
 #include "plugin/latency_client.h"
 #include "plugin/latency_stream.h"
+#include "plugin/launched_helper_slot.h"
 #include "plugin/status_map.h"
 #include "plugin/testing/encodable_maps.h"
 #include "plugin/testing/fake_helper_transport.h"
@@ -138,6 +142,70 @@ TEST(LatencyClientTest, OnlyATestOrCancelWithWhatItNeedsReachesAHelper) {
   EXPECT_EQ(RunLatencyTest(LatencyArguments({EncodableValue("A")}), nullptr, client), Map({}));
   EXPECT_EQ(CancelLatencyTest(cancel, client), ignored);
   EXPECT_EQ(helper.log(), "POST /cancel-urltest r\n1;");
+}
+
+// The helper program in memory: each start takes 50 ms, then the helper answers
+// "/ping" (when `answers`) until it is ended.
+struct FakeHelperProgram : HelperTransport, HelperLauncher {
+  struct Process : HelperProcess {
+    explicit Process(FakeHelperProgram& program) : program(program) {}
+    std::uint32_t ProcessId() const override { return 7; }
+    bool HasExited() const override { return exited; }
+    void End() override { program.running -= !std::exchange(exited, true); }
+    FakeHelperProgram& program;
+    bool exited = false;
+  };
+  struct Pong : HelperReply {
+    int Status() const override { return 200; }
+    bool ReadChunk(std::string& chunk) override { return chunk = "pong", !std::exchange(read, true); }
+    bool read = false;
+  };
+  std::unique_ptr<HelperReply> Send(std::string_view, std::string_view, std::string_view) override {
+    return running > 0 && answers ? std::make_unique<Pong>() : nullptr;
+  }
+  std::unique_ptr<HelperProcess> Launch() override {
+    ++launches;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (onLaunch) onLaunch();
+    ++running;
+    return std::make_unique<Process>(*this);
+  }
+  void Sleep(std::uint32_t) override {}
+
+  std::atomic<int> launches{0}, running{0};
+  std::atomic<bool> answers{true};
+  std::function<void()> onLaunch;
+};
+
+// Six latency tests at once with no helper: one start, whose outcome all six share,
+// and the clean-up ends it. Starts that don't answer are all kept until ended; one
+// that finishes after the clean-up is ended at once.
+TEST(LaunchedHelperSlotTest, CallersShareOneStartAndEveryStartIsEnded) {
+  FakeHelperProgram program;
+  LaunchedHelperSlot slot(program, program, 3);
+  const auto sixAtOnce = [&slot] {
+    std::atomic<int> answered{0};
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 6; ++i) callers.emplace_back([&] { answered += slot.EnsureAnswering(); });
+    for (std::thread& caller : callers) caller.join();
+    return answered.load();
+  };
+  const auto state = [&] {
+    return std::to_string(program.launches) + " started, " + std::to_string(program.running) + " running, " +
+           std::to_string(slot.Held()) + " held";
+  };
+  EXPECT_EQ(sixAtOnce(), 6);
+  EXPECT_EQ(state(), "1 started, 1 running, 1 held");
+  slot.End();
+  program.answers = false;
+  EXPECT_EQ(sixAtOnce(), 0);
+  EXPECT_FALSE(slot.EnsureAnswering());
+  EXPECT_EQ(state(), "3 started, 2 running, 2 held");
+  program.onLaunch = [&slot] { slot.Close(); };
+  EXPECT_FALSE(slot.EnsureAnswering());
+  EXPECT_EQ(state(), "4 started, 0 running, 0 held");
+  EXPECT_FALSE(slot.EnsureAnswering());
+  EXPECT_EQ(state(), "4 started, 0 running, 0 held");
 }
 
 TEST(ProvisioningTest, RefusalsLeadToTheInstallerOrToTheirMessage) {

@@ -2,6 +2,7 @@
 // and the plug-in host on an in-process messenger.
 #include <gtest/gtest.h>
 
+#include "engine/process_launcher.h"
 #include "engine/testing/fake_proxy_settings_platform.h"
 #include "engine/win32_session_runtime.h"
 #include "flutter/binary_messenger_impl.h"
@@ -16,6 +17,7 @@
 #include "plugin/traffic_client.h"
 #include "plugin/traffic_snapshot_map.h"
 #include "plugin/vpn_plugin_host.h"
+#include "plugin/win32_helper_launcher.h"
 
 namespace pelno {
 namespace {
@@ -36,7 +38,8 @@ struct Platforms {  // a program folder with the stand-in engine, the rest fakes
   testing::FakeProvisioningPlatform provisioning;
   FakeHelperTransport helper;
   ApplicationSessionRuntime engine{program.locations, proxy};
-  LaunchedHelperSlot launchedHelper{helper, program.locations, kHelperStartRounds};
+  Win32HelperLauncher launcher{program.locations, EngineJob()};
+  LaunchedHelperSlot launchedHelper{helper, launcher, kHelperStartRounds};
   PluginEnvironment environment{program.locations, engine, provisioning, helper, launchedHelper};
 };
 
