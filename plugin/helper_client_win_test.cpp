@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 #include "base/text_encoding.h"
 #include "base/unique_handle.h"
@@ -30,34 +31,46 @@ using testing::EncodableValue;
 using testing::Entries;
 using testing::Map;
 
+// The helper's port held by a test: 127.0.0.1:17891 with a queue of `backlog`.
+struct ControlPortListener {
+  explicit ControlPortListener(int backlog) {
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+    sockaddr_in address = {AF_INET, ::htons(kControlPort), {}, {}};
+    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    socket.Reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ::bind(socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    ::listen(socket.Get(), backlog);
+  }
+  ~ControlPortListener() {
+    socket.Reset();
+    ::WSACleanup();
+  }
+  WSADATA data;
+  UniqueSocket socket;
+};
+
 // Nothing listening fails at once; a reply's status is read and its body handed out
-// in pieces of at most 4096 bytes as they arrive, not when the reply ends.
+// in pieces of at most 4096 bytes as they arrive, not when the reply ends, for as long
+// as each piece comes within the receive bound of the one before.
 TEST(WinInetHelperTransportTest, FailsAtOnceWithoutListenerAndReadsRepliesAsTheyArrive) {
-  WinInetHelperTransport transport;
+  WinInetHelperTransport transport({kHelperConnectTimeoutMs, kHelperSendTimeoutMs, 1500});
   const ULONGLONG start = ::GetTickCount64();
   EXPECT_EQ(transport.Send("GET", "/ping", ""), nullptr);
   EXPECT_LT(::GetTickCount64() - start, 3000u);
 
   // The helper's port for one exchange: the request read to the end of its body, then
-  // a 404 head and 6000 bytes at once, "late" 600 ms after.
+  // a 404 head and 6000 bytes at once, then three more pieces 600 ms apart.
   const std::string head = "HTTP/1.1 404 Not Found\r\nConnection: close\r\n\r\n", early(6000, 'a');
   const std::string body = "{\"pad\":\"" + std::string(10000, 'x') + "\"}";
-  WSADATA data;
-  ::WSAStartup(MAKEWORD(2, 2), &data);
-  sockaddr_in address = {AF_INET, ::htons(kControlPort), {}, {}};
-  address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-  UniqueSocket listener(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  ::bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  ::listen(listener.Get(), 1);
+  ControlPortListener port(1);
   std::string request;
   std::thread helper([&] {
-    const UniqueSocket connection(::accept(listener.Get(), nullptr, nullptr));
+    const UniqueSocket connection(::accept(port.socket.Get(), nullptr, nullptr));
     char buffer[8192];
     for (int got; !request.ends_with(body) && (got = ::recv(connection.Get(), buffer, sizeof buffer, 0)) > 0;)
       request.append(buffer, got);
     ::send(connection.Get(), (head + early).data(), static_cast<int>(head.size() + early.size()), 0);
-    ::Sleep(600);
-    ::send(connection.Get(), "late", 4, 0);
+    for (const char* piece : {"p1", "p2", "p3"}) ::Sleep(600), ::send(connection.Get(), piece, 2, 0);
   });
 
   const std::unique_ptr<HelperReply> reply = transport.Send("POST", "/start-tun", body);
@@ -69,12 +82,62 @@ TEST(WinInetHelperTransportTest, FailsAtOnceWithoutListenerAndReadsRepliesAsThey
     received += chunk;
     if (received == early) earlyPartAt = ::GetTickCount64();
   }
-  EXPECT_TRUE(earlyPartAt != 0 && ::GetTickCount64() - earlyPartAt >= 400);  // long before the reply ended
-  EXPECT_EQ(received, early + "late");
-  listener.Reset();  // an accept still waiting fails
+  EXPECT_TRUE(earlyPartAt != 0 && ::GetTickCount64() - earlyPartAt >= 1500);  // long before the reply ended
+  EXPECT_EQ(received, early + "p1p2p3");
+  port.socket.Reset();  // an accept still waiting fails
   helper.join();
-  ::WSACleanup();
   EXPECT_EQ(request.rfind("POST /start-tun HTTP/1.1\r\n", 0), 0u);
+}
+
+// A port that takes the request and never answers, one that answers a piece and falls
+// silent, one that never takes the connection (its queue full, where Wine's WinINet
+// waits for ever): each call ends within its bound.
+TEST(WinInetHelperTransportTest, EveryWaitEndsWithinItsBound) {
+  constexpr ULONGLONG kSlackMs = 3000;  // a loaded machine; without the bounds the calls wait for ever
+  WinInetHelperTransport transport({200, 200, 500});
+  ULONGLONG start = 0;
+  const auto tookAtMost = [&start](ULONGLONG boundMs) { return ::GetTickCount64() - start <= boundMs + kSlackMs; };
+  {
+    ControlPortListener port(8);
+    std::vector<UniqueSocket> held;
+    std::thread silent([&] {
+      for (UniqueSocket connection; connection.Reset(::accept(port.socket.Get(), nullptr, nullptr)), connection;) {
+        char buffer[4096];
+        const int got = ::recv(connection.Get(), buffer, sizeof buffer, 0);
+        if (got > 0 && std::string_view(buffer, got).starts_with("GET /partial ")) {
+          const std::string_view piece = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\npiece";
+          ::send(connection.Get(), piece.data(), static_cast<int>(piece.size()), 0);
+        }
+        held.push_back(std::move(connection));
+      }
+    });
+    std::string status;
+    start = ::GetTickCount64();
+    EXPECT_FALSE(QueryHelperStatus(transport, status));
+    EXPECT_TRUE(tookAtMost(900)) << ::GetTickCount64() - start;
+    const std::unique_ptr<HelperReply> reply = transport.Send("GET", "/partial", "");
+    std::string chunk;
+    ASSERT_TRUE(reply && reply->ReadChunk(chunk) && chunk == "piece");
+    start = ::GetTickCount64();
+    EXPECT_FALSE(reply->ReadChunk(chunk));
+    EXPECT_TRUE(tookAtMost(500)) << ::GetTickCount64() - start;
+    port.socket.Reset();
+    silent.join();
+  }
+  ControlPortListener full(1);
+  std::vector<UniqueSocket> queued;
+  sockaddr_in address = {AF_INET, ::htons(kControlPort), {}, {}};
+  address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+  for (int i = 0; i < 8; ++i) {
+    queued.emplace_back(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    u_long nonBlocking = 1;
+    ::ioctlsocket(queued.back().Get(), FIONBIO, &nonBlocking);
+    ::connect(queued.back().Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  }
+  ::Sleep(300);
+  start = ::GetTickCount64();
+  EXPECT_EQ(transport.Send("GET", "/ping", ""), nullptr);
+  EXPECT_TRUE(tookAtMost(900)) << ::GetTickCount64() - start;
 }
 
 // One real helper: started hidden by a latency test (the stand-in engine measures),
