@@ -21,6 +21,7 @@
 #include "plugin/launched_helper_slot.h"
 #include "plugin/vpn_plugin_host.h"
 #include "plugin/win32_helper_launcher.h"
+#include "plugin/win32_helper_listener_platform.h"
 #include "plugin/win32_provisioning_platform.h"
 #include "plugin/wininet_helper_transport.h"
 
@@ -91,8 +92,9 @@ int main() {
   pelno::WinInetHelperTransport helper;
   pelno::Win32HelperLauncher helperLauncher(locations, pelno::EngineJob());
   pelno::LaunchedHelperSlot launchedHelper(helper, helperLauncher, pelno::kHelperStartRounds);
+  pelno::Win32HelperListenerPlatform helperListener;
   auto host = std::make_unique<pelno::VpnPluginHost>(
-      &messenger, pelno::PluginEnvironment{locations, engine, provisioning, helper, launchedHelper});
+      &messenger, pelno::PluginEnvironment{locations, engine, provisioning, helper, launchedHelper, helperListener});
   const auto& codec = flutter::StandardMethodCodec::GetInstance();
   fake.Deliver(pelno::kLatencyEventChannelName,
                *codec.EncodeMethodCall(flutter::MethodCall<EncodableValue>("listen", nullptr)));

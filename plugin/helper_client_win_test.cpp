@@ -20,6 +20,7 @@
 #include "plugin/testing/encodable_maps.h"
 #include "plugin/testing/program_folder.h"
 #include "plugin/win32_helper_launcher.h"
+#include "plugin/win32_helper_listener_platform.h"
 #include "plugin/win32_provisioning_platform.h"
 #include "plugin/wininet_helper_transport.h"
 
@@ -147,7 +148,10 @@ TEST(HelperClientTest, RealHelperStartedForLatencyAnswersAndIsEndedByTheCleanUp)
   WinInetHelperTransport transport;
   Win32HelperLauncher launcher(program.locations, EngineJob());
   LaunchedHelperSlot launched(transport, launcher, 300);
-  const LatencyClient client{transport, [&launched] { return launched.EnsureAnswering(); }};
+  Win32HelperListenerPlatform listenerPlatform;
+  HelperListenerCheck listener(listenerPlatform, launched);
+  const LatencyClient client{transport, [&launched] { return launched.EnsureAnswering(); },
+                             [&listener] { return MaySendConfiguration(listener.Check()); }};
   const EncodableValue test = Map({{"requestId", EncodableValue("r1")}, {"nodeTags", EncodableValue(EncodableList{EncodableValue("B")})},
                                    {"runtimeConfig", EncodableValue(R"({"stand_in":{"fetch":{"B":{"fail":true}}}})")}});
   int events = 0;
@@ -208,7 +212,8 @@ void StopService(HelperTransport& transport, bool remove) {
 
 // Wine's service manager: a missing service is installed through "runas" and
 // started; installed from another folder (and stopped), it is installed anew. The
-// installed program is told by its file, whatever the letter case.
+// installed program is told by its file, whatever the letter case. While it runs,
+// its process id and its one listener on the port are found.
 TEST(ProvisioningTest, RealServiceManagerInstallsStartsAndReinstalls) {
   testing::ProgramFolder first, second;
   Win32ProvisioningPlatform real;
@@ -225,7 +230,13 @@ TEST(ProvisioningTest, RealServiceManagerInstallsStartsAndReinstalls) {
   ASSERT_TRUE(EnsureHelperReady(error, {real, first.locations, transport})) << error;
   EXPECT_TRUE(QueryInstalledHelper(current, installed, error, {real, first.locations, transport}));
   EXPECT_TRUE(current);
+  Win32HelperListenerPlatform listener;
+  std::vector<std::uint32_t> owners;
+  EXPECT_NE(listener.ServiceProcessId(), 0u);
+  EXPECT_TRUE(listener.ListenerOwners(kControlPort, owners) && owners.size() == 1);
   StopService(transport, false);
+  EXPECT_EQ(listener.ServiceProcessId(), 0u);
+  EXPECT_TRUE(listener.ListenerOwners(kControlPort, owners) && owners.empty());
   EXPECT_TRUE(EnsureHelperReady(error, {real, second.locations, transport})) << error;
   EXPECT_TRUE(QueryInstalledHelper(current, installed, error, {real, second.locations, transport}));
   EXPECT_TRUE(current);

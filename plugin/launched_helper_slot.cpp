@@ -67,6 +67,15 @@ void LaunchedHelperSlot::Close() {
   EndLocked();
 }
 
+std::vector<std::uint32_t> LaunchedHelperSlot::RunningProcessIds() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  std::vector<std::uint32_t> running;
+  for (const std::unique_ptr<HelperProcess>& held : started_) {
+    if (!held->HasExited()) running.push_back(held->ProcessId());
+  }
+  return running;
+}
+
 std::size_t LaunchedHelperSlot::Held() const {
   std::lock_guard<std::mutex> guard(lock_);
   return started_.size();

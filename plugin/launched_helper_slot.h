@@ -35,6 +35,7 @@ class LaunchedHelperSlot : public LaunchedHelper {
   // Ends every helper started here that still runs.
   void End() override;
   void Close() override;
+  std::vector<std::uint32_t> RunningProcessIds() const override;
   // How many helpers started here are held (running or not yet found exited).
   std::size_t Held() const;
 

@@ -11,6 +11,7 @@
 #include "plugin/launched_helper_slot.h"
 #include "plugin/status_map.h"
 #include "plugin/testing/encodable_maps.h"
+#include "plugin/testing/fake_helper_listener_platform.h"
 #include "plugin/testing/fake_provisioning_platform.h"
 #include "plugin/testing/fake_helper_transport.h"
 #include "plugin/testing/program_folder.h"
@@ -40,7 +41,8 @@ struct Platforms {  // a program folder with the stand-in engine, the rest fakes
   ApplicationSessionRuntime engine{program.locations, proxy};
   Win32HelperLauncher launcher{program.locations, EngineJob()};
   LaunchedHelperSlot launchedHelper{helper, launcher, kHelperStartRounds};
-  PluginEnvironment environment{program.locations, engine, provisioning, helper, launchedHelper};
+  testing::FakeHelperListenerPlatform listener;
+  PluginEnvironment environment{program.locations, engine, provisioning, helper, launchedHelper, listener};
 };
 
 // The application's real runtime: the stand-in engine carries the session (the proxy

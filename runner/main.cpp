@@ -10,6 +10,7 @@
 #include "flutter/dart_project.h"
 #include "plugin/launched_helper_slot.h"
 #include "plugin/win32_helper_launcher.h"
+#include "plugin/win32_helper_listener_platform.h"
 #include "plugin/win32_provisioning_platform.h"
 #include "plugin/wininet_helper_transport.h"
 #include "runner/flutter_window.h"
@@ -27,6 +28,7 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   pelno::Win32ProxySettingsPlatform proxySettings;
   pelno::Win32ProvisioningPlatform provisioning;
   pelno::WinInetHelperTransport helper;
+  pelno::Win32HelperListenerPlatform helperListener;
 
   // A run that crashed while connected left the proxy pointing at its dead engine:
   // the user's settings go back before anything else touches the proxy.
@@ -40,7 +42,7 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   flutter::DartProject project(L"data");
   project.set_dart_entrypoint_arguments(ReadDartArguments(::GetCommandLineW()));
 
-  FlutterWindow window(project, pelno::PluginEnvironment{locations, engine, provisioning, helper, launchedHelper});
+  FlutterWindow window(project, pelno::PluginEnvironment{locations, engine, provisioning, helper, launchedHelper, helperListener});
   if (!window.OpenTopLevel(L"PelnoVPN", Win32Window::Point{10, 10}, Win32Window::Size{450, 770})) return 1;
   window.SetQuitOnDestroy(true);
 
