@@ -57,8 +57,10 @@ TEST(ControllerTest, TheRealEngineCarriesTheSessionUntilItDies) {
   EXPECT_EQ(platforms.proxy.StringValue(L"ProxyServer"), FormatProxyServer(7897));
   const EncodableValue snapshot = GetTrafficSnapshot(platforms.helper, controller.LocalEngineCarriesTraffic());
   EXPECT_TRUE(std::holds_alternative<std::int64_t>(Entries(snapshot).at(EncodableValue("uploadTotalBytes"))));
-  for (int i = 0; i < 100 && controller.GetStatus() == "connected"; ++i) ::Sleep(100);
-  EXPECT_FALSE(controller.LocalEngineCarriesTraffic());
+  // The status turns as soon as the engine is gone; the exit watch, which gives the
+  // proxy back, may come a little later on a loaded machine.
+  for (int i = 0; i < 100 && controller.LocalEngineCarriesTraffic(); ++i) ::Sleep(100);
+  EXPECT_FALSE(controller.GetStatus() == "connected" || controller.LocalEngineCarriesTraffic());
   EXPECT_EQ(platforms.proxy.StringValue(L"ProxyServer"), L"user:1");
 }
 
