@@ -14,11 +14,14 @@
 #include "flutter/binary_messenger_impl.h"
 #include "flutter/standard_method_codec.h"
 #include "flutter/testing/fake_messenger.h"
+#include "engine/process_launcher.h"
 #include "engine/win32_location_platform.h"
 #include "engine/win32_proxy_settings_platform.h"
 #include "engine/win32_session_runtime.h"
 #include "plugin/launched_helper_slot.h"
 #include "plugin/vpn_plugin_host.h"
+#include "plugin/win32_helper_launcher.h"
+#include "plugin/win32_helper_listener_platform.h"
 #include "plugin/win32_local_traffic_source.h"
 #include "plugin/win32_provisioning_platform.h"
 #include "plugin/wininet_helper_transport.h"
@@ -88,10 +91,13 @@ int main() {
   pelno::ApplicationSessionRuntime engine(locations, proxySettings);
   pelno::Win32ProvisioningPlatform provisioning;
   pelno::WinInetHelperTransport helper;
-  pelno::LaunchedHelperSlot launchedHelper(helper, locations, pelno::kHelperStartRounds);
+  pelno::Win32HelperLauncher helperLauncher(locations, pelno::EngineJob());
+  pelno::LaunchedHelperSlot launchedHelper(helper, helperLauncher, pelno::kHelperStartRounds);
   pelno::Win32LocalTrafficSource localTraffic;
+  pelno::Win32HelperListenerPlatform helperListener;
   auto host = std::make_unique<pelno::VpnPluginHost>(
-      &messenger, pelno::PluginEnvironment{locations, engine, provisioning, helper, launchedHelper, localTraffic});
+      &messenger, pelno::PluginEnvironment{locations, engine, provisioning, helper, launchedHelper, localTraffic,
+                                           helperListener});
   const auto& codec = flutter::StandardMethodCodec::GetInstance();
   fake.Deliver(pelno::kLatencyEventChannelName,
                *codec.EncodeMethodCall(flutter::MethodCall<EncodableValue>("listen", nullptr)));

@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
+#include "base/text_encoding.h"
 #include "base/unique_handle.h"
+#include "engine/process_launcher.h"
 #include "plugin/helper_client.h"
 #include "plugin/helper_provisioning.h"
 #include "plugin/latency_client.h"
@@ -17,6 +20,8 @@
 #include "plugin/launched_helper_slot.h"
 #include "plugin/testing/encodable_maps.h"
 #include "plugin/testing/program_folder.h"
+#include "plugin/win32_helper_launcher.h"
+#include "plugin/win32_helper_listener_platform.h"
 #include "plugin/win32_provisioning_platform.h"
 #include "plugin/wininet_helper_transport.h"
 
@@ -28,6 +33,24 @@ using testing::EncodableValue;
 using testing::Entries;
 using testing::Map;
 
+// The helper's port held by a test: 127.0.0.1:17891 with a queue of `backlog`.
+struct ControlPortListener {
+  explicit ControlPortListener(int backlog) {
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+    sockaddr_in address = {AF_INET, ::htons(kControlPort), {}, {}};
+    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    socket.Reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ::bind(socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    ::listen(socket.Get(), backlog);
+  }
+  ~ControlPortListener() {
+    socket.Reset();
+    ::WSACleanup();
+  }
+  WSADATA data;
+  UniqueSocket socket;
+};
+
 // The helper's control port for one exchange: reads the request to the end of
 // `body`, then writes each piece and pauses after it for its time.
 class ScriptedControlPort {
@@ -35,15 +58,8 @@ class ScriptedControlPort {
   struct Piece { std::string bytes; DWORD pauseMs = 0; };
 
   ScriptedControlPort(std::string body, std::vector<Piece> script) {
-    WSADATA data;
-    ::WSAStartup(MAKEWORD(2, 2), &data);
-    sockaddr_in address = {AF_INET, ::htons(kControlPort), {}, {}};
-    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-    listener_.Reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    ::bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    ::listen(listener_.Get(), 1);
     server_ = std::thread([this, body = std::move(body), script = std::move(script)] {
-      const UniqueSocket connection(::accept(listener_.Get(), nullptr, nullptr));
+      const UniqueSocket connection(::accept(port_.socket.Get(), nullptr, nullptr));
       char buffer[8192];
       for (int got; !(request_.find("\r\n\r\n") != std::string::npos && request_.ends_with(body)) &&
                     (got = ::recv(connection.Get(), buffer, sizeof buffer, 0)) > 0;)
@@ -54,27 +70,25 @@ class ScriptedControlPort {
       }
     });
   }
-  ~ScriptedControlPort() {
-    Finish();
-    ::WSACleanup();
-  }
+  ~ScriptedControlPort() { Finish(); }
   // Waits for the script's end (an accept still waiting fails); the request as read.
   const std::string& Finish() {
-    listener_.Reset();
+    port_.socket.Reset();
     if (server_.joinable()) server_.join();
     return request_;
   }
 
  private:
-  UniqueSocket listener_;
+  ControlPortListener port_{1};
   std::string request_;
   std::thread server_;
 };
 
 // Nothing listening fails at once; a reply's status is read and its body handed out
-// in pieces of at most 4096 bytes as they arrive, not when the reply ends.
+// in pieces of at most 4096 bytes as they arrive, not when the reply ends, for as long
+// as each piece comes within the receive bound of the one before.
 TEST(WinInetHelperTransportTest, FailsAtOnceWithoutListenerAndReadsRepliesAsTheyArrive) {
-  WinInetHelperTransport transport;
+  WinInetHelperTransport transport({kHelperConnectTimeoutMs, kHelperSendTimeoutMs, 1500});
   const ULONGLONG start = ::GetTickCount64();
   EXPECT_EQ(transport.Send("GET", "/ping", ""), nullptr);
   EXPECT_LT(::GetTickCount64() - start, 3000u);
@@ -118,25 +132,115 @@ TEST(WinInetHelperTransportTest, LatencyLineGoesOutWithThePieceThatEndsIt) {
   EXPECT_GE(events[1].second, 1400u);
 }
 
+// A port that takes the request and never answers, one that answers a piece and falls
+// silent, one that never takes the connection (its queue full, where Wine's WinINet
+// waits for ever): each call ends within its bound.
+TEST(WinInetHelperTransportTest, EveryWaitEndsWithinItsBound) {
+  constexpr ULONGLONG kSlackMs = 3000;  // a loaded machine; without the bounds the calls wait for ever
+  WinInetHelperTransport transport({200, 200, 500});
+  ULONGLONG start = 0;
+  const auto tookAtMost = [&start](ULONGLONG boundMs) { return ::GetTickCount64() - start <= boundMs + kSlackMs; };
+  {
+    ControlPortListener port(8);
+    std::vector<UniqueSocket> held;
+    std::thread silent([&] {
+      for (UniqueSocket connection; connection.Reset(::accept(port.socket.Get(), nullptr, nullptr)), connection;) {
+        char buffer[4096];
+        const int got = ::recv(connection.Get(), buffer, sizeof buffer, 0);
+        if (got > 0 && std::string_view(buffer, got).starts_with("GET /partial ")) {
+          const std::string_view piece = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\npiece";
+          ::send(connection.Get(), piece.data(), static_cast<int>(piece.size()), 0);
+        }
+        held.push_back(std::move(connection));
+      }
+    });
+    std::string status;
+    start = ::GetTickCount64();
+    EXPECT_FALSE(QueryHelperStatus(transport, status));
+    EXPECT_TRUE(tookAtMost(900)) << ::GetTickCount64() - start;
+    const std::unique_ptr<HelperReply> reply = transport.Send("GET", "/partial", "");
+    std::string chunk;
+    ASSERT_TRUE(reply && reply->ReadChunk(chunk) && chunk == "piece");
+    start = ::GetTickCount64();
+    EXPECT_FALSE(reply->ReadChunk(chunk));
+    EXPECT_TRUE(tookAtMost(500)) << ::GetTickCount64() - start;
+    port.socket.Reset();
+    silent.join();
+  }
+  ControlPortListener full(1);
+  std::vector<UniqueSocket> queued;
+  sockaddr_in address = {AF_INET, ::htons(kControlPort), {}, {}};
+  address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+  for (int i = 0; i < 8; ++i) {
+    queued.emplace_back(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    u_long nonBlocking = 1;
+    ::ioctlsocket(queued.back().Get(), FIONBIO, &nonBlocking);
+    ::connect(queued.back().Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  }
+  ::Sleep(300);
+  start = ::GetTickCount64();
+  EXPECT_EQ(transport.Send("GET", "/ping", ""), nullptr);
+  EXPECT_TRUE(tookAtMost(900)) << ::GetTickCount64() - start;
+}
+
 // One real helper: started hidden by a latency test (the stand-in engine measures),
 // asked, then ended by the clean-up (the slot closing).
 TEST(HelperClientTest, RealHelperStartedForLatencyAnswersAndIsEndedByTheCleanUp) {
   testing::ProgramFolder program(true);
   WinInetHelperTransport transport;
-  LaunchedHelperSlot launched(transport, program.locations, 300);
-  const LatencyClient client{transport, [&launched] { return launched.EnsureAnswering(); }};
+  Win32HelperLauncher launcher(program.locations, EngineJob());
+  LaunchedHelperSlot launched(transport, launcher, 300);
+  Win32HelperListenerPlatform listenerPlatform;
+  HelperListenerCheck listener(listenerPlatform, launched);
+  const LatencyClient client{transport, [&launched] { return launched.EnsureAnswering(); },
+                             [&listener] { return MaySendConfiguration(listener.Check()); }};
   const EncodableValue test = Map({{"requestId", EncodableValue("r1")}, {"nodeTags", EncodableValue(EncodableList{EncodableValue("B")})},
                                    {"runtimeConfig", EncodableValue(R"({"stand_in":{"fetch":{"B":{"fail":true}}}})")}});
   int events = 0;
   EXPECT_EQ(RunLatencyTest(Entries(test), [&](const std::string&, std::int32_t) { ++events; }, client),
             Map({{"B", EncodableValue(0)}}));
   EXPECT_EQ(events, 1);
-  ASSERT_TRUE(launched.Holds());
+  ASSERT_EQ(launched.Held(), 1u);
   EXPECT_EQ(CancelLatencyTest(Entries(test), client), Map({{"status", EncodableValue("canceled")}}));
   std::string status;
   EXPECT_TRUE(QueryHelperStatus(transport, status) && status == "disconnected");
   launched.Close();
-  EXPECT_FALSE(launched.Holds() || HelperAnswersPing(transport));
+  EXPECT_FALSE(launched.Held() != 0 || HelperAnswersPing(transport));
+}
+
+constexpr char kHolderFolderVariable[] = "PELNO_HOLD_HELPER_FROM";
+
+// Runs only as the child of the test below: starts the helper program of the folder
+// it is given, as the application does, and holds it until it is killed.
+TEST(LaunchedHelperHolder, HoldsAHelperUntilKilled) {
+  const char* folder = std::getenv(kHolderFolderVariable);
+  if (folder == nullptr) GTEST_SKIP() << "runs as the child of HelperEndsWithTheProcessThatStartedIt";
+  const std::wstring base = Utf8ToWide(folder);
+  testing::RelocatedLocationPlatform locations(base + L"\\PelnoVPN.exe", base + L"\\roaming");
+  WinInetHelperTransport transport;
+  Win32HelperLauncher launcher(locations, EngineJob());
+  LaunchedHelperSlot launched(transport, launcher, 300);
+  if (launched.EnsureAnswering()) ::Sleep(INFINITE);
+}
+
+// The process holding a started helper is killed without any clean-up (as a crash or
+// the task manager would): the helper goes with it.
+TEST(LaunchedHelperSlotTest, HelperEndsWithTheProcessThatStartedIt) {
+  testing::ProgramFolder program;
+  WinInetHelperTransport transport;
+  wchar_t self[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+  LaunchOptions options;
+  options.commandLine = L"\"" + std::wstring(self) + L"\" --gtest_filter=LaunchedHelperHolder.*";
+  options.environment = {{Utf8ToWide(kHolderFolderVariable), program.folder.path()}};
+  LaunchedProcess holder;
+  ASSERT_EQ(LaunchProcess(options, holder), 0u);
+  bool answering = false;
+  for (int i = 0; i < 300 && !(answering = HelperAnswersPing(transport)); ++i) ::Sleep(100);
+  ASSERT_TRUE(answering);
+  holder.TerminateAndWait(1, 5000);
+  for (int i = 0; i < 50 && answering; ++i) answering = (::Sleep(100), HelperAnswersPing(transport));
+  EXPECT_FALSE(answering);
 }
 
 void StopService(HelperTransport& transport, bool remove) {
@@ -150,7 +254,8 @@ void StopService(HelperTransport& transport, bool remove) {
 
 // Wine's service manager: a missing service is installed through "runas" and
 // started; installed from another folder (and stopped), it is installed anew. The
-// installed program is told by its file, whatever the letter case.
+// installed program is told by its file, whatever the letter case. While it runs,
+// its process id and its one listener on the port are found.
 TEST(ProvisioningTest, RealServiceManagerInstallsStartsAndReinstalls) {
   testing::ProgramFolder first, second;
   Win32ProvisioningPlatform real;
@@ -167,7 +272,13 @@ TEST(ProvisioningTest, RealServiceManagerInstallsStartsAndReinstalls) {
   ASSERT_TRUE(EnsureHelperReady(error, {real, first.locations, transport})) << error;
   EXPECT_TRUE(QueryInstalledHelper(current, installed, error, {real, first.locations, transport}));
   EXPECT_TRUE(current);
+  Win32HelperListenerPlatform listener;
+  std::vector<std::uint32_t> owners;
+  EXPECT_NE(listener.ServiceProcessId(), 0u);
+  EXPECT_TRUE(listener.ListenerOwners(kControlPort, owners) && owners.size() == 1);
   StopService(transport, false);
+  EXPECT_EQ(listener.ServiceProcessId(), 0u);
+  EXPECT_TRUE(listener.ListenerOwners(kControlPort, owners) && owners.empty());
   EXPECT_TRUE(EnsureHelperReady(error, {real, second.locations, transport})) << error;
   EXPECT_TRUE(QueryInstalledHelper(current, installed, error, {real, second.locations, transport}));
   EXPECT_TRUE(current);

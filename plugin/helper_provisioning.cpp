@@ -8,6 +8,7 @@ namespace pelno {
 namespace {
 
 constexpr char kManagerFailed[] = "Failed to open Windows Service Control Manager";
+constexpr char kHelperSilentMessage[] = "Windows helper service did not respond";
 
 }  // namespace
 
@@ -106,12 +107,17 @@ bool EnsureHelperReady(std::string& error, const Provisioning& with) {
   return false;
 }
 
-bool StartHelperTun(const std::string& config, flutter::EncodableValue& statusMap, std::string& error,
-                    const Provisioning& with) {
+bool StartHelperTun(const std::string& config, HelperListenerCheck& listener, flutter::EncodableValue& statusMap,
+                    std::string& error, const Provisioning& with) {
   if (!EnsureHelperReady(error, with)) return false;
+  const ListenerVerdict verdict = listener.Check();
+  if (!MaySendConfiguration(verdict)) {
+    error = verdict == ListenerVerdict::kNoListener ? kHelperSilentMessage : kOtherListenerMessage;
+    return false;
+  }
   std::string reply;
   if (!HelperRequestText(with.helper, "POST", "/start-tun", config, reply)) {
-    error = "Windows helper service did not respond";
+    error = kHelperSilentMessage;
     return false;
   }
   statusMap = ParseStatusReply(reply, kStatusDisconnected, "Invalid Windows helper response");

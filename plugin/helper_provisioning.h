@@ -7,6 +7,7 @@
 
 #include "engine/data_locations.h"
 #include "flutter/encodable_value.h"
+#include "plugin/helper_listener_check.h"
 #include "plugin/helper_transport.h"
 #include "plugin/provisioning_platform.h"
 
@@ -25,10 +26,11 @@ struct Provisioning {
   HelperTransport& helper;
 };
 
-// EnsureHelperReady, then POST "/start-tun" with the configuration: true with the
-// reply's status map ("Invalid Windows helper response" where it says nothing).
-bool StartHelperTun(const std::string& config, flutter::EncodableValue& statusMap, std::string& error,
-                    const Provisioning& with);
+// EnsureHelperReady, then, once `listener` finds the helper on the port, POST
+// "/start-tun" with the configuration: true with the reply's status map ("Invalid
+// Windows helper response" where it says nothing).
+bool StartHelperTun(const std::string& config, HelperListenerCheck& listener, flutter::EncodableValue& statusMap,
+                    std::string& error, const Provisioning& with);
 
 // A helper answering "pong" is used as it is; otherwise the service is installed
 // when missing, unreadable or installed from another program file, started (after a

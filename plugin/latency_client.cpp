@@ -35,6 +35,7 @@ EncodableValue RunLatencyTest(const EncodableMap& arguments, const LatencyResult
   }
   if (config.empty() || tags.empty()) return EncodableValue(EncodableMap{});
   if (!client.ensureHelper()) return EncodableValue(EncodableMap{});
+  if (!client.listenerIsHelper || !client.listenerIsHelper()) return EncodableValue(EncodableMap{});
 
   LatencyStreamReader reader(onResult);
   const bool exchanged = HelperRequest(

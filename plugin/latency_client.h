@@ -20,6 +20,9 @@ struct LatencyClient {
   // Makes a helper answer "/ping", starting one when none does (LaunchedHelper);
   // false when none can be had.
   std::function<bool()> ensureHelper;
+  // The program listening on the port is the helper (HelperListenerCheck): only then
+  // is a configuration sent.
+  std::function<bool()> listenerIsHelper;
   // Set when the application closes: the stream is read no further.
   const std::atomic<bool>* stop = nullptr;
 };

@@ -4,6 +4,9 @@
 // (plugin/launched_helper_slot.h) is the real one.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 namespace pelno {
 
 class LaunchedHelper {
@@ -12,10 +15,12 @@ class LaunchedHelper {
   // A helper answers "/ping", if need be after one was started here; false when
   // none can be had.
   virtual bool EnsureAnswering() = 0;
-  // Ends the helper started here, if any.
+  // Ends every helper started here.
   virtual void End() = 0;
   // End, and from now on end every newcomer (the application is closing).
   virtual void Close() = 0;
+  // The process ids of the helpers started here that still run.
+  virtual std::vector<std::uint32_t> RunningProcessIds() const = 0;
 };
 
 }  // namespace pelno

@@ -1,31 +1,59 @@
 #include "plugin/launched_helper_slot.h"
 
-#include "engine/data_locations.h"
+#include <algorithm>
+
 #include "plugin/helper_client.h"
 
 namespace pelno {
-namespace {
 
-constexpr UINT kHelperEndExitCode = 0;
-constexpr DWORD kHelperEndWaitMs = 2000;
-
-}  // namespace
-
-bool LaunchedHelperSlot::Store(LaunchedProcess process) {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (closed_) {
-    process.TerminateAndWait(kHelperEndExitCode, kHelperEndWaitMs);
-    return false;
+bool LaunchedHelperSlot::EnsureAnswering() {
+  std::unique_lock<std::mutex> lock(lock_);
+  if (closed_) return false;
+  if (attempting_) {
+    const std::uint64_t underWay = attemptsDone_;
+    attemptDone_.wait(lock, [&] { return attemptsDone_ != underWay; });
+    return lastAnswered_ && !closed_;
   }
-  process_ = std::move(process);  // the earlier start's handles close here
-  launched_ = true;
-  return true;
+  attempting_ = true;
+  lock.unlock();
+  const bool answered = PingOrStart();
+  lock.lock();
+  attempting_ = false;
+  ++attemptsDone_;
+  lastAnswered_ = answered;
+  attemptDone_.notify_all();
+  return answered && !closed_;
+}
+
+bool LaunchedHelperSlot::PingOrStart() {
+  if (HelperAnswersPing(helper_)) return true;
+  std::unique_ptr<HelperProcess> started = launcher_.Launch();
+  if (!started) return false;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (closed_) {  // the application is closing
+      started->End();
+      return false;
+    }
+    // A start while another helper runs exits at once; such ones are let go here.
+    std::erase_if(started_, [](const std::unique_ptr<HelperProcess>& held) { return held->HasExited(); });
+    started_.push_back(std::move(started));
+  }
+  for (int round = 0; round < startRounds_ && !IsClosed(); ++round) {
+    launcher_.Sleep(kHelperStartPollMs);
+    if (HelperAnswersPing(helper_)) return true;
+  }
+  return false;
+}
+
+bool LaunchedHelperSlot::IsClosed() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return closed_;
 }
 
 void LaunchedHelperSlot::EndLocked() {
-  if (launched_) process_.TerminateAndWait(kHelperEndExitCode, kHelperEndWaitMs);
-  process_ = LaunchedProcess{};
-  launched_ = false;
+  for (const std::unique_ptr<HelperProcess>& held : started_) held->End();
+  started_.clear();
 }
 
 void LaunchedHelperSlot::End() {
@@ -39,27 +67,18 @@ void LaunchedHelperSlot::Close() {
   EndLocked();
 }
 
-bool LaunchedHelperSlot::Holds() const {
+std::vector<std::uint32_t> LaunchedHelperSlot::RunningProcessIds() const {
   std::lock_guard<std::mutex> guard(lock_);
-  return launched_ && process_.process.IsValid();
+  std::vector<std::uint32_t> running;
+  for (const std::unique_ptr<HelperProcess>& held : started_) {
+    if (!held->HasExited()) running.push_back(held->ProcessId());
+  }
+  return running;
 }
 
-bool LaunchedHelperSlot::EnsureAnswering() {
-  if (HelperAnswersPing(helper_)) return true;
-  const ExecutableLookup program = FindHelperExecutable(locations_);
-  if (!program.Found()) return false;
-  LaunchOptions options;
-  options.commandLine = L"\"" + program.path + L"\"";
-  options.workingDirectory = ExecutableDirectory(locations_);
-  options.hidden = true;
-  LaunchedProcess launched;
-  if (LaunchProcess(options, launched) != ERROR_SUCCESS) return false;
-  if (!Store(std::move(launched))) return false;  // the application is closing
-  for (int round = 0; round < startRounds_; ++round) {
-    ::Sleep(kHelperStartPollMs);
-    if (HelperAnswersPing(helper_)) return true;
-  }
-  return false;
+std::size_t LaunchedHelperSlot::Held() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return started_.size();
 }
 
 }  // namespace pelno

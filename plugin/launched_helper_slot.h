@@ -1,53 +1,60 @@
-// The helper program the plug-in started itself as a hidden plain process (for
-// latency tests), held so that the application's clean-up can end it. Worker
-// threads, the platform thread and the clean-up all reach it, so it has a lock.
+// The helper programs the plug-in started itself as hidden plain processes (for
+// latency tests), held so that the application's clean-up ends them. Worker threads,
+// the platform thread and the clean-up all reach it: one start at a time, and callers
+// that arrive while one is under way share its outcome instead of starting another.
 #pragma once
 
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
 #include <mutex>
+#include <vector>
 
-#include "engine/process_launcher.h"
+#include "plugin/helper_launcher.h"
+#include "plugin/helper_transport.h"
 #include "plugin/launched_helper.h"
 
 namespace pelno {
 
-class HelperTransport;
-class LocationPlatform;
-
 inline constexpr int kHelperStartRounds = 30;
-inline constexpr DWORD kHelperStartPollMs = 100;
+inline constexpr std::uint32_t kHelperStartPollMs = 100;
 
 class LaunchedHelperSlot : public LaunchedHelper {
  public:
-  // The helper is the program found through `locations`, asked through `helper`;
-  // both must outlive the slot.
-  LaunchedHelperSlot(HelperTransport& helper, LocationPlatform& locations, int startRounds)
-      : helper_(helper), locations_(locations), startRounds_(startRounds) {}
+  // The helper is asked through `helper` and started through `launcher`; both must
+  // outlive the slot.
+  LaunchedHelperSlot(HelperTransport& helper, HelperLauncher& launcher, int startRounds)
+      : helper_(helper), launcher_(launcher), startRounds_(startRounds) {}
   LaunchedHelperSlot(const LaunchedHelperSlot&) = delete;
   LaunchedHelperSlot& operator=(const LaunchedHelperSlot&) = delete;
-  ~LaunchedHelperSlot() override { End(); }
+  ~LaunchedHelperSlot() override { Close(); }
 
-  // A helper answers "/ping", if need be after starting the helper program hidden
-  // with the user's rights and trying "/ping" `startRounds` times, 100 ms apart.
+  // A helper answers "/ping", if need be after starting the helper program and trying
+  // "/ping" `startRounds` times, 100 ms apart.
   bool EnsureAnswering() override;
-
-  // Keeps a newly started helper; the handles of an earlier start are closed. Once
-  // the slot is closed a newcomer is ended at once and the answer is false.
-  bool Store(LaunchedProcess process);
-  // Terminates the held helper (exit code 0, waits up to 2 s) and empties the slot.
+  // Ends every helper started here that still runs.
   void End() override;
   void Close() override;
-  bool Holds() const;
+  std::vector<std::uint32_t> RunningProcessIds() const override;
+  // How many helpers started here are held (running or not yet found exited).
+  std::size_t Held() const;
 
  private:
+  // Pings, and starts a helper when none answers; the lock is not held.
+  bool PingOrStart();
+  bool IsClosed() const;
   void EndLocked();
 
   HelperTransport& helper_;
-  LocationPlatform& locations_;
+  HelperLauncher& launcher_;
   const int startRounds_;
   mutable std::mutex lock_;
-  LaunchedProcess process_;
-  bool launched_ = false;
+  std::condition_variable attemptDone_;
+  bool attempting_ = false;
+  std::uint64_t attemptsDone_ = 0;
+  bool lastAnswered_ = false;
   bool closed_ = false;
+  std::vector<std::unique_ptr<HelperProcess>> started_;
 };
 
 }  // namespace pelno

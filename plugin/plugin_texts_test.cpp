@@ -1,20 +1,27 @@
 // The plug-in's portable logic: the helper's texts as it reads and writes them (field
 // readers, the latency test body, status and traffic snapshot maps), and over a fake
-// transport the latency test, its cancel, the provisioning before a TUN start and,
-// over a fake engine runtime too, the connection controller.
+// transport the latency test, its cancel, the launched-helper slot, the check of the
+// program on the helper's port, the provisioning before a TUN start and, over a fake
+// engine runtime too, the connection controller.
 #include "plugin/json_text_fields.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <tuple>
 
 #include "engine/testing/fake_location_platform.h"
 #include "engine/testing/fake_session_runtime.h"
+#include "plugin/helper_listener_check.h"
 #include "plugin/helper_provisioning.h"
 #include "plugin/latency_client.h"
 #include "plugin/latency_stream.h"
+#include "plugin/launched_helper_slot.h"
 #include "plugin/status_map.h"
 #include "plugin/testing/encodable_maps.h"
+#include "plugin/testing/fake_helper_listener_platform.h"
 #include "plugin/testing/fake_helper_transport.h"
 #include "plugin/testing/fake_provisioning_platform.h"
 #include "plugin/traffic_snapshot_map.h"
@@ -109,7 +116,7 @@ TEST(LatencyClientTest, ResultsGoOutAsTheirLinesArriveAndTheReplyKeepsTheLast) {
   FakeHelperTransport helper({{"", {{"{\"pad\":\"" + std::string(6000, 'a') + "\"}\n{\"nodeTag\":\"A\",\"de"},
                                      {"layMs\":5}\n\n{\"nodeTag\":\"C\"}\r\n{\"nodeTag\":\"A\",\"delayMs\":7}\n"},
                                      {R"({"nodeTag":"B\u0009","delayMs":1})"}}}});
-  const LatencyClient client{helper, [] { return true; }};
+  const LatencyClient client{helper, [] { return true; }, [] { return true; }};
   std::vector<std::tuple<std::string, std::int32_t, int>> events;  // tag, delay, pieces read by then
   const EncodableValue reply = RunLatencyTest(
       LatencyArguments({EncodableValue(1), EncodableValue(""), EncodableValue("A"), EncodableValue("B\t")}),
@@ -124,8 +131,8 @@ TEST(LatencyClientTest, ResultsGoOutAsTheirLinesArriveAndTheReplyKeepsTheLast) {
 TEST(LatencyClientTest, OnlyATestOrCancelWithWhatItNeedsReachesAHelper) {
   FakeHelperTransport helper(FakeHelperTransport::Replies{{"", {}}});
   int ensured = 0;
-  bool helperAvailable = true;
-  const LatencyClient client{helper, [&] { return ++ensured, helperAvailable; }};
+  bool helperAvailable = true, listenerIsHelper = true;
+  const LatencyClient client{helper, [&] { return ++ensured, helperAvailable; }, [&] { return listenerIsHelper; }};
   const EncodableValue tags(EncodableList{EncodableValue("A")}), ignored = Map({{"status", EncodableValue("ignored")}});
   for (const EncodableValue& arguments : {Map({{"nodeTags", tags}}), Map({{"nodeTags", tags}, {"runtimeConfig", EncodableValue(5)}}),
                                           Map({{"nodeTags", EncodableValue("A")}, {"runtimeConfig", EncodableValue("{}")}})})
@@ -134,10 +141,118 @@ TEST(LatencyClientTest, OnlyATestOrCancelWithWhatItNeedsReachesAHelper) {
   EXPECT_EQ(ensured + helper.log().size(), 0u);
   const flutter::EncodableMap cancel = Entries(Map({{"requestId", EncodableValue("r\n1")}}));
   EXPECT_EQ(CancelLatencyTest(cancel, client), Map({{"status", EncodableValue("canceled")}}));
+  listenerIsHelper = false;  // another program holds the port: the configuration stays here
+  EXPECT_EQ(RunLatencyTest(LatencyArguments({EncodableValue("A")}), nullptr, client), Map({}));
   helperAvailable = false;  // none could be started
   EXPECT_EQ(RunLatencyTest(LatencyArguments({EncodableValue("A")}), nullptr, client), Map({}));
   EXPECT_EQ(CancelLatencyTest(cancel, client), ignored);
   EXPECT_EQ(helper.log(), "POST /cancel-urltest r\n1;");
+}
+
+// The helper program in memory: each start takes 50 ms, then the helper answers
+// "/ping" (when `answers`) until it is ended.
+struct FakeHelperProgram : HelperTransport, HelperLauncher {
+  struct Process : HelperProcess {
+    explicit Process(FakeHelperProgram& program) : program(program) {}
+    std::uint32_t ProcessId() const override { return 7; }
+    bool HasExited() const override { return exited; }
+    void End() override { program.running -= !std::exchange(exited, true); }
+    FakeHelperProgram& program;
+    bool exited = false;
+  };
+  struct Pong : HelperReply {
+    int Status() const override { return 200; }
+    bool ReadChunk(std::string& chunk) override { return chunk = "pong", !std::exchange(read, true); }
+    bool read = false;
+  };
+  std::unique_ptr<HelperReply> Send(std::string_view, std::string_view, std::string_view) override {
+    return running > 0 && answers ? std::make_unique<Pong>() : nullptr;
+  }
+  std::unique_ptr<HelperProcess> Launch() override {
+    ++launches;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (onLaunch) onLaunch();
+    ++running;
+    return std::make_unique<Process>(*this);
+  }
+  void Sleep(std::uint32_t) override {}
+
+  std::atomic<int> launches{0}, running{0};
+  std::atomic<bool> answers{true};
+  std::function<void()> onLaunch;
+};
+
+// Six latency tests at once with no helper: one start, whose outcome all six share,
+// and the clean-up ends it. Starts that don't answer are all kept until ended; one
+// that finishes after the clean-up is ended at once.
+TEST(LaunchedHelperSlotTest, CallersShareOneStartAndEveryStartIsEnded) {
+  FakeHelperProgram program;
+  LaunchedHelperSlot slot(program, program, 3);
+  const auto sixAtOnce = [&slot] {
+    std::atomic<int> answered{0};
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 6; ++i) callers.emplace_back([&] { answered += slot.EnsureAnswering(); });
+    for (std::thread& caller : callers) caller.join();
+    return answered.load();
+  };
+  const auto state = [&] {
+    return std::to_string(program.launches) + " started, " + std::to_string(program.running) + " running, " +
+           std::to_string(slot.Held()) + " held";
+  };
+  EXPECT_EQ(sixAtOnce(), 6);
+  EXPECT_EQ(state(), "1 started, 1 running, 1 held");
+  slot.End();
+  program.answers = false;
+  EXPECT_EQ(sixAtOnce(), 0);
+  EXPECT_FALSE(slot.EnsureAnswering());
+  EXPECT_EQ(state(), "3 started, 2 running, 2 held");
+  program.onLaunch = [&slot] { slot.Close(); };
+  EXPECT_FALSE(slot.EnsureAnswering());
+  EXPECT_EQ(state(), "4 started, 0 running, 0 held");
+  EXPECT_FALSE(slot.EnsureAnswering());
+  EXPECT_EQ(state(), "4 started, 0 running, 0 held");
+}
+
+// Every kind of listener on 127.0.0.1:17891 when a configuration is about to go out.
+TEST(HelperListenerCheckTest, OnlyTheServiceOrAHelperStartedHereIsSentAConfiguration) {
+  using enum ListenerVerdict;
+  const struct {
+    const char* kind;
+    ListenerFacts facts;  // table read, owners, service, started here, under Wine
+    ListenerVerdict verdict;
+    bool sent;
+  } cases[] = {
+      {"the service", {true, {500}, 500, {}, false}, kService, true},
+      {"a helper started here", {true, {812}, 500, {812}, false}, kLaunchedHelper, true},
+      {"the service and a helper started here", {true, {812, 500}, 500, {812}, false}, kService, true},
+      {"another program", {true, {900}, 500, {812}, false}, kOtherProgram, false},
+      {"another program beside the service", {true, {500, 900}, 500, {}, false}, kOtherProgram, false},
+      {"a helper left by an earlier run, service stopped", {true, {812}, 0, {}, false}, kOtherProgram, false},
+      {"owner 0 on Windows, service stopped", {true, {0}, 0, {}, false}, kOwnerUnknown, false},
+      {"owner 0 under Wine", {true, {0}, 0, {}, true}, kUnchecked, true},
+      {"socket table unreadable", {false, {}, 500, {}, true}, kOwnerUnknown, false},
+      {"nothing listening", {true, {}, 500, {}, false}, kNoListener, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(JudgeHelperListener(c.facts), c.verdict) << c.kind;
+    EXPECT_EQ(MaySendConfiguration(c.verdict), c.sent) << c.kind;
+  }
+}
+
+TEST(HelperListenerCheckTest, UncheckedUnderWineIsSaidOnce) {
+  testing::FakeHelperListenerPlatform platform;
+  platform.owners = {0};
+  platform.underWine = true;
+  struct : LaunchedHelper {
+    bool EnsureAnswering() override { return false; }
+    void End() override {}
+    void Close() override {}
+    std::vector<std::uint32_t> RunningProcessIds() const override { return {}; }
+  } none;
+  HelperListenerCheck check(platform, none);
+  EXPECT_EQ(check.Check(), ListenerVerdict::kUnchecked);
+  EXPECT_EQ(check.Check(), ListenerVerdict::kUnchecked);
+  EXPECT_EQ(platform.notes, std::string(kHelperCheckUnavailableNote) + "\n");
 }
 
 TEST(ProvisioningTest, RefusalsLeadToTheInstallerOrToTheirMessage) {
@@ -183,6 +298,7 @@ struct ControllerTest : ::testing::Test, LaunchedHelper, LocalTrafficSource {
   void End() override { launched += "end "; }
   void Close() override { launched += "close "; }
   std::string BuildSnapshot() override { return {}; }
+  std::vector<std::uint32_t> RunningProcessIds() const override { return {}; }
   static flutter::EncodableMap Connect(const char* config, const char* mode = "proxy", EncodableValue port = {}) {
     return Entries(Map({{"runtimeConfig", EncodableValue(config)}, {"accessMode", EncodableValue(mode)}, {"proxyPort", port}}));
   }
@@ -192,7 +308,8 @@ struct ControllerTest : ::testing::Test, LaunchedHelper, LocalTrafficSource {
   testing::FakeRuntime engine;
   testing::FakeProvisioningPlatform provisioning;
   FakeHelperTransport helper;
-  VpnController controller{{locations, engine, provisioning, helper, *this, *this}};
+  testing::FakeHelperListenerPlatform listener;
+  VpnController controller{{locations, engine, provisioning, helper, *this, *this, listener}};
 };
 
 TEST(ProxyPortArgumentTest, OnlyPortsInRangeAreTaken) {
@@ -247,6 +364,10 @@ TEST_F(ControllerTest, TunConnectEndsTheProxySessionAndAPlainHelperFirst) {
   EXPECT_TRUE(engine.calls == (testing::Calls{"restore", "stop"}) && !controller.LocalEngineCarriesTraffic());
 
   helper.replies = {{"/ping", {{"pong"}}}, {"", {{R"({"status":"connected","message":"m"})"}}}};
+  listener.owners = {900};  // a program of another user answers on the port
+  EXPECT_EQ(controller.Connect(Connect("{}", "tun")), MakeStatusMap("disconnected", "Another program is listening on 127.0.0.1:17891"));
+  EXPECT_EQ(helper.log().find("/start-tun"), std::string::npos);
+  listener.owners = {500};
   EXPECT_EQ(controller.Connect(Connect("{}", "tun")), MakeStatusMap("connected", "m"));
   EXPECT_EQ(controller.GetStatus(), "connected");
   EXPECT_TRUE(helper.log().ends_with("GET /status ;"));

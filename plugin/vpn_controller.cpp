@@ -21,7 +21,10 @@ std::int32_t ProxyPortArgument(const EncodableMap& arguments) {
 }
 
 VpnController::VpnController(const PluginEnvironment& environment)
-    : environment_(environment), engine_(environment.engine), relay_(std::make_shared<ExitRelay>()) {
+    : environment_(environment),
+      listenerCheck_(environment.listener, environment.launchedHelper),
+      engine_(environment.engine),
+      relay_(std::make_shared<ExitRelay>()) {
   relay_->owner = this;
 }
 
@@ -35,7 +38,9 @@ VpnController::~VpnController() {
 
 LatencyClient VpnController::LatencyClientFor(const std::atomic<bool>* stop) {
   LaunchedHelper& launched = environment_.launchedHelper;
-  return LatencyClient{environment_.helper, [&launched] { return launched.EnsureAnswering(); }, stop};
+  HelperListenerCheck& listener = listenerCheck_;
+  return LatencyClient{environment_.helper, [&launched] { return launched.EnsureAnswering(); },
+                       [&listener] { return MaySendConfiguration(listener.Check()); }, stop};
 }
 
 EncodableValue VpnController::Connect(const EncodableMap& arguments) {
@@ -91,7 +96,8 @@ EncodableValue VpnController::ConnectTunMode(const std::string& config) {
   EndLocalSession(ignored);
   EncodableValue reply;
   std::string error;
-  if (!StartHelperTun(config, reply, error, Provisioning{environment_.provisioning, environment_.locations, environment_.helper})) {
+  if (!StartHelperTun(config, listenerCheck_, reply, error,
+                      Provisioning{environment_.provisioning, environment_.locations, environment_.helper})) {
     connected_ = false;
     return MakeStatusMap(kStatusDisconnected, error.empty() ? "Windows helper service failed" : error);
   }

@@ -13,6 +13,7 @@
 #include "engine/engine_contract.h"
 #include "engine/engine_session.h"
 #include "flutter/encodable_value.h"
+#include "plugin/helper_listener_check.h"
 #include "plugin/helper_provisioning.h"
 #include "plugin/helper_transport.h"
 #include "plugin/latency_client.h"
@@ -34,6 +35,8 @@ struct PluginEnvironment {
   LaunchedHelper& launchedHelper;
   // The proxy-mode engine's traffic (Win32LocalTrafficSource in the program).
   LocalTrafficSource& localTraffic;
+  // Who listens on the helper's port (Win32HelperListenerPlatform in the program).
+  HelperListenerPlatform& listener;
 };
 
 class VpnController {
@@ -71,6 +74,7 @@ class VpnController {
   void OnEngineExited(std::uint64_t session, std::uint32_t exitCode);
 
   PluginEnvironment environment_;
+  HelperListenerCheck listenerCheck_;
   std::mutex lock_;  // connection fields below; the engine's exit arrives on another thread
   bool connected_ = false;
   std::string mode_;

@@ -15,6 +15,7 @@
 #include "flutter/testing/fake_messenger.h"
 #include "plugin/status_map.h"
 #include "plugin/testing/encodable_maps.h"
+#include "plugin/testing/fake_helper_listener_platform.h"
 #include "plugin/testing/fake_helper_transport.h"
 #include "plugin/testing/fake_provisioning_platform.h"
 #include "plugin/traffic_snapshot_map.h"
@@ -39,6 +40,7 @@ struct HostTest : ::testing::Test, LaunchedHelper, LocalTrafficSource {
   bool EnsureAnswering() override { return true; }
   void End() override {}
   void Close() override { launched += "close "; }
+  std::vector<std::uint32_t> RunningProcessIds() const override { return {}; }
   std::string BuildSnapshot() override { return "{}"; }
 
   void MakeHost(WorkerThreads::Starter starter = {}) {
@@ -65,7 +67,8 @@ struct HostTest : ::testing::Test, LaunchedHelper, LocalTrafficSource {
   testing::FakeRuntime engine;
   testing::FakeProvisioningPlatform provisioning;
   FakeHelperTransport helper;
-  PluginEnvironment environment{locations, engine, provisioning, helper, *this, *this};
+  testing::FakeHelperListenerPlatform listener;
+  PluginEnvironment environment{locations, engine, provisioning, helper, *this, *this, listener};
   flutter::testing::FakeMessenger fake;
   flutter::BinaryMessengerImpl messenger{fake.messenger()};
   std::unique_ptr<VpnPluginHost> host;

@@ -4,7 +4,14 @@
 #include <wininet.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <system_error>
 
+#include "base/detached_thread.h"
 #include "base/text_encoding.h"
 #include "base/unique_handle.h"
 #include "engine/engine_contract.h"
@@ -12,18 +19,83 @@
 namespace pelno {
 namespace {
 
-void SetTimeout(HINTERNET session, DWORD option, DWORD milliseconds) {
-  ::InternetSetOptionW(session, option, &milliseconds, sizeof(milliseconds));
+void SetTimeout(HINTERNET handle, DWORD option, DWORD milliseconds) {
+  ::InternetSetOptionW(handle, option, &milliseconds, sizeof(milliseconds));
+}
+
+// One request's handles and the outcome of its current blocking step, shared by the
+// caller and the thread running the step, so that a step given up on still has them.
+struct Exchange {
+  // Declared in opening order, so they close request, connection, session.
+  UniqueInternetHandle session;
+  UniqueInternetHandle connection;
+  UniqueInternetHandle request;
+  std::string body;   // kept here: a step given up on may still be sending it
+  std::string chunk;  // what the last read step got
+  std::mutex lock;
+  std::condition_variable stepEnded;
+  std::uint64_t stepsEnded = 0;
+  bool stepSucceeded = false;
+  bool givenUp = false;  // a step outlived its bound: the request is closed
+};
+
+using Step = bool (*)(HINTERNET request, Exchange& exchange);
+
+// Runs `step` on a thread of its own and waits for it at most `boundMs`; false when it
+// failed or was given up on.
+bool RunBounded(const std::shared_ptr<Exchange>& exchange, DWORD boundMs, Step step) {
+  std::unique_lock<std::mutex> lock(exchange->lock);
+  if (exchange->givenUp) return false;
+  const std::uint64_t mine = exchange->stepsEnded + 1;
+  const HINTERNET request = exchange->request.Get();
+  try {
+    StartDetachedThread([exchange, request, step] {
+      const bool succeeded = step(request, *exchange);
+      std::lock_guard<std::mutex> guard(exchange->lock);
+      exchange->stepSucceeded = succeeded;
+      ++exchange->stepsEnded;
+      exchange->stepEnded.notify_all();
+    });
+  } catch (const std::system_error&) {
+    return false;
+  }
+  if (exchange->stepEnded.wait_for(lock, std::chrono::milliseconds(boundMs),
+                                   [&] { return exchange->stepsEnded == mine; })) {
+    return exchange->stepSucceeded;
+  }
+  exchange->givenUp = true;
+  exchange->request.Reset();
+  return false;
+}
+
+bool SendStep(HINTERNET request, Exchange& exchange) {
+  static constexpr wchar_t kHeaders[] = L"Content-Type: application/json\r\n";
+  void* data = exchange.body.empty() ? nullptr : exchange.body.data();
+  return ::HttpSendRequestW(request, kHeaders, static_cast<DWORD>(-1), data,
+                            static_cast<DWORD>(exchange.body.size())) != FALSE;
+}
+
+// A read of exactly what InternetQueryDataAvailable reports returns at once; a larger
+// one would wait for a full buffer or the end of the reply.
+bool ReadStep(HINTERNET request, Exchange& exchange) {
+  DWORD available = 0;
+  if (!::InternetQueryDataAvailable(request, &available, 0, 0) || available == 0) return false;
+  std::string& chunk = exchange.chunk;
+  chunk.resize(std::min<DWORD>(available, kHelperReadChunk));
+  DWORD read = 0;
+  if (!::InternetReadFile(request, chunk.data(), static_cast<DWORD>(chunk.size()), &read) || read == 0)
+    return false;
+  chunk.resize(read);
+  return true;
 }
 
 class WinInetHelperReply : public HelperReply {
  public:
-  WinInetHelperReply(UniqueInternetHandle session, UniqueInternetHandle connection,
-                     UniqueInternetHandle request)
-      : session_(std::move(session)), connection_(std::move(connection)), request_(std::move(request)) {
+  WinInetHelperReply(std::shared_ptr<Exchange> exchange, DWORD readBoundMs)
+      : exchange_(std::move(exchange)), readBoundMs_(readBoundMs) {
     DWORD status = 0;
     DWORD size = sizeof(status);
-    if (::HttpQueryInfoW(request_.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+    if (::HttpQueryInfoW(exchange_->request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                          &size, nullptr)) {
       status_ = static_cast<int>(status);
     }
@@ -31,26 +103,15 @@ class WinInetHelperReply : public HelperReply {
 
   int Status() const override { return status_; }
 
-  // A read of exactly what InternetQueryDataAvailable reports returns at once; a
-  // larger one would wait for a full buffer or the end of the reply.
   bool ReadChunk(std::string& chunk) override {
-    DWORD available = 0;
-    if (!::InternetQueryDataAvailable(request_.Get(), &available, 0, 0) || available == 0) return false;
-    chunk.resize(std::min<DWORD>(available, kHelperReadChunk));
-    DWORD read = 0;
-    if (!::InternetReadFile(request_.Get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read) ||
-        read == 0) {
-      return false;
-    }
-    chunk.resize(read);
+    if (!RunBounded(exchange_, readBoundMs_, ReadStep)) return false;
+    chunk = std::move(exchange_->chunk);
     return true;
   }
 
  private:
-  // Declared in opening order, so they close request, connection, session.
-  UniqueInternetHandle session_;
-  UniqueInternetHandle connection_;
-  UniqueInternetHandle request_;
+  std::shared_ptr<Exchange> exchange_;
+  DWORD readBoundMs_;
   int status_ = 0;
 };
 
@@ -58,28 +119,25 @@ class WinInetHelperReply : public HelperReply {
 
 std::unique_ptr<HelperReply> WinInetHelperTransport::Send(std::string_view verb, std::string_view path,
                                                           std::string_view body) {
-  UniqueInternetHandle session(::InternetOpenW(L"PelnoVPN", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-  if (!session) return nullptr;
-  SetTimeout(session.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, kHelperConnectTimeoutMs);
-  SetTimeout(session.Get(), INTERNET_OPTION_SEND_TIMEOUT, kHelperSendTimeoutMs);
-  SetTimeout(session.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, kHelperReceiveTimeoutMs);
-
-  UniqueInternetHandle connection(::InternetConnectW(session.Get(), kHelperServer, kControlPort, nullptr,
-                                                     nullptr, INTERNET_SERVICE_HTTP, 0, 0));
-  if (!connection) return nullptr;
+  const auto exchange = std::make_shared<Exchange>();
+  exchange->session.Reset(::InternetOpenW(L"PelnoVPN", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+  if (!exchange->session) return nullptr;
+  exchange->connection.Reset(::InternetConnectW(exchange->session.Get(), kHelperServer, kControlPort, nullptr,
+                                                nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  if (!exchange->connection) return nullptr;
   const std::wstring verbText = Utf8ToWide(verb);
   const std::wstring pathText = Utf8ToWide(path);
-  UniqueInternetHandle request(::HttpOpenRequestW(connection.Get(), verbText.c_str(), pathText.c_str(),
-                                                  nullptr, nullptr, nullptr,
-                                                  INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
-  if (!request) return nullptr;
-  static constexpr wchar_t kHeaders[] = L"Content-Type: application/json\r\n";
-  void* data = body.empty() ? nullptr : const_cast<char*>(body.data());
-  if (!::HttpSendRequestW(request.Get(), kHeaders, static_cast<DWORD>(-1), data,
-                          static_cast<DWORD>(body.size()))) {
-    return nullptr;
-  }
-  return std::make_unique<WinInetHelperReply>(std::move(session), std::move(connection), std::move(request));
+  exchange->request.Reset(::HttpOpenRequestW(exchange->connection.Get(), verbText.c_str(), pathText.c_str(),
+                                             nullptr, nullptr, nullptr,
+                                             INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+  if (!exchange->request) return nullptr;
+  // Set on the request itself: Wine's WinINet takes no time-out from the session.
+  SetTimeout(exchange->request.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, timeouts_.connectMs);
+  SetTimeout(exchange->request.Get(), INTERNET_OPTION_SEND_TIMEOUT, timeouts_.sendMs);
+  SetTimeout(exchange->request.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts_.receiveMs);
+  exchange->body.assign(body);
+  if (!RunBounded(exchange, timeouts_.connectMs + timeouts_.sendMs + timeouts_.receiveMs, SendStep)) return nullptr;
+  return std::make_unique<WinInetHelperReply>(exchange, timeouts_.receiveMs);
 }
 
 }  // namespace pelno

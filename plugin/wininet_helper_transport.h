@@ -13,10 +13,28 @@ inline constexpr unsigned long kHelperReceiveTimeoutMs = 180000;
 // Each read takes what has arrived, at most this much.
 inline constexpr unsigned long kHelperReadChunk = 4096;
 
+// The bounds of one request. Sending it and receiving the reply's head end within
+// connect + send + receive; every later piece of the body within receive of the one
+// before (an idle bound: a latency test's stream may run long, a line at a time).
+struct HelperTimeouts {
+  unsigned long connectMs = kHelperConnectTimeoutMs;
+  unsigned long sendMs = kHelperSendTimeoutMs;
+  unsigned long receiveMs = kHelperReceiveTimeoutMs;
+};
+
 class WinInetHelperTransport : public HelperTransport {
  public:
+  explicit WinInetHelperTransport(const HelperTimeouts& timeouts = {}) : timeouts_(timeouts) {}
+
+  // Each blocking WinINet call runs on a thread of its own that the caller waits for
+  // at most the call's bound; one still blocked then has its request closed (which
+  // ends it on Windows; under Wine, where it doesn't, the time-outs set on the
+  // request end it later) and the exchange fails as if the helper had not answered.
   std::unique_ptr<HelperReply> Send(std::string_view verb, std::string_view path,
                                     std::string_view body) override;
+
+ private:
+  HelperTimeouts timeouts_;
 };
 
 }  // namespace pelno

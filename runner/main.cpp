@@ -2,12 +2,15 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "engine/process_launcher.h"
 #include "engine/system_proxy.h"
 #include "engine/win32_location_platform.h"
 #include "engine/win32_proxy_settings_platform.h"
 #include "engine/win32_session_runtime.h"
 #include "flutter/dart_project.h"
 #include "plugin/launched_helper_slot.h"
+#include "plugin/win32_helper_launcher.h"
+#include "plugin/win32_helper_listener_platform.h"
 #include "plugin/win32_local_traffic_source.h"
 #include "plugin/win32_provisioning_platform.h"
 #include "plugin/wininet_helper_transport.h"
@@ -27,18 +30,22 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   pelno::Win32ProvisioningPlatform provisioning;
   pelno::WinInetHelperTransport helper;
   pelno::Win32LocalTrafficSource localTraffic;
+  pelno::Win32HelperListenerPlatform helperListener;
 
   // A run that crashed while connected left the proxy pointing at its dead engine:
   // the user's settings go back before anything else touches the proxy.
   pelno::RecoverSystemProxy(pelno::kApplicationProxyRecordName, proxySettings);
-  // The plug-in's own engine, and the helper it may start itself for latency tests.
+  // The plug-in's own engine, and the helper it may start itself for latency tests;
+  // both run in the kill-on-close job, so neither outlives the application.
   pelno::ApplicationSessionRuntime engine(locations, proxySettings);
-  pelno::LaunchedHelperSlot launchedHelper(helper, locations, pelno::kHelperStartRounds);
+  pelno::Win32HelperLauncher helperLauncher(locations, pelno::EngineJob());
+  pelno::LaunchedHelperSlot launchedHelper(helper, helperLauncher, pelno::kHelperStartRounds);
 
   flutter::DartProject project(L"data");
   project.set_dart_entrypoint_arguments(ReadDartArguments(::GetCommandLineW()));
 
-  FlutterWindow window(project, pelno::PluginEnvironment{locations, engine, provisioning, helper, launchedHelper, localTraffic});
+  FlutterWindow window(project, pelno::PluginEnvironment{locations, engine, provisioning, helper, launchedHelper,
+                                                         localTraffic, helperListener});
   if (!window.OpenTopLevel(L"PelnoVPN", Win32Window::Point{10, 10}, Win32Window::Size{450, 770})) return 1;
   window.SetQuitOnDestroy(true);
 
