@@ -118,7 +118,7 @@ TEST(WinInetHelperTransportTest, LatencyLineGoesOutWithThePieceThatEndsIt) {
   ScriptedControlPort port(BuildUrlTestBody("", kDefaultTestUrl, {"A"}, "{}"),
                            {{head + R"({"nodeTag":"A","delayMs":5})" "\n" R"({"nodeTag":"B",)", 1500},
                             {R"("delayMs":6})" "\n"}});
-  const LatencyClient client{transport, [] { return true; }};
+  const LatencyClient client{transport, [] { return true; }, [] { return true; }};
   const EncodableValue test = Map({{"nodeTags", EncodableValue(EncodableList{EncodableValue("A")})},
                                    {"runtimeConfig", EncodableValue("{}")}});
   const ULONGLONG start = ::GetTickCount64();
