@@ -79,13 +79,6 @@ class SessionApiTest(unittest.TestCase):
             self.assertEqual(len(self.engines()), engines, path)
             self.assertEqual(call("GET", "/status")["message"], "Windows helper " + now)
 
-    def test_an_engine_that_dies_takes_the_system_proxy_with_it(self):
-        call("POST", "/start", engine_config(free_port(), exit_after_ms=1500, exit_code=7))
-        self.assertEqual(call("GET", "/status")["status"], "connected")
-        self.assertEqual(read_proxy_values()["ProxyEnable"], ("REG_DWORD", 1))
-        self.assertTrue(wait_until(lambda: read_proxy_values() == RESTORED, timeout=10))
-        self.assertEqual(call("GET", "/status")["message"], "Windows helper idle")
-
     def test_a_tun_start_naming_a_file_outside_the_data_directory_is_refused(self):
         call("POST", "/start", engine_config(free_port()))
         with open(config_file(), "rb") as written:
