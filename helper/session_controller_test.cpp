@@ -27,6 +27,7 @@ TEST(SessionStartTest, SequencesAndFailures) {
   const std::string kEnable = "Failed to enable Windows system proxy";
   const std::string kEngine = "sing-box.exe exited immediately: bad \"config\"";
   const std::string kWrite = "Failed to write sing-box config";
+  const std::string kOutside = "Configuration refused: log.output must be a relative path inside the data directory";
   const Calls kUpToStart = {"restore", "stop", "write", "start"};
   const Calls kEnableUndone = {"restore", "stop", "write", "start", "enable", "stop", "restore"};
   const struct {
@@ -39,6 +40,8 @@ TEST(SessionStartTest, SequencesAndFailures) {
   } cases[] = {
       {"empty configuration changes nothing", true, {},
        "Empty subscription config or runtime config", {}, {}, ""},
+      {"a configuration naming a file outside the data directory changes nothing", true, {}, kOutside, {},
+       {kOutside}, R"({"log":{"output":"C:\\x"}})"},
       {"proxy start", false, {}, "Windows helper connected",
        {"restore", "stop", "write", "start", "enable"}, {"VPN started through PelnoVpnHelper"}},
       {"tun start leaves the proxy alone; a failed restore before it is not reported", true,

@@ -271,6 +271,7 @@ TEST(RunUrlTestStream, GoesOnWithTheWorkersItCouldStartOrOnTheHandlerThread) {
               log.find("URLTest stream completed for 5 nodes\r\n"));
     EXPECT_EQ(HandleCancelUrlTest("r\n9", run.registry, run.journal), "{\"status\":\"canceled\"}");
     EXPECT_NE(run.journal.ReadLogJournal().find("cancel requested: r\\n9, processes=0\r\n"), std::string::npos);
+    EXPECT_EQ(HandleCancelUrlTest("", run.registry, run.journal), "{\"status\":\"ignored\"}");  // a version 1 run
   }
 }
 
@@ -314,10 +315,17 @@ TEST(RunUrlTestStream, ACancelFreesARunStalledInASend) {
   EXPECT_NE(run.journal.ReadLogJournal().find("URLTest stream completed for 3 nodes"), std::string::npos);
 }
 
-// Engines of all runs together take at most the helper's places, and a canceled run
-// that waits for places ends without measuring.
+// A run measures its nodes at once, up to its workers; engines of all runs together
+// take at most the helper's places, and a canceled run that waits for places ends
+// without measuring.
 TEST(RunUrlTestStream, RunsShareTheHelpersEnginePlaces) {
   FakeSystem system;
+  system.measureTime = std::chrono::milliseconds(200);
+  for (const std::size_t nodes : {3u, 30u}) {
+    FakeClient client;
+    system.Run(Body("r", Tags("n", nodes)), client);
+    EXPECT_EQ(system.most, std::min(nodes, kMaxUrlTestWorkers));
+  }
   system.measureTime = std::chrono::milliseconds(50);
   FakeClient clients[5];
   std::vector<std::future<void>> runs;

@@ -47,10 +47,8 @@ struct FlutterDesktopMessenger {
 
   // A send or response from a worker thread must hold the lock.
   void CheckLockedLocked() {
-    if (std::this_thread::get_id() != platform_thread &&
-        lock_owner.load() != std::this_thread::get_id()) {
+    if (std::this_thread::get_id() != platform_thread && lock_owner.load() != std::this_thread::get_id())
       ++unlocked_sends;
-    }
   }
 
   // Answers every reply still pending with no bytes, as an engine that shuts down.
@@ -58,40 +56,22 @@ struct FlutterDesktopMessenger {
     std::vector<std::pair<FlutterDesktopBinaryReply, void*>> pending;
     {
       std::lock_guard<std::mutex> guard(mutex);
-      for (Sent& entry : sent) {
-        if (entry.reply != nullptr && !entry.replied) {
-          entry.replied = true;
+      for (Sent& entry : sent)
+        if (entry.reply != nullptr && !std::exchange(entry.replied, true))
           pending.emplace_back(entry.reply, entry.user_data);
-        }
-      }
     }
-    for (const auto& [reply, user_data] : pending) {
-      reply(nullptr, 0, user_data);
-    }
+    for (const auto& [reply, user_data] : pending) reply(nullptr, 0, user_data);
   }
 };
 
 namespace {
 
-bool Record(FlutterDesktopMessengerRef messenger,
-            const char* channel,
-            const uint8_t* message,
-            size_t message_size,
-            FlutterDesktopBinaryReply reply,
-            void* user_data) {
+bool Record(FlutterDesktopMessengerRef messenger, const char* channel, const uint8_t* message, size_t message_size,
+            FlutterDesktopBinaryReply reply, void* user_data) {
   std::lock_guard<std::mutex> guard(messenger->mutex);
   messenger->CheckLockedLocked();
-  if (!messenger->available) {
-    return false;
-  }
-  FlutterDesktopMessenger::Sent entry;
-  entry.message.channel = channel;
-  if (message_size > 0) {
-    entry.message.message.assign(message, message + message_size);
-  }
-  entry.message.wants_reply = reply != nullptr;
-  entry.reply = reply;
-  entry.user_data = user_data;
+  if (!messenger->available) return false;
+  FlutterDesktopMessenger::Sent entry{{channel, {message, message + message_size}, reply != nullptr}, reply, user_data};
   messenger->sent.push_back(std::move(entry));
   messenger->changed.notify_all();
   return true;
@@ -101,48 +81,33 @@ bool Record(FlutterDesktopMessengerRef messenger,
 
 extern "C" {
 
-bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger,
-                                 const char* channel,
-                                 const uint8_t* message,
+bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const char* channel, const uint8_t* message,
                                  const size_t message_size) {
   return Record(messenger, channel, message, message_size, nullptr, nullptr);
 }
 
-bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger,
-                                          const char* channel,
-                                          const uint8_t* message,
-                                          const size_t message_size,
-                                          const FlutterDesktopBinaryReply reply,
-                                          void* user_data) {
+bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, const char* channel,
+                                          const uint8_t* message, const size_t message_size,
+                                          const FlutterDesktopBinaryReply reply, void* user_data) {
   return Record(messenger, channel, message, message_size, reply, user_data);
 }
 
 void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerRef messenger,
-                                         const FlutterDesktopMessageResponseHandle* handle,
-                                         const uint8_t* data,
+                                         const FlutterDesktopMessageResponseHandle* handle, const uint8_t* data,
                                          size_t data_length) {
   std::lock_guard<std::mutex> guard(messenger->mutex);
   messenger->CheckLockedLocked();
-  if (!messenger->available || handle == nullptr) {
-    return;
-  }
+  if (!messenger->available || handle == nullptr) return;
   FlutterDesktopMessenger::Response& response = messenger->responses[handle->id];
-  if (++response.count == 1 && data_length > 0) {
-    response.bytes.assign(data, data + data_length);
-  }
+  if (++response.count == 1) response.bytes.assign(data, data + data_length);
   messenger->changed.notify_all();
 }
 
-void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger,
-                                        const char* channel,
-                                        FlutterDesktopMessageCallback callback,
-                                        void* user_data) {
+void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger, const char* channel,
+                                        FlutterDesktopMessageCallback callback, void* user_data) {
   std::lock_guard<std::mutex> guard(messenger->mutex);
-  if (callback == nullptr) {
-    messenger->callbacks.erase(channel);
-  } else {
-    messenger->callbacks[channel] = {callback, user_data};
-  }
+  if (callback == nullptr) messenger->callbacks.erase(channel);
+  else messenger->callbacks[channel] = {callback, user_data};
 }
 
 FlutterDesktopMessengerRef FlutterDesktopMessengerAddRef(FlutterDesktopMessengerRef messenger) {
@@ -151,9 +116,7 @@ FlutterDesktopMessengerRef FlutterDesktopMessengerAddRef(FlutterDesktopMessenger
 }
 
 void FlutterDesktopMessengerRelease(FlutterDesktopMessengerRef messenger) {
-  if (messenger->references.fetch_sub(1) == 1) {
-    std::unique_ptr<FlutterDesktopMessenger> last(messenger);
-  }
+  if (messenger->references.fetch_sub(1) == 1) std::unique_ptr<FlutterDesktopMessenger> last(messenger);
 }
 
 bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessengerRef messenger) {
@@ -163,16 +126,12 @@ bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessengerRef messenger) {
 
 FlutterDesktopMessengerRef FlutterDesktopMessengerLock(FlutterDesktopMessengerRef messenger) {
   messenger->lock.lock();
-  if (messenger->lock_depth++ == 0) {
-    messenger->lock_owner.store(std::this_thread::get_id());
-  }
+  if (messenger->lock_depth++ == 0) messenger->lock_owner.store(std::this_thread::get_id());
   return messenger;
 }
 
 void FlutterDesktopMessengerUnlock(FlutterDesktopMessengerRef messenger) {
-  if (--messenger->lock_depth == 0) {
-    messenger->lock_owner.store(std::thread::id());
-  }
+  if (--messenger->lock_depth == 0) messenger->lock_owner.store(std::thread::id());
   messenger->lock.unlock();
 }
 
@@ -197,11 +156,8 @@ int FakeMessenger::Deliver(const std::string& channel, const std::vector<uint8_t
     std::lock_guard<std::mutex> guard(messenger_->mutex);
     messenger_->platform_thread = std::this_thread::get_id();
     id = messenger_->next_id++;
-    if (!messenger_->available) {
-      return id;
-    }
-    messenger_->handles.push_back({id});
-    handle = &messenger_->handles.back();
+    if (!messenger_->available) return id;
+    handle = &messenger_->handles.emplace_back(_FlutterPlatformMessageResponseHandle{id});
     const auto found = messenger_->callbacks.find(channel);
     if (found == messenger_->callbacks.end()) {
       messenger_->responses[id].count = 1;  // the engine answers "no handler" itself
@@ -210,24 +166,17 @@ int FakeMessenger::Deliver(const std::string& channel, const std::vector<uint8_t
     }
     callback = found->second;
   }
-  const FlutterDesktopMessage desktop_message{
-      sizeof(FlutterDesktopMessage), channel.c_str(), message.empty() ? nullptr : message.data(),
-      message.size(), handle};
+  const FlutterDesktopMessage desktop_message{sizeof(FlutterDesktopMessage), channel.c_str(),
+                                              message.empty() ? nullptr : message.data(), message.size(), handle};
   callback.callback(messenger_, &desktop_message, callback.user_data);
   return id;
 }
 
-std::optional<std::vector<uint8_t>> FakeMessenger::WaitResponse(
-    int id, std::chrono::milliseconds timeout) const {
+std::optional<std::vector<uint8_t>> FakeMessenger::WaitResponse(int id, std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> guard(messenger_->mutex);
-  const bool answered = messenger_->changed.wait_for(guard, timeout, [&] {
-    const auto found = messenger_->responses.find(id);
-    return found != messenger_->responses.end() && found->second.count > 0;
-  });
-  if (!answered) {
-    return std::nullopt;
-  }
-  return messenger_->responses[id].bytes;
+  const bool answered =
+      messenger_->changed.wait_for(guard, timeout, [&] { return messenger_->responses[id].count > 0; });
+  return answered ? std::optional(messenger_->responses[id].bytes) : std::nullopt;
 }
 
 int FakeMessenger::ResponseCount(int id) const {
@@ -239,41 +188,26 @@ int FakeMessenger::ResponseCount(int id) const {
 std::vector<FakeMessenger::SentMessage> FakeMessenger::Sent() const {
   std::lock_guard<std::mutex> guard(messenger_->mutex);
   std::vector<SentMessage> messages;
-  for (const auto& entry : messenger_->sent) {
-    messages.push_back(entry.message);
-  }
+  for (const auto& entry : messenger_->sent) messages.push_back(entry.message);
   return messages;
 }
 
 bool FakeMessenger::WaitSent(size_t count, std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> guard(messenger_->mutex);
-  return messenger_->changed.wait_for(guard, timeout,
-                                      [&] { return messenger_->sent.size() >= count; });
+  return messenger_->changed.wait_for(guard, timeout, [&] { return messenger_->sent.size() >= count; });
 }
 
 bool FakeMessenger::ReplyToSent(size_t index, const std::vector<uint8_t>& reply) {
-  FlutterDesktopBinaryReply callback = nullptr;
-  void* user_data = nullptr;
+  FlutterDesktopMessenger::Sent entry;
   {
     std::lock_guard<std::mutex> guard(messenger_->mutex);
-    if (index >= messenger_->sent.size()) {
+    if (index >= messenger_->sent.size() || messenger_->sent[index].reply == nullptr ||
+        std::exchange(messenger_->sent[index].replied, true))
       return false;
-    }
-    auto& entry = messenger_->sent[index];
-    if (entry.reply == nullptr || entry.replied) {
-      return false;
-    }
-    entry.replied = true;
-    callback = entry.reply;
-    user_data = entry.user_data;
+    entry = messenger_->sent[index];
   }
-  callback(reply.empty() ? nullptr : reply.data(), reply.size(), user_data);
+  entry.reply(reply.empty() ? nullptr : reply.data(), reply.size(), entry.user_data);
   return true;
-}
-
-bool FakeMessenger::HasCallback(const std::string& channel) const {
-  std::lock_guard<std::mutex> guard(messenger_->mutex);
-  return messenger_->callbacks.count(channel) > 0;
 }
 
 void FakeMessenger::SetAvailable(bool available) {
@@ -281,14 +215,10 @@ void FakeMessenger::SetAvailable(bool available) {
     std::lock_guard<std::recursive_mutex> engine_lock(messenger_->lock);
     std::lock_guard<std::mutex> guard(messenger_->mutex);
     messenger_->available = available;
-    if (!available) {
-      messenger_->callbacks.clear();
-    }
+    if (!available) messenger_->callbacks.clear();
     messenger_->changed.notify_all();
   }
-  if (!available) {
-    messenger_->AnswerPendingReplies();
-  }
+  if (!available) messenger_->AnswerPendingReplies();
 }
 
 int FakeMessenger::UnlockedSendsFromOtherThreads() const {

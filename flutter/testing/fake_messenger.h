@@ -56,8 +56,6 @@ class FakeMessenger {
   // Answers sent message `index`; false when it asked for no reply or was answered.
   bool ReplyToSent(size_t index, const std::vector<uint8_t>& reply);
 
-  bool HasCallback(const std::string& channel) const;
-
   // False: the engine is gone.
   void SetAvailable(bool available);
 
