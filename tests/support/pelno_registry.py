@@ -12,7 +12,10 @@ def reg(*args):
 def read_proxy_values():
     """{name: (type, data)} for the proxy values that exist."""
     values = {}
-    for line in reg("query", INTERNET_SETTINGS).stdout.decode("utf-8", "replace").splitlines():
+    result = reg("query", INTERNET_SETTINGS)
+    if result.returncode != 0:  # not the same as no values
+        raise RuntimeError(f"reg query failed ({result.returncode}): {result.stderr!r}")
+    for line in result.stdout.decode("utf-8", "replace").splitlines():
         name, reg_type, data = (line.strip().split(None, 2) + ["", "", ""])[:3]
         if name in PROXY_VALUES and reg_type.startswith("REG_"):
             values[name] = (reg_type, int(data, 16) if reg_type == "REG_DWORD" else data)
