@@ -91,8 +91,7 @@ TEST(SessionEngineExitTest, RestoresOnlyTheSessionThatIsStillCurrent) {
   runtime.exitReport(3);
   runtime.exitReport(3);
   EXPECT_EQ(runtime.calls, (Calls{"restore", "stop"}));
-  EXPECT_EQ(runtime.logs,
-            (Calls{"sing-box.exe exited unexpectedly (exit code 3); system proxy restored"}));
+  EXPECT_EQ(runtime.logs, (Calls{"sing-box.exe exited unexpectedly (exit code 3); system proxy restored"}));
 
   controller.StartProxySession(kMixedConfig);
   const auto stoppedExit = runtime.exitReport;
@@ -109,8 +108,7 @@ TEST(SessionEngineExitTest, RestoresOnlyTheSessionThatIsStillCurrent) {
   EXPECT_EQ(runtime.logs, (Calls{"sing-box.exe exited unexpectedly (exit code 259)"}));
 
   controller.ShutDown();  // later starts are refused
-  EXPECT_EQ(controller.StartTunSession(kMixedConfig),
-            MakeStatusReply("disconnected", "PelnoVpnHelper is stopping"));
+  EXPECT_EQ(controller.StartTunSession(kMixedConfig), MakeStatusReply("disconnected", "PelnoVpnHelper is stopping"));
 }
 
 TEST(SessionConcurrencyTest, OperationsFromSeveralThreadsNeverInterleave) {

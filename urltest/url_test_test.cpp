@@ -37,9 +37,7 @@ TEST(UrlTestRequest, ParsesBothVersionsAndRefusesMalformedBodies) {
       {kV2 + "0\n1\nu\n4\n0\n1\nA\n0\n1\nA\n2\n{}", "|u|A,A|{}"},
       {kV2 + "0\n1\nu\n1\n0\n0\n", "|u||"},  // no tag, no config: the run refuses it
       {kV2 + "2\n\"\n3\nu\"\n1\n4\na\nb\"3\n{\n}", "\"\n|u\"\n|a\nb\"|{\n}"},
-      {"PELNOVPN_URLTEST_V2", "refused"},
-      {"\xEF\xBB\xBF" + kExample, "refused"},
-      {" " + kExample, "refused"},
+      {"PELNOVPN_URLTEST_V2", "refused"}, {"\xEF\xBB\xBF" + kExample, "refused"}, {" " + kExample, "refused"},
       {kV2 + "2\nr1\n1\nu\n1\n1\nA\n3\n{}", "refused"},   // length past the end
       {kV2 + "2\nr1\n1\nu\n2\n1\nA\n2\n{}", "refused"},   // count beyond the fields
       {kV2 + "-1\nr1\n1\nu\n1\n1\nA\n2\n{}", "refused"},  // -1 is 4294967295
@@ -79,18 +77,10 @@ std::vector<std::wstring> SplitArguments(std::wstring_view line) {
 // Each node tag reaches the engine as exactly one argument, whatever it holds.
 TEST(FetchCommandLine, QuotesEachTextSoTheEngineReadsItBack) {
   const std::pair<std::wstring, std::wstring> cases[] = {
-      {L"A", LR"("A")"},
-      {L"plain tag", LR"("plain tag")"},
-      {L"a\tb", L"\"a\tb\""},
-      {LR"(a"b)", LR"("a\"b")"},
-      {LR"(a" run -c "x)", LR"("a\" run -c \"x")"},
-      {LR"(")", LR"("\"")"},
-      {LR"(ends\)", LR"("ends\\")"},
-      {LR"(C:\dir\x)", LR"("C:\dir\x")"},
-      {LR"(a\"b)", LR"("a\\\"b")"},
-      {LR"(a\\"b)", LR"("a\\\\\"b")"},
-      {LR"(\\\)", LR"("\\\\\\")"},
-      {L"", LR"("")"},
+      {L"A", LR"("A")"}, {L"plain tag", LR"("plain tag")"}, {L"a\tb", L"\"a\tb\""}, {LR"(a"b)", LR"("a\"b")"},
+      {LR"(a" run -c "x)", LR"("a\" run -c \"x")"}, {LR"(")", LR"("\"")"}, {LR"(ends\)", LR"("ends\\")"},
+      {LR"(C:\dir\x)", LR"("C:\dir\x")"}, {LR"(a\"b)", LR"("a\\\"b")"}, {LR"(a\\"b)", LR"("a\\\\\"b")"},
+      {LR"(\\\)", LR"("\\\\\\")"}, {L"", LR"("")"},
   };
   const std::wstring engine = LR"(C:\Program Files\PelnoVPN\sing-box.exe)";
   for (const auto& [text, quoted] : cases) {

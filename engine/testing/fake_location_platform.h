@@ -58,9 +58,7 @@ class FakeLocationPlatform : public LocationPlatform {
     return searchCopiedOverride != 0 ? searchCopiedOverride : needed - 1;
   }
 
-  std::string ErrorMessage(std::uint32_t code) override {
-    return "system message " + std::to_string(code);
-  }
+  std::string ErrorMessage(std::uint32_t code) override { return "system message " + std::to_string(code); }
 };
 
 }  // namespace pelno::testing

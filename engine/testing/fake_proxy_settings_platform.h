@@ -41,12 +41,9 @@ class FakeProxySettingsPlatform : public ProxySettingsPlatform {
   void SetStringIn(std::map<std::wstring, Value>& key, const std::wstring& name,
                    const std::wstring& text) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.c_str());
-    key[name] = {kRegistryTypeString,
-                 std::vector<std::uint8_t>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
+    key[name] = {kRegistryTypeString, std::vector<std::uint8_t>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
   }
-  void SetString(const std::wstring& name, const std::wstring& text) {
-    SetStringIn(values, name, text);
-  }
+  void SetString(const std::wstring& name, const std::wstring& text) { SetStringIn(values, name, text); }
   void SetDword(const std::wstring& name, std::uint32_t data) { Set(name, 4, &data, 4); }
   // The text without its terminating zero.
   std::wstring StringValue(const std::wstring& name) const { return StringValueIn(values, name); }
