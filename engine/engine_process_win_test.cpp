@@ -34,11 +34,9 @@ using Json = nlohmann::json;
 
 // The last launch line the stand-in engine wrote to its record file.
 Json LastLaunch(const std::wstring& recordFile) {
-  const std::string text = ReadFileBytes(recordFile);
-  const std::size_t end = text.find_last_not_of('\n');
-  if (end == std::string::npos) return Json();
-  const std::size_t start = text.rfind('\n', end);
-  return Json::parse(text.substr(start == std::string::npos ? 0 : start + 1), nullptr, false);
+  std::string text = ReadFileBytes(recordFile);
+  while (text.ends_with('\n')) text.pop_back();
+  return Json::parse(text.substr(text.rfind('\n') + 1), nullptr, false);
 }
 
 // An inheritable pipe of someone else in this process at launch time, like a
@@ -129,9 +127,8 @@ TEST_F(EngineProcessTest, LaunchesWithQuotedPathsEnvironmentDataDirectoryJobAndO
   BOOL inJob = FALSE;
   ASSERT_TRUE(::IsProcessInJob(slot.process.Get(), EngineJob(), &inJob));
   EXPECT_TRUE(inJob);
-  for (const Json& value : launch["inheritable_handles"]) {
+  for (const Json& value : launch["inheritable_handles"])
     EXPECT_NE(value, reinterpret_cast<std::uintptr_t>(foreign.write.Get()));
-  }
   EXPECT_TRUE(foreign.WriterGoneWithOurs());  // no engine holds a copy of its write end
 }
 

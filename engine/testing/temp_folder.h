@@ -13,13 +13,6 @@
 
 namespace pelno::testing {
 
-// Deletes a file or a folder tree; false when something stayed.
-inline bool RemoveTree(const std::wstring& path) {
-  std::error_code error;
-  std::filesystem::remove_all(path, error);
-  return !error;
-}
-
 inline bool WriteFileBytes(const std::wstring& path, std::string_view bytes) {
   std::ofstream file(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
   return file.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush().good();
@@ -46,7 +39,10 @@ class TempFolder {
   }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
-  ~TempFolder() { RemoveTree(path_); }
+  ~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
 
   const std::wstring& path() const { return path_; }
   std::wstring operator/(std::wstring_view name) const { return path_ + L"\\" + std::wstring(name); }
