@@ -62,8 +62,7 @@ class EngineProcessTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(StandInEnginePath().empty()) << "the stand-in engine is not part of this build";
     ASSERT_TRUE(::CreateDirectoryW(programDir.c_str(), nullptr));
-    ASSERT_TRUE(::CopyFileW(StandInEnginePath().c_str(), (programDir + L"\\sing-box.exe").c_str(),
-                            FALSE))
+    ASSERT_TRUE(::CopyFileW(StandInEnginePath().c_str(), (programDir + L"\\sing-box.exe").c_str(), FALSE))
         << "cannot copy the stand-in engine " << WideToUtf8(StandInEnginePath());
     ASSERT_EQ(CreateDirectoryTree(DataDirectory(platform)), static_cast<DWORD>(ERROR_SUCCESS));
   }

@@ -122,10 +122,8 @@ TEST(StandardMethodCodecTest, ProcessesEachReplyEnvelopeOnce) {
         },
         [&] { outcome += "not implemented"; });
     const Bytes bytes = Hex(c.bytes);
-    EXPECT_EQ(StandardMethodCodec::GetInstance().DecodeAndProcessResponseEnvelope(
-                  bytes.data(), bytes.size(), &result),
-              c.accepted)
-        << c.bytes;
+    const StandardMethodCodec& codec = StandardMethodCodec::GetInstance();
+    EXPECT_EQ(codec.DecodeAndProcessResponseEnvelope(bytes.data(), bytes.size(), &result), c.accepted) << c.bytes;
     EXPECT_EQ(outcome, c.outcome) << c.bytes;
   }
 }

@@ -55,8 +55,7 @@ TEST(LogJournalTest, AppendLogStampsTheCurrentLocalTime) {
   const std::time_t after = std::time(nullptr);
   const std::string line = journal.ReadLogJournal();
   EXPECT_TRUE(line == FormatLogLine(*std::localtime(&before), "hello") ||
-              line == FormatLogLine(*std::localtime(&after), "hello"))
-      << line;
+              line == FormatLogLine(*std::localtime(&after), "hello")) << line;
 }
 
 }  // namespace

@@ -85,10 +85,9 @@ TEST(FetchCommandLine, QuotesEachTextSoTheEngineReadsItBack) {
   const std::wstring engine = LR"(C:\Program Files\PelnoVPN\sing-box.exe)";
   for (const auto& [text, quoted] : cases) {
     EXPECT_EQ(QuoteCommandLineArgument(text), quoted) << text;
-    EXPECT_EQ(SplitArguments(UrlTestFetchCommandLine(engine, L"run 1.json", text, text)),
-              (std::vector<std::wstring>{engine, L"--disable-color", L"-c", L"run 1.json", L"tools", L"-o", text,
-                                         L"fetch", text}))
-        << text;
+    const std::vector<std::wstring> arguments = {engine, L"--disable-color", L"-c", L"run 1.json", L"tools", L"-o",
+                                                 text, L"fetch", text};
+    EXPECT_EQ(SplitArguments(UrlTestFetchCommandLine(engine, L"run 1.json", text, text)), arguments) << text;
   }
 }
 
@@ -336,9 +335,8 @@ TEST(RunUrlTestStream, RunsShareTheHelpersEnginePlaces) {
   EXPECT_EQ(waiting.wait_for(std::chrono::seconds(1)), std::future_status::ready);
   HandleCancelUrlTest("h", system.registry, system.journal);
   for (auto& run : runs) run.get();
-  EXPECT_EQ(std::count_if(system.measured.begin(), system.measured.end(),
-                          [](const std::string& tag) { return tag.starts_with("slow w"); }),
-            0);
+  const auto waiterTag = [](const std::string& tag) { return tag.starts_with("slow w"); };
+  EXPECT_EQ(std::count_if(system.measured.begin(), system.measured.end(), waiterTag), 0);
 }
 
 TEST(RunUrlTestStream, AnswersUnusableRequestsWithTheEmptyReply) {

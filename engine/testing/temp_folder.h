@@ -32,9 +32,8 @@ class TempFolder {
     static std::atomic<int> counter{0};
     wchar_t base[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH + 1, base);
-    path_ = std::wstring(base) + L"pelno-" + std::wstring(label) + L"-" +
-            std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount64()) +
-            L"-" + std::to_wstring(counter++);
+    path_ = std::wstring(base) + L"pelno-" + std::wstring(label) + L"-" + std::to_wstring(::GetCurrentProcessId()) +
+            L"-" + std::to_wstring(::GetTickCount64()) + L"-" + std::to_wstring(counter++);
     ::CreateDirectoryW(path_.c_str(), nullptr);
   }
   TempFolder(const TempFolder&) = delete;
