@@ -28,8 +28,7 @@ class FakeLocationPlatform : public LocationPlatform {
   void AddEntry(const std::wstring& path) { statusCodes[path] = 0; }
 
   bool RoamingAppDataFolder(std::wstring& folder) override {
-    folder = L"C:\\Users\\u\\AppData\\Roaming";
-    return roamingAvailable;
+    return folder = L"C:\\Users\\u\\AppData\\Roaming", roamingAvailable;
   }
 
   // Like GetModuleFileNameW: a path that does not fit is cut to length - 1

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -20,10 +20,7 @@ inline bool WriteFileBytes(const std::wstring& path, std::string_view bytes) {
 
 inline std::string ReadFileBytes(const std::wstring& path) {
   std::ifstream file(std::filesystem::path(path), std::ios::binary);
-  if (!file) return "<unreadable>";
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
+  return file ? std::string(std::istreambuf_iterator<char>(file), {}) : "<unreadable>";
 }
 
 class TempFolder {
