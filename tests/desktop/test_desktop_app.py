@@ -53,12 +53,8 @@ def screenshot_pixels(display, points):
                           check=True, timeout=30).stdout
     header = struct.unpack(">25I", dump[:100])
     header_size, bits_per_pixel, bytes_per_line, ncolors = header[0], header[11], header[12], header[19]
-    pixels = []
-    for x, y in points:
-        offset = header_size + ncolors * 12 + y * bytes_per_line + x * bits_per_pixel // 8
-        b, g, r = dump[offset:offset + 3]  # LSB-first BGRX, as Xvfb writes it
-        pixels.append((r, g, b))
-    return pixels
+    offsets = (header_size + ncolors * 12 + y * bytes_per_line + x * bits_per_pixel // 8 for x, y in points)
+    return [tuple(dump[at:at + 3][::-1]) for at in offsets]  # LSB-first BGRX, as Xvfb writes it
 
 
 class DesktopAppTest(unittest.TestCase):

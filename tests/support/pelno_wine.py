@@ -36,7 +36,6 @@ def data_dir():
 
 
 def run_windows(args, timeout=60, **kwargs):
-    """Runs a Windows program to its end; returns the CompletedProcess."""
     kwargs = {"stdin": subprocess.DEVNULL, "capture_output": True, **kwargs}
     return subprocess.run([wine_exec(), *args], timeout=timeout, **kwargs)
 
