@@ -276,10 +276,8 @@ TEST(ProvisioningTest, RefusalsLeadToTheInstallerOrToTheirMessage) {
     FakeHelperTransport helper(c.answering ? FakeHelperTransport::Replies{{"", {{"pong"}}}} : FakeHelperTransport::Replies{});
     testing::FakeProvisioningPlatform fake;
     fake.helper = &helper;
-    fake.openResults = c.openResults;
-    fake.startResults = c.startResults;
-    fake.installerExitCode = c.installerExitCode;
-    fake.answersOnceRunning = c.answersOnceRunning;
+    std::tie(fake.openResults, fake.startResults, fake.installerExitCode, fake.answersOnceRunning) =
+        std::tie(c.openResults, c.startResults, c.installerExitCode, c.answersOnceRunning);
     fake.binaryPath = L"C:\\Apps\\Client\\PelnoVpnHelperService.exe --x";  // this program file, unquoted
     std::string error;
     EXPECT_EQ(EnsureHelperReady(error, {fake, locations, helper}), c.error.empty()) << c.calls;
