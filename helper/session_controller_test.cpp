@@ -122,9 +122,7 @@ TEST(SessionConcurrencyTest, OperationsFromSeveralThreadsNeverInterleave) {
   };
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 10; ++i) operations[(t + i) % 3]();
-    });
+    threads.emplace_back([&, t] { for (int i = 0; i < 10; ++i) operations[(t + i) % 3](); });
   for (auto& thread : threads) thread.join();
   EXPECT_FALSE(runtime.overlapped);
 }
