@@ -13,8 +13,7 @@ namespace {
 TEST(JsonEscapeTest, AnyTextParsesBackWhole) {
   std::string text = "\"\\ \x7f\xc3\xa9/";
   for (char byte = 0; byte < 0x20; ++byte) text += byte;
-  const auto parsed = nlohmann::json::parse("\"" + EscapeJsonString(text) + "\"", nullptr,
-                                            /*allow_exceptions=*/false);
+  const auto parsed = nlohmann::json::parse("\"" + EscapeJsonString(text) + "\"", nullptr, /*allow_exceptions=*/false);
   ASSERT_TRUE(parsed.is_string());
   EXPECT_EQ(parsed.get<std::string>(), text);
 }

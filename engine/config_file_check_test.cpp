@@ -53,10 +53,7 @@ TEST(ConfigFileCheckTest, WholeConfigurations) {
   const std::string unreadable = "Configuration refused: the configuration is not valid JSON";
   const std::string reason = " must be a relative path inside the data directory";
   const std::string longKey(300, 'k');
-  const struct {
-    std::string config;
-    std::optional<std::string> refusal = std::nullopt;
-  } cases[] = {
+  const struct { std::string config; std::optional<std::string> refusal = std::nullopt; } cases[] = {
       {R"({"log":{"output":"box.log"},"experimental":{"clash_api":{"external_ui":"ui",
           "external_controller":"127.0.0.1:9090"},"cache_file":{"path":"cache.db","cache_id":"a:b"}}})"},
       // HTTP paths of a transport and an outbound; a matcher naming a program.
@@ -64,11 +61,8 @@ TEST(ConfigFileCheckTest, WholeConfigurations) {
           "route":{"rules":[{"process_path":["C:\\Program Files\\App\\app.exe"]}]}})"},
       {R"({"log":{"output":""},"a_path":[],"x_dir":"./state/","y_file":"a\\x.y.log","z_directory":"a//b"})"},
       {"// comments are allowed\n{\"log\": {\"output\": \"box.log\" /* here too */}, \"count_file\": 3}"},
-      {"[]"},
-      {"", unreadable},
-      {"{\"log\":{\"output\":\"box.log\"},\"x\":\"\xFF\"}", unreadable},
-      {R"({"x":"\ud800"})", unreadable},
-      {R"({"log":{}} x)", unreadable},
+      {"[]"}, {"", unreadable}, {"{\"log\":{\"output\":\"box.log\"},\"x\":\"\xFF\"}", unreadable},
+      {R"({"x":"\ud800"})", unreadable}, {R"({"log":{}} x)", unreadable},
       {std::string(10001, '[') + std::string(10001, ']'), unreadable},
       {"{\"a\\nb_path\":\"C:\"}", "Configuration refused: a?b_path" + reason},
       {"{\"" + longKey + "_file\":\"/a\"}", "Configuration refused: " + longKey.substr(0, 200) + "..." + reason},

@@ -19,26 +19,15 @@ using Paths = std::vector<std::wstring>;
 
 // Network and device prefixes count as roots.
 TEST(ParentPathTest, DropsFileNameAndSeparatorsButKeepsTheRoot) {
-  const struct {
-    const wchar_t* path;
-    const wchar_t* parent;
-  } cases[] = {
-      {L"C:\\Apps\\Client\\app.exe", L"C:\\Apps\\Client"},
-      {L"C:\\Apps/Client\\\\/app.exe", L"C:\\Apps/Client"},
-      {L"C:\\Apps\\Client\\", L"C:\\Apps\\Client"},
-      {L"C:\\app.exe", L"C:\\"},
-      {L"C:/app.exe", L"C:/"},
-      {L"C:\\\\app.exe", L"C:\\\\"},
-      {L"C:app.exe", L"C:"},
-      {L"C:\\", L"C:\\"},
-      {L"\\app.exe", L"\\"},
-      {L"app.exe", L""},
-      {L"\\\\server\\share\\app.exe", L"\\\\server\\share"},
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+      {L"C:\\Apps\\Client\\app.exe", L"C:\\Apps\\Client"}, {L"C:\\Apps/Client\\\\/app.exe", L"C:\\Apps/Client"},
+      {L"C:\\Apps\\Client\\", L"C:\\Apps\\Client"}, {L"C:\\app.exe", L"C:\\"}, {L"C:/app.exe", L"C:/"},
+      {L"C:\\\\app.exe", L"C:\\\\"}, {L"C:app.exe", L"C:"}, {L"C:\\", L"C:\\"}, {L"\\app.exe", L"\\"},
+      {L"app.exe", L""}, {L"\\\\server\\share\\app.exe", L"\\\\server\\share"},
       {L"//server/app.exe", L"//server/"},
-      {L"\\\\server", L"\\\\server"},
-      {L"\\\\?\\C:\\Apps\\app.exe", L"\\\\?\\C:\\Apps"},
+      {L"\\\\server", L"\\\\server"}, {L"\\\\?\\C:\\Apps\\app.exe", L"\\\\?\\C:\\Apps"},
   };
-  for (const auto& c : cases) EXPECT_EQ(ParentPath(c.path), c.parent);
+  for (const auto& [path, parent] : cases) EXPECT_EQ(ParentPath(path), parent) << path;
 }
 
 TEST(ExecutableDirectoryTest, LongModulePathIsTakenAsTruncatedAndAFailureGivesDot) {

@@ -34,11 +34,9 @@ using Json = nlohmann::json;
 
 // The last launch line the stand-in engine wrote to its record file.
 Json LastLaunch(const std::wstring& recordFile) {
-  const std::string text = ReadFileBytes(recordFile);
-  const std::size_t end = text.find_last_not_of('\n');
-  if (end == std::string::npos) return Json();
-  const std::size_t start = text.rfind('\n', end);
-  return Json::parse(text.substr(start == std::string::npos ? 0 : start + 1), nullptr, false);
+  std::string text = ReadFileBytes(recordFile);
+  while (text.ends_with('\n')) text.pop_back();
+  return Json::parse(text.substr(text.rfind('\n') + 1), nullptr, false);
 }
 
 // An inheritable pipe of someone else in this process at launch time, like a
@@ -64,8 +62,7 @@ class EngineProcessTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(StandInEnginePath().empty()) << "the stand-in engine is not part of this build";
     ASSERT_TRUE(::CreateDirectoryW(programDir.c_str(), nullptr));
-    ASSERT_TRUE(::CopyFileW(StandInEnginePath().c_str(), (programDir + L"\\sing-box.exe").c_str(),
-                            FALSE))
+    ASSERT_TRUE(::CopyFileW(StandInEnginePath().c_str(), (programDir + L"\\sing-box.exe").c_str(), FALSE))
         << "cannot copy the stand-in engine " << WideToUtf8(StandInEnginePath());
     ASSERT_EQ(CreateDirectoryTree(DataDirectory(platform)), static_cast<DWORD>(ERROR_SUCCESS));
   }
@@ -129,9 +126,8 @@ TEST_F(EngineProcessTest, LaunchesWithQuotedPathsEnvironmentDataDirectoryJobAndO
   BOOL inJob = FALSE;
   ASSERT_TRUE(::IsProcessInJob(slot.process.Get(), EngineJob(), &inJob));
   EXPECT_TRUE(inJob);
-  for (const Json& value : launch["inheritable_handles"]) {
+  for (const Json& value : launch["inheritable_handles"])
     EXPECT_NE(value, reinterpret_cast<std::uintptr_t>(foreign.write.Get()));
-  }
   EXPECT_TRUE(foreign.WriterGoneWithOurs());  // no engine holds a copy of its write end
 }
 

@@ -21,11 +21,9 @@ constexpr char kEnableFailed[] = "Failed to enable Windows system proxy";
 constexpr char kOpenFailed[] = "Failed to open Windows proxy registry key";
 
 TEST(SystemProxyValuesTest, PortFallbackAndRegistryStringReading) {
-  EXPECT_EQ(FormatProxyServer(65535),
-            L"http=127.0.0.1:65535;https=127.0.0.1:65535;socks=127.0.0.1:65535");
-  for (const std::int32_t port : {0, 65536, INT32_MIN}) {
+  EXPECT_EQ(FormatProxyServer(65535), L"http=127.0.0.1:65535;https=127.0.0.1:65535;socks=127.0.0.1:65535");
+  for (const std::int32_t port : {0, 65536, INT32_MIN})
     EXPECT_EQ(FormatProxyServer(port), L"http=127.0.0.1:7897;https=127.0.0.1:7897;socks=127.0.0.1:7897");
-  }
   FakeProxySettingsPlatform registry;
   const wchar_t text[] = L"abc\0\0";  // three zeros in all, and kept unexpanded
   registry.Set(L"Zeros", kRegistryTypeExpandString, text, sizeof(text));
@@ -36,12 +34,7 @@ TEST(SystemProxyValuesTest, PortFallbackAndRegistryStringReading) {
 }
 
 TEST(RefreshInternetSettingsTest, OnlyWineHasItsRefreshFailureExcused) {
-  const struct {
-    bool wine;
-    std::uint32_t changed, refresh;
-    bool ok;
-    Calls calls;
-  } cases[] = {
+  const struct { bool wine; std::uint32_t changed, refresh; bool ok; Calls calls; } cases[] = {
       {false, 0, kInternetInvalidOperation, false, {"option:39", "option:37"}},
       {true, 0, kInternetInvalidOperation, true, {"option:39", "option:37"}},
       {true, 0, 87, false, {"option:39", "option:37"}},

@@ -27,9 +27,7 @@ Bytes Success(const EV& value) { return *codec.EncodeSuccessEnvelope(&value); }
 // A method channel whose handler parks every result in `pending`.
 struct ChannelFixture : ::testing::Test {
   ChannelFixture() {
-    channel.SetMethodCallHandler([this](const MethodCall<EV>&, Result result) {
-      pending = std::move(result);
-    });
+    channel.SetMethodCallHandler([this](const MethodCall<EV>&, Result result) { pending = std::move(result); });
   }
   testing::FakeMessenger fake;
   std::unique_ptr<BinaryMessengerImpl> messenger = std::make_unique<BinaryMessengerImpl>(fake.messenger());

@@ -13,33 +13,20 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using EV = EncodableValue;
 
-Bytes Hex(const std::string& text) {
+Bytes Hex(std::string digits) {
+  std::erase(digits, ' ');
   Bytes bytes;
-  std::string digits;
-  for (char c : text) {
-    if (c != ' ') digits += c;
-  }
-  for (size_t i = 0; i + 1 < digits.size(); i += 2) {
-    bytes.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-  }
+  for (size_t i = 0; i + 1 < digits.size(); i += 2) bytes.push_back(std::stoi(digits.substr(i, 2), nullptr, 16));
   return bytes;
 }
 
 Bytes Encode(const EV& value) { return *StandardMessageCodec::GetInstance().EncodeMessage(value); }
 
 TEST(StandardMessageCodecTest, EncodesEveryTypeByteForByteAndDecodesItBack) {
-  const struct {
-    EV value;
-    const char* bytes;
-  } cases[] = {
-      {EV(), "00"},
-      {EV(true), "01"},
-      {EV(false), "02"},
-      {EV(int32_t{-2}), "03 feffffff"},
-      {EV(int64_t{1}), "04 0100000000000000"},
-      {EV(1.5), "06 00000000000000 000000000000f83f"},
-      {EV("h\xc3\xa9"), "07 03 68c3a9"},
-      {EV(Bytes{1, 2}), "08 02 0102"},
+  const struct { EV value; const char* bytes; } cases[] = {
+      {EV(), "00"}, {EV(true), "01"}, {EV(false), "02"}, {EV(int32_t{-2}), "03 feffffff"},
+      {EV(int64_t{1}), "04 0100000000000000"}, {EV(1.5), "06 00000000000000 000000000000f83f"},
+      {EV("h\xc3\xa9"), "07 03 68c3a9"}, {EV(Bytes{1, 2}), "08 02 0102"},
       {EV(std::vector<int32_t>{1}), "09 01 0000 01000000"},
       {EV(std::vector<int64_t>{-1}), "0a 01 000000000000 ffffffffffffffff"},
       {EV(std::vector<double>{0.5}), "0b 01 000000000000 000000000000e03f"},
@@ -93,18 +80,15 @@ TEST(StandardMessageCodecTest, RefusesTruncatedAndMalformedInput) {
       "00 00",               // bytes after the value
       deep + "00",           // nesting too deep
   };
-  for (const std::string& c : cases) {
+  for (const std::string& c : cases)
     EXPECT_FALSE(StandardMessageCodec::GetInstance().DecodeMessage(Hex(c))) << c.substr(0, 12);
-  }
 }
 
 TEST(StandardMethodCodecTest, EncodesCallsAndEnvelopes) {
   const StandardMethodCodec& codec = StandardMethodCodec::GetInstance();
-  const EV ok("ok");
-  const EV details(int32_t{7});
+  const EV ok("ok"), details(int32_t{7});
   EXPECT_EQ(*codec.EncodeMethodCall(MethodCall<EV>("go", nullptr)), Hex("07 02 676f 00"));
-  EXPECT_EQ(*codec.EncodeMethodCall(MethodCall<EV>("go", std::make_unique<EV>(true))),
-            Hex("07 02 676f 01"));
+  EXPECT_EQ(*codec.EncodeMethodCall(MethodCall<EV>("go", std::make_unique<EV>(true))), Hex("07 02 676f 01"));
   EXPECT_EQ(*codec.EncodeSuccessEnvelope(&ok), Hex("00 07 02 6f6b"));
   EXPECT_EQ(*codec.EncodeSuccessEnvelope(), Hex("00 00"));
   EXPECT_EQ(*codec.EncodeErrorEnvelope("e", "m", &details), Hex("01 07 01 65 07 01 6d 03 07000000"));
@@ -119,40 +103,27 @@ TEST(StandardMethodCodecTest, DecodesCallsAndRefusesOthers) {
   ASSERT_TRUE(call->arguments());
   EXPECT_EQ(*call->arguments(), EV(EncodableMap{{EV("k"), EV(5)}}));
   EXPECT_EQ(codec.DecodeMethodCall(Hex("07 01 63 00"))->arguments(), nullptr);
-  for (const char* bad : {"03 01000000 00", "07 01 63", "07 01 63 00 00", ""}) {
+  for (const char* bad : {"03 01000000 00", "07 01 63", "07 01 63 00 00", ""})
     EXPECT_FALSE(codec.DecodeMethodCall(Hex(bad))) << bad;
-  }
 }
 
 TEST(StandardMethodCodecTest, ProcessesEachReplyEnvelopeOnce) {
-  const struct {
-    const char* bytes;
-    bool accepted;
-    const char* outcome;
-  } cases[] = {
-      {"00 07 02 6f6b", true, "success ok"},
-      {"01 07 01 65 07 01 6d 03 07000000", true, "error e m 7"},
-      {"01 07 01 65 00 00", true, "error e  -"},
-      {"", true, "not implemented"},
-      {"02 00", false, ""},
-      {"00", false, ""},
-      {"01 03 01000000 00 00", false, ""},
-      {"00 00 00", false, ""},
+  const struct { const char* bytes; bool accepted; const char* outcome; } cases[] = {
+      {"00 07 02 6f6b", true, "success ok"}, {"01 07 01 65 07 01 6d 03 07000000", true, "error e m 7"},
+      {"01 07 01 65 00 00", true, "error e  -"}, {"", true, "not implemented"},
+      {"02 00", false, ""}, {"00", false, ""}, {"01 03 01000000 00 00", false, ""}, {"00 00 00", false, ""},
   };
   for (const auto& c : cases) {
     std::string outcome;
     MethodResultFunctions<EV> result(
         [&](const EV* value) { outcome += "success " + std::get<std::string>(*value); },
         [&](const std::string& code, const std::string& message, const EV* details) {
-          outcome += "error " + code + " " + message + " " +
-                     (details ? std::to_string(details->LongValue()) : "-");
+          outcome += "error " + code + " " + message + " " + (details ? std::to_string(details->LongValue()) : "-");
         },
         [&] { outcome += "not implemented"; });
     const Bytes bytes = Hex(c.bytes);
-    EXPECT_EQ(StandardMethodCodec::GetInstance().DecodeAndProcessResponseEnvelope(
-                  bytes.data(), bytes.size(), &result),
-              c.accepted)
-        << c.bytes;
+    const StandardMethodCodec& codec = StandardMethodCodec::GetInstance();
+    EXPECT_EQ(codec.DecodeAndProcessResponseEnvelope(bytes.data(), bytes.size(), &result), c.accepted) << c.bytes;
     EXPECT_EQ(outcome, c.outcome) << c.bytes;
   }
 }

@@ -33,14 +33,9 @@ class FakeManager : public ServiceControlManager {
     serviceAccess = s.serviceAccess;
     return Call("create", error);
   }
-  bool OpenExistingService(const ServiceDefinition&, DWORD& error) override {
-    return Call("open-service", error);
-  }
+  bool OpenExistingService(const ServiceDefinition&, DWORD& error) override { return Call("open-service", error); }
   bool Reconfigure(const ServiceDefinition&) override { return Call("reconfigure"); }
-  bool SetDescription(const std::wstring&) override {
-    Call("describe");
-    return false;
-  }
+  bool SetDescription(const std::wstring&) override { return Call("describe"), false; }
   bool ApplyDacl(PSECURITY_DESCRIPTOR descriptor) override {
     BOOL present = FALSE, defaulted = FALSE;
     PACL acl = nullptr;
@@ -76,8 +71,7 @@ const std::wstring kPath = L"C:\\Program Files\\Pelno VPN\\PelnoVpnHelperService
 // that keeps its old binary path or access rules. A new service's description and
 // DACL results don't change the result.
 TEST(InstallServiceTest, AsksForItsAccessAndMapsOutcomesToResultCodes) {
-  const Calls kNew = {"open-manager", "create",        "describe",
-                      "dacl",         "close-service", "close-manager"};
+  const Calls kNew = {"open-manager", "create", "describe", "dacl", "close-service", "close-manager"};
   const Calls kExisting = {"open-manager", "create", "open-service", "reconfigure",
                            "describe", "dacl", "close-service", "close-manager"};
   const std::pair<std::string, DWORD> kExists = {"create", ERROR_SERVICE_EXISTS};
@@ -94,8 +88,7 @@ TEST(InstallServiceTest, AsksForItsAccessAndMapsOutcomesToResultCodes) {
       {"existing service keeps its old access rules", {kExists, {"dacl", 1}}, 3, kExisting},
       {"no path", {}, 1, {}, L""},
       {"manager denied", {{"open-manager", ERROR_ACCESS_DENIED}}, 2, {"open-manager"}},
-      {"create denied", {{"create", ERROR_ACCESS_DENIED}}, 3,
-       {"open-manager", "create", "close-manager"}},
+      {"create denied", {{"create", ERROR_ACCESS_DENIED}}, 3, {"open-manager", "create", "close-manager"}},
       {"existing cannot be opened", {kExists, {"open-service", ERROR_ACCESS_DENIED}}, 3,
        {"open-manager", "create", "open-service", "close-manager"}},
       {"reconfiguration fails", {kExists, {"reconfigure", 1}}, 3,
@@ -104,8 +97,7 @@ TEST(InstallServiceTest, AsksForItsAccessAndMapsOutcomesToResultCodes) {
   // System and Administrators get full control, Authenticated Users start and stop.
   const DWORD full = SERVICE_ALL_ACCESS;  // CC DC LC SW RP WP DT LO CR SD RC WD WO
   const DWORD startStop = SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP;
-  const std::vector<AceSummary> kDacl = {
-      {L"S-1-5-18", full}, {L"S-1-5-32-544", full}, {L"S-1-5-11", startStop}};
+  const std::vector<AceSummary> kDacl = {{L"S-1-5-18", full}, {L"S-1-5-32-544", full}, {L"S-1-5-11", startStop}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeManager manager;

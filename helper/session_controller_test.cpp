@@ -91,8 +91,7 @@ TEST(SessionEngineExitTest, RestoresOnlyTheSessionThatIsStillCurrent) {
   runtime.exitReport(3);
   runtime.exitReport(3);
   EXPECT_EQ(runtime.calls, (Calls{"restore", "stop"}));
-  EXPECT_EQ(runtime.logs,
-            (Calls{"sing-box.exe exited unexpectedly (exit code 3); system proxy restored"}));
+  EXPECT_EQ(runtime.logs, (Calls{"sing-box.exe exited unexpectedly (exit code 3); system proxy restored"}));
 
   controller.StartProxySession(kMixedConfig);
   const auto stoppedExit = runtime.exitReport;
@@ -109,8 +108,7 @@ TEST(SessionEngineExitTest, RestoresOnlyTheSessionThatIsStillCurrent) {
   EXPECT_EQ(runtime.logs, (Calls{"sing-box.exe exited unexpectedly (exit code 259)"}));
 
   controller.ShutDown();  // later starts are refused
-  EXPECT_EQ(controller.StartTunSession(kMixedConfig),
-            MakeStatusReply("disconnected", "PelnoVpnHelper is stopping"));
+  EXPECT_EQ(controller.StartTunSession(kMixedConfig), MakeStatusReply("disconnected", "PelnoVpnHelper is stopping"));
 }
 
 TEST(SessionConcurrencyTest, OperationsFromSeveralThreadsNeverInterleave) {
@@ -124,9 +122,7 @@ TEST(SessionConcurrencyTest, OperationsFromSeveralThreadsNeverInterleave) {
   };
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 10; ++i) operations[(t + i) % 3]();
-    });
+    threads.emplace_back([&, t] { for (int i = 0; i < 10; ++i) operations[(t + i) % 3](); });
   for (auto& thread : threads) thread.join();
   EXPECT_FALSE(runtime.overlapped);
 }

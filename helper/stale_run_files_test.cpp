@@ -17,8 +17,7 @@ using testing::TempFolder;
 // Only files named as the helper names its run files go; everything else stays.
 TEST(StaleRunFilesTest, OnlyRunFilesAreRemoved) {
   TempFolder folder(L"runs");
-  const std::vector<std::wstring> removed = {L"sing-box-urltest-4012-1.json",
-                                             L"sing-box-urltest-7-18446744.json"};
+  const std::vector<std::wstring> removed = {L"sing-box-urltest-4012-1.json", L"sing-box-urltest-7-18446744.json"};
   const std::vector<std::wstring> kept = {
       L"sing-box.json",           L"sing-box-urltest-4012-1.json.bak", L"sing-box-urltest-4012-.json",
       L"sing-box-urltest-x-1.json", L"sing-box-urltest-1-2-3.json",    L"sing-box-urltest-12.json",
@@ -30,9 +29,8 @@ TEST(StaleRunFilesTest, OnlyRunFilesAreRemoved) {
   RemoveStaleUrlTestFiles(folder.path());
 
   std::vector<std::wstring> left;
-  for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
     left.push_back(entry.path().filename().wstring());
-  }
   std::vector<std::wstring> expected = kept;
   expected.push_back(L"sing-box-urltest-5-5.json");  // a folder
   std::sort(left.begin(), left.end());

@@ -52,10 +52,12 @@ struct ControlPortListener {
 };
 
 // The helper's control port for one exchange: reads the request to the end of
-// `body`, then writes each piece and pauses after it for its time.
+// `body`, then writes each piece and pauses after it for its time (kHold: the
+// connection stays open and silent until Finish).
 class ScriptedControlPort {
  public:
   struct Piece { std::string bytes; DWORD pauseMs = 0; };
+  static constexpr DWORD kHold = INFINITE;
 
   ScriptedControlPort(std::string body, std::vector<Piece> script) {
     server_ = std::thread([this, body = std::move(body), script = std::move(script)] {
@@ -66,7 +68,8 @@ class ScriptedControlPort {
         request_.append(buffer, got);
       for (const Piece& piece : script) {
         ::send(connection.Get(), piece.bytes.data(), static_cast<int>(piece.bytes.size()), 0);
-        ::Sleep(piece.pauseMs);
+        if (piece.pauseMs == kHold) UniqueSocket(::accept(port_.socket.Get(), nullptr, nullptr));  // until Finish
+        else ::Sleep(piece.pauseMs);
       }
     });
   }
@@ -141,31 +144,21 @@ TEST(WinInetHelperTransportTest, EveryWaitEndsWithinItsBound) {
   ULONGLONG start = 0;
   const auto tookAtMost = [&start](ULONGLONG boundMs) { return ::GetTickCount64() - start <= boundMs + kSlackMs; };
   {
-    ControlPortListener port(8);
-    std::vector<UniqueSocket> held;
-    std::thread silent([&] {
-      for (UniqueSocket connection; connection.Reset(::accept(port.socket.Get(), nullptr, nullptr)), connection;) {
-        char buffer[4096];
-        const int got = ::recv(connection.Get(), buffer, sizeof buffer, 0);
-        if (got > 0 && std::string_view(buffer, got).starts_with("GET /partial ")) {
-          const std::string_view piece = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\npiece";
-          ::send(connection.Get(), piece.data(), static_cast<int>(piece.size()), 0);
-        }
-        held.push_back(std::move(connection));
-      }
-    });
+    ScriptedControlPort silent("", {{"", ScriptedControlPort::kHold}});
     std::string status;
     start = ::GetTickCount64();
     EXPECT_FALSE(QueryHelperStatus(transport, status));
     EXPECT_TRUE(tookAtMost(900)) << ::GetTickCount64() - start;
+  }
+  {
+    const std::string head = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n";
+    ScriptedControlPort partial("", {{head + "piece", ScriptedControlPort::kHold}});
     const std::unique_ptr<HelperReply> reply = transport.Send("GET", "/partial", "");
     std::string chunk;
     ASSERT_TRUE(reply && reply->ReadChunk(chunk) && chunk == "piece");
     start = ::GetTickCount64();
     EXPECT_FALSE(reply->ReadChunk(chunk));
     EXPECT_TRUE(tookAtMost(500)) << ::GetTickCount64() - start;
-    port.socket.Reset();
-    silent.join();
   }
   ControlPortListener full(1);
   std::vector<UniqueSocket> queued;

@@ -45,10 +45,8 @@ TEST(JsonStringFieldTest, ReadsAndDecodesAsTheHelperEscapes) {
       // The surrogate ranges' edges: D800-DBFF then DC00-DFFF pair; alone each is U+FFFD.
       {R"({"message":"\ud800\udc00\udbff\udfff"})", "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
       {R"({"message":"\ud7ff\udc00\udfff\ue000"})", "\xED\x9F\xBF\xEF\xBF\xBD\xEF\xBF\xBD\xEE\x80\x80"},
-      {R"({"message":"\"q\" \\ \/ \uZZ"})", "\"q\" \\ / uZZ"},
-      {R"({"message": "v"})", ""},
-      {R"({"message":"unterminated)", ""},
-      {R"({"message":"ends with \)", ""},
+      {R"({"message":"\"q\" \\ \/ \uZZ"})", "\"q\" \\ / uZZ"}, {R"({"message": "v"})", ""},
+      {R"({"message":"unterminated)", ""}, {R"({"message":"ends with \)", ""},
       {R"({"outer":{"message":"caf)" "\xC3\xA9\"}}", "caf\xC3\xA9"},
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(JsonStringField(text, "message"), expected) << text;
@@ -278,10 +276,8 @@ TEST(ProvisioningTest, RefusalsLeadToTheInstallerOrToTheirMessage) {
     FakeHelperTransport helper(c.answering ? FakeHelperTransport::Replies{{"", {{"pong"}}}} : FakeHelperTransport::Replies{});
     testing::FakeProvisioningPlatform fake;
     fake.helper = &helper;
-    fake.openResults = c.openResults;
-    fake.startResults = c.startResults;
-    fake.installerExitCode = c.installerExitCode;
-    fake.answersOnceRunning = c.answersOnceRunning;
+    std::tie(fake.openResults, fake.startResults, fake.installerExitCode, fake.answersOnceRunning) =
+        std::tie(c.openResults, c.startResults, c.installerExitCode, c.answersOnceRunning);
     fake.binaryPath = L"C:\\Apps\\Client\\PelnoVpnHelperService.exe --x";  // this program file, unquoted
     std::string error;
     EXPECT_EQ(EnsureHelperReady(error, {fake, locations, helper}), c.error.empty()) << c.calls;

@@ -5,11 +5,7 @@
 namespace {
 
 TEST(RunnerUtils, DartArgumentsAreTheCommandLinesArgumentsAfterTheProgramInUtf8) {
-  struct Case {
-    const wchar_t* commandLine;
-    std::vector<std::string> arguments;
-  };
-  const Case cases[] = {
+  const struct { const wchar_t* commandLine; std::vector<std::string> arguments; } cases[] = {
       {L"PelnoVPN.exe", {}},
       {L"\"C:\\Program Files\\PelnoVPN\\PelnoVPN.exe\" --flag=1 \"two words\"", {"--flag=1", "two words"}},
       {L"PelnoVPN.exe \u00e9\u20ac\U0001F600", {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"}},

@@ -6,11 +6,8 @@ namespace pelno::runner {
 namespace {
 
 TEST(WindowGeometry, TheLogicalWindowScalesToThePhysicalPixelsOfItsMonitor) {
-  struct Case {
-    unsigned dpi;
-    int x, width, height;
-  };
-  const Case cases[] = {{96, 10, 450, 770}, {144, 15, 675, 1155}, {120, 12, 562, 962}};
+  const struct { unsigned dpi; int x, width, height; } cases[] = {
+      {96, 10, 450, 770}, {144, 15, 675, 1155}, {120, 12, 562, 962}};
   for (const auto& c : cases) {
     const double scale = ScaleFactorForDpi(c.dpi);
     EXPECT_EQ(ScaleToPhysical(10, scale), c.x) << c.dpi;

@@ -46,13 +46,11 @@ class ControlServerTest : public ::testing::Test {
     ::getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&address_), &length);
     Reconnect();
   }
-  // A new client in place of the last one.
   void Reconnect() {
     client_ = UniqueSocket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     ASSERT_EQ(::connect(client_.Get(), reinterpret_cast<const sockaddr*>(&address_), sizeof address_), 0);
     const DWORD timeoutMs = 10000;  // a hung server fails the test instead of blocking it
-    ::setsockopt(client_.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
-                 sizeof timeoutMs);
+    ::setsockopt(client_.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
   }
   void TearDown() override {
     client_.Reset();
@@ -93,10 +91,7 @@ TEST_F(ControlServerTest, SocketsAreNotInheritable) {
 // The helper does not serve when the port is taken or an option it depends on is
 // refused, and says why in one line.
 TEST_F(ControlServerTest, RunLogsTheFailingStepAndReturnsOne) {
-  const struct {
-    SetSocketOption setOption;
-    std::string line;
-  } cases[] = {
+  const struct { SetSocketOption setOption; std::string line; } cases[] = {
       {::setsockopt, "Control server could not bind 127.0.0.1:17891 (Winsock error 100"},
       {RefuseOption<SO_EXCLUSIVEADDRUSE>,
        "Control server could not get exclusive use of 127.0.0.1:17891 (Winsock error 10042)"},
@@ -152,8 +147,7 @@ TEST_F(ControlServerTest, InterruptedConnectionEndsAtOnceUnanswered) {
   ConnectionTable table(1);
   ConnectionTable::Admission admission;
   auto place = table.Admit([socket] { InterruptConnection(socket); }, admission);
-  std::thread serving(
-      [&] { HandleControlConnection(std::move(accepted), *place, services); });
+  std::thread serving([&] { HandleControlConnection(std::move(accepted), *place, services); });
   std::this_thread::sleep_for(200ms);  // the read waits for the rest of the request
   const auto interrupted = std::chrono::steady_clock::now();
   auto newcomer = table.Admit([] {}, admission);

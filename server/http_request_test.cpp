@@ -28,22 +28,15 @@ TEST(RequestGuardTest, OriginAndForeignHostsAreRefused) {
   const std::string ping = "GET /ping HTTP/1.1\r\n";
   const std::pair<std::string, bool> cases[] = {
       {ping + "Host: 127.0.0.1:17891\r\nOrigin: http://127.0.0.1", false},
-      {ping + "ORIGIN: null", false},
-      {ping + "Origin:", false},
+      {ping + "ORIGIN: null", false}, {ping + "Origin:", false},
       {ping + "X-A: 1\nOrigin: http://evil.example", false},  // a bare line feed hides nothing
       {ping + "X-Origin-Trace: 1\r\nReferer: http://a/origin: b", true},
       {"GET /origin:x HTTP/1.1\r\nHost: localhost", true},  // the request line is no header
-      {ping + "Host: 127.0.0.1", true},
-      {ping + "host: LocalHost:80", true},
-      {ping + "Host:localhost  ", true},
-      {ping + "Host: evil.example:17891", false},
-      {ping + "Host: 127.0.0.1.evil.example", false},
-      {ping + "Host: localhost.evil.example:17891", false},
-      {ping + "Host: [::1]:17891", false},
-      {ping + "Host: 127.0.0.1:80@evil", false},
-      {ping + "Host: ", false},
-      {ping + "Host: localhost\r\nHost: evil.example", false},
-      {ping + "X-Host: evil.example", true},
+      {ping + "Host: 127.0.0.1", true}, {ping + "host: LocalHost:80", true}, {ping + "Host:localhost  ", true},
+      {ping + "Host: evil.example:17891", false}, {ping + "Host: 127.0.0.1.evil.example", false},
+      {ping + "Host: localhost.evil.example:17891", false}, {ping + "Host: [::1]:17891", false},
+      {ping + "Host: 127.0.0.1:80@evil", false}, {ping + "Host: ", false},
+      {ping + "Host: localhost\r\nHost: evil.example", false}, {ping + "X-Host: evil.example", true},
       {"GET /ping HTTP/1.1", true},
   };
   for (const auto& [block, allowed] : cases) EXPECT_EQ(IsRequestAllowed(block), allowed) << block;

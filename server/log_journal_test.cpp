@@ -20,11 +20,8 @@ TEST(LogLineTest, StampedCappedLine) {
   const std::string stamp = "[2026-03-05 09:04:07] ";
   const std::string cap(1200, 'a');
   const std::pair<std::string, std::string> cases[] = {
-      {"PelnoVpnHelper started", stamp + "PelnoVpnHelper started\r\n"},
-      {"", stamp + "\r\n"},
-      {cap, stamp + cap + "\r\n"},
-      {cap + "b", stamp + cap + "...\r\n"},
-      {"a\r\nb\n", stamp + "a\r\nb\n\r\n"},
+      {"PelnoVpnHelper started", stamp + "PelnoVpnHelper started\r\n"}, {"", stamp + "\r\n"},
+      {cap, stamp + cap + "\r\n"}, {cap + "b", stamp + cap + "...\r\n"}, {"a\r\nb\n", stamp + "a\r\nb\n\r\n"},
   };
   for (const auto& [message, line] : cases) EXPECT_EQ(FormatLogLine(kMarch5, message), line);
 }
@@ -58,8 +55,7 @@ TEST(LogJournalTest, AppendLogStampsTheCurrentLocalTime) {
   const std::time_t after = std::time(nullptr);
   const std::string line = journal.ReadLogJournal();
   EXPECT_TRUE(line == FormatLogLine(*std::localtime(&before), "hello") ||
-              line == FormatLogLine(*std::localtime(&after), "hello"))
-      << line;
+              line == FormatLogLine(*std::localtime(&after), "hello")) << line;
 }
 
 }  // namespace

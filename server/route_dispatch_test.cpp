@@ -39,10 +39,9 @@ TEST(RouteDispatchTest, FirstExactMatchAnswersWithTheRouteContentType) {
 }
 
 TEST(RouteDispatchTest, AnythingButAnExactMatchWithAHandlerIs404) {
-  for (const ControlRequest& request :
-       {Request("POST", "/ping"), Request("GET", "/ping?x=1"), Request("get", "/ping"),
-        Request("GET", "/PING"), Request("GET", "/ping/"), Request("", ""),
-        Request("GET", "/later")})
+  for (const ControlRequest& request : {Request("POST", "/ping"), Request("GET", "/ping?x=1"), Request("get", "/ping"),
+                                        Request("GET", "/PING"), Request("GET", "/ping/"), Request("", ""),
+                                        Request("GET", "/later")})
     EXPECT_EQ(Dispatch(kRoutes, request).status, 404) << request.method << " " << request.path;
 }
 

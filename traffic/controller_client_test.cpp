@@ -13,8 +13,8 @@ namespace pelno {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
-// A listening socket on an ephemeral loopback port.
 UniqueSocket Listen(std::uint16_t& port) {
   UniqueSocket listener(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   sockaddr_in address{};
@@ -51,13 +51,11 @@ TEST_F(ControllerGetTest, StopsAsSoonAsTheReplyIsComplete) {
     bool received;
     std::chrono::milliseconds atLeast, below;
   } cases[] = {
-      {"rate stream", kTraffic, true, {}, std::chrono::milliseconds(600)},
-      {"empty body", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", true, {},
-       std::chrono::milliseconds(600)},
-      {"capitals and spaces", "HTTP/1.1 200 OK\r\nCONTENT-LENGTH:   5\r\n\r\nhello", true, {},
-       std::chrono::milliseconds(600)},
+      {"rate stream", kTraffic, true, {}, 600ms},
+      {"empty body", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", true, {}, 600ms},
+      {"capitals and spaces", "HTTP/1.1 200 OK\r\nCONTENT-LENGTH:   5\r\n\r\nhello", true, {}, 600ms},
       // One receive time-out, not one per call of send and receive.
-      {"silent peer", "", false, std::chrono::milliseconds(1000), std::chrono::milliseconds(2000)},
+      {"silent peer", "", false, 1000ms, 2000ms},
   };
   for (const auto& c : cases) {
     std::uint16_t port = 0;
@@ -67,14 +65,11 @@ TEST_F(ControllerGetTest, StopsAsSoonAsTheReplyIsComplete) {
     std::thread responder([&] {
       UniqueSocket peer(::accept(listener.Get(), nullptr, nullptr));
       char chunk[512];
-      int n;
-      while (request.find("\r\n\r\n") == std::string::npos &&
-             (n = ::recv(peer.Get(), chunk, sizeof chunk, 0)) > 0) {
+      for (int n; request.find("\r\n\r\n") == std::string::npos &&
+                  (n = ::recv(peer.Get(), chunk, sizeof chunk, 0)) > 0;)
         request.append(chunk, n);
-      }
       if (!c.script.empty()) ::send(peer.Get(), c.script.data(), static_cast<int>(c.script.size()), 0);
-      while (::recv(peer.Get(), chunk, sizeof chunk, 0) > 0) {
-      }
+      while (::recv(peer.Get(), chunk, sizeof chunk, 0) > 0) continue;
     });
 
     std::string reply = "stale";

@@ -8,12 +8,7 @@
 namespace pelno {
 namespace {
 
-struct Row {
-  std::uint32_t pid;
-  std::string protocol;
-  std::string address;
-  std::uint16_t port;
-};
+struct Row { std::uint32_t pid; std::string protocol, address; std::uint16_t port; };
 
 // "<name>|<method>|<host>" for each entry of the collector's text, taken from the
 // three members that vary; everything else of an entry is checked once below.
@@ -30,17 +25,10 @@ std::vector<std::string> Summaries(const std::string& entries) {
   return out;
 }
 
-std::string NameFor(std::uint32_t pid) {
-  if (pid == 7) return "caf\xC3\xA9.exe";
-  return "p" + std::to_string(pid);
-}
+std::string NameFor(std::uint32_t pid) { return pid == 7 ? "caf\xC3\xA9.exe" : "p" + std::to_string(pid); }
 
 TEST(SocketCollectorTest, FiltersDeduplicatesAndNamesRows) {
-  const struct {
-    const char* what;
-    std::vector<Row> rows;
-    std::vector<std::string> entries;
-  } cases[] = {
+  const struct { const char* what; std::vector<Row> rows; std::vector<std::string> entries; } cases[] = {
       {"unspecified and standard loopback dropped, other loopback and mapped kept",
        {{1, "UDP", "0.0.0.0", 53}, {1, "UDP", "::", 53}, {1, "TCP", "127.0.0.1", 9},
         {1, "TCP", "::1", 9}, {1, "TCP", "", 9}, {1, "TCP", "127.0.0.2", 9},

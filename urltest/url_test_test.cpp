@@ -37,9 +37,7 @@ TEST(UrlTestRequest, ParsesBothVersionsAndRefusesMalformedBodies) {
       {kV2 + "0\n1\nu\n4\n0\n1\nA\n0\n1\nA\n2\n{}", "|u|A,A|{}"},
       {kV2 + "0\n1\nu\n1\n0\n0\n", "|u||"},  // no tag, no config: the run refuses it
       {kV2 + "2\n\"\n3\nu\"\n1\n4\na\nb\"3\n{\n}", "\"\n|u\"\n|a\nb\"|{\n}"},
-      {"PELNOVPN_URLTEST_V2", "refused"},
-      {"\xEF\xBB\xBF" + kExample, "refused"},
-      {" " + kExample, "refused"},
+      {"PELNOVPN_URLTEST_V2", "refused"}, {"\xEF\xBB\xBF" + kExample, "refused"}, {" " + kExample, "refused"},
       {kV2 + "2\nr1\n1\nu\n1\n1\nA\n3\n{}", "refused"},   // length past the end
       {kV2 + "2\nr1\n1\nu\n2\n1\nA\n2\n{}", "refused"},   // count beyond the fields
       {kV2 + "-1\nr1\n1\nu\n1\n1\nA\n2\n{}", "refused"},  // -1 is 4294967295
@@ -79,26 +77,17 @@ std::vector<std::wstring> SplitArguments(std::wstring_view line) {
 // Each node tag reaches the engine as exactly one argument, whatever it holds.
 TEST(FetchCommandLine, QuotesEachTextSoTheEngineReadsItBack) {
   const std::pair<std::wstring, std::wstring> cases[] = {
-      {L"A", LR"("A")"},
-      {L"plain tag", LR"("plain tag")"},
-      {L"a\tb", L"\"a\tb\""},
-      {LR"(a"b)", LR"("a\"b")"},
-      {LR"(a" run -c "x)", LR"("a\" run -c \"x")"},
-      {LR"(")", LR"("\"")"},
-      {LR"(ends\)", LR"("ends\\")"},
-      {LR"(C:\dir\x)", LR"("C:\dir\x")"},
-      {LR"(a\"b)", LR"("a\\\"b")"},
-      {LR"(a\\"b)", LR"("a\\\\\"b")"},
-      {LR"(\\\)", LR"("\\\\\\")"},
-      {L"", LR"("")"},
+      {L"A", LR"("A")"}, {L"plain tag", LR"("plain tag")"}, {L"a\tb", L"\"a\tb\""}, {LR"(a"b)", LR"("a\"b")"},
+      {LR"(a" run -c "x)", LR"("a\" run -c \"x")"}, {LR"(")", LR"("\"")"}, {LR"(ends\)", LR"("ends\\")"},
+      {LR"(C:\dir\x)", LR"("C:\dir\x")"}, {LR"(a\"b)", LR"("a\\\"b")"}, {LR"(a\\"b)", LR"("a\\\\\"b")"},
+      {LR"(\\\)", LR"("\\\\\\")"}, {L"", LR"("")"},
   };
   const std::wstring engine = LR"(C:\Program Files\PelnoVPN\sing-box.exe)";
   for (const auto& [text, quoted] : cases) {
     EXPECT_EQ(QuoteCommandLineArgument(text), quoted) << text;
-    EXPECT_EQ(SplitArguments(UrlTestFetchCommandLine(engine, L"run 1.json", text, text)),
-              (std::vector<std::wstring>{engine, L"--disable-color", L"-c", L"run 1.json", L"tools", L"-o", text,
-                                         L"fetch", text}))
-        << text;
+    const std::vector<std::wstring> arguments = {engine, L"--disable-color", L"-c", L"run 1.json", L"tools", L"-o",
+                                                 text, L"fetch", text};
+    EXPECT_EQ(SplitArguments(UrlTestFetchCommandLine(engine, L"run 1.json", text, text)), arguments) << text;
   }
 }
 
@@ -346,9 +335,8 @@ TEST(RunUrlTestStream, RunsShareTheHelpersEnginePlaces) {
   EXPECT_EQ(waiting.wait_for(std::chrono::seconds(1)), std::future_status::ready);
   HandleCancelUrlTest("h", system.registry, system.journal);
   for (auto& run : runs) run.get();
-  EXPECT_EQ(std::count_if(system.measured.begin(), system.measured.end(),
-                          [](const std::string& tag) { return tag.starts_with("slow w"); }),
-            0);
+  const auto waiterTag = [](const std::string& tag) { return tag.starts_with("slow w"); };
+  EXPECT_EQ(std::count_if(system.measured.begin(), system.measured.end(), waiterTag), 0);
 }
 
 TEST(RunUrlTestStream, AnswersUnusableRequestsWithTheEmptyReply) {

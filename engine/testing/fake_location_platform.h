@@ -28,8 +28,7 @@ class FakeLocationPlatform : public LocationPlatform {
   void AddEntry(const std::wstring& path) { statusCodes[path] = 0; }
 
   bool RoamingAppDataFolder(std::wstring& folder) override {
-    folder = L"C:\\Users\\u\\AppData\\Roaming";
-    return roamingAvailable;
+    return folder = L"C:\\Users\\u\\AppData\\Roaming", roamingAvailable;
   }
 
   // Like GetModuleFileNameW: a path that does not fit is cut to length - 1
@@ -58,9 +57,7 @@ class FakeLocationPlatform : public LocationPlatform {
     return searchCopiedOverride != 0 ? searchCopiedOverride : needed - 1;
   }
 
-  std::string ErrorMessage(std::uint32_t code) override {
-    return "system message " + std::to_string(code);
-  }
+  std::string ErrorMessage(std::uint32_t code) override { return "system message " + std::to_string(code); }
 };
 
 }  // namespace pelno::testing

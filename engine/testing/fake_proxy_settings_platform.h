@@ -34,24 +34,21 @@ class FakeProxySettingsPlatform : public ProxySettingsPlatform {
   // "option:39"; on the record key "record-set:Name", "record-delete:Name".
   std::vector<std::string> calls;
 
-  void Set(const std::wstring& name, std::uint32_t type, const void* data, std::size_t size) {
+  static Value MakeValue(std::uint32_t type, const void* data, std::size_t size) {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
-    values[name] = {type, std::vector<std::uint8_t>(bytes, bytes + size)};
+    return {type, std::vector<std::uint8_t>(bytes, bytes + size)};
   }
-  void SetStringIn(std::map<std::wstring, Value>& key, const std::wstring& name,
-                   const std::wstring& text) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.c_str());
-    key[name] = {kRegistryTypeString,
-                 std::vector<std::uint8_t>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
+  void Set(const std::wstring& name, std::uint32_t type, const void* data, std::size_t size) {
+    values[name] = MakeValue(type, data, size);
   }
-  void SetString(const std::wstring& name, const std::wstring& text) {
-    SetStringIn(values, name, text);
+  static void SetStringIn(std::map<std::wstring, Value>& key, const std::wstring& name, const std::wstring& text) {
+    key[name] = MakeValue(kRegistryTypeString, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
   }
+  void SetString(const std::wstring& name, const std::wstring& text) { SetStringIn(values, name, text); }
   void SetDword(const std::wstring& name, std::uint32_t data) { Set(name, 4, &data, 4); }
   // The text without its terminating zero.
   std::wstring StringValue(const std::wstring& name) const { return StringValueIn(values, name); }
-  static std::wstring StringValueIn(const std::map<std::wstring, Value>& key,
-                                    const std::wstring& name) {
+  static std::wstring StringValueIn(const std::map<std::wstring, Value>& key, const std::wstring& name) {
     const std::vector<std::uint8_t>& bytes = key.at(name).bytes;
     std::wstring text(bytes.size() / sizeof(wchar_t) - 1, L'\0');
     std::memcpy(text.data(), bytes.data(), text.size() * sizeof(wchar_t));
@@ -95,8 +92,7 @@ class FakeProxySettingsPlatform : public ProxySettingsPlatform {
     }
     long SetDword(const std::wstring& name, std::uint32_t value) override {
       if (!Write(name)) return 5;
-      values_[name] = {4, std::vector<std::uint8_t>(4)};
-      std::memcpy(values_[name].bytes.data(), &value, 4);
+      values_[name] = MakeValue(4, &value, 4);
       return kRegistrySuccess;
     }
     long SetString(const std::wstring& name, const std::wstring& text) override {

@@ -59,9 +59,7 @@ class FakeRuntime : public SessionRuntime {
     logs.emplace_back(message);
   }
   void Forget() { calls = logs = {}; }
-  void JoinExitReport() {
-    if (exitThread_.joinable()) exitThread_.join();
-  }
+  void JoinExitReport() { if (exitThread_.joinable()) exitThread_.join(); }
 
  private:
   struct Inside {

@@ -14,10 +14,7 @@ class RelocatedLocationPlatform : public Win32LocationPlatform {
   RelocatedLocationPlatform(std::wstring programPath, std::wstring roamingFolder)
       : programPath_(std::move(programPath)), roamingFolder_(std::move(roamingFolder)) {}
 
-  bool RoamingAppDataFolder(std::wstring& folder) override {
-    folder = roamingFolder_;
-    return true;
-  }
+  bool RoamingAppDataFolder(std::wstring& folder) override { return folder = roamingFolder_, true; }
   std::uint32_t ModuleFileName(wchar_t* buffer, std::uint32_t length) override {
     const std::size_t count = std::min<std::size_t>(programPath_.size(), length - 1);
     *std::copy_n(programPath_.begin(), count, buffer) = L'\0';

@@ -7,18 +7,11 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 
 namespace pelno::testing {
-
-// Deletes a file or a folder tree; false when something stayed.
-inline bool RemoveTree(const std::wstring& path) {
-  std::error_code error;
-  std::filesystem::remove_all(path, error);
-  return !error;
-}
 
 inline bool WriteFileBytes(const std::wstring& path, std::string_view bytes) {
   std::ofstream file(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
@@ -27,10 +20,7 @@ inline bool WriteFileBytes(const std::wstring& path, std::string_view bytes) {
 
 inline std::string ReadFileBytes(const std::wstring& path) {
   std::ifstream file(std::filesystem::path(path), std::ios::binary);
-  if (!file) return "<unreadable>";
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
+  return file ? std::string(std::istreambuf_iterator<char>(file), {}) : "<unreadable>";
 }
 
 class TempFolder {
@@ -39,14 +29,16 @@ class TempFolder {
     static std::atomic<int> counter{0};
     wchar_t base[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH + 1, base);
-    path_ = std::wstring(base) + L"pelno-" + std::wstring(label) + L"-" +
-            std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount64()) +
-            L"-" + std::to_wstring(counter++);
+    path_ = std::wstring(base) + L"pelno-" + std::wstring(label) + L"-" + std::to_wstring(::GetCurrentProcessId()) +
+            L"-" + std::to_wstring(::GetTickCount64()) + L"-" + std::to_wstring(counter++);
     ::CreateDirectoryW(path_.c_str(), nullptr);
   }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
-  ~TempFolder() { RemoveTree(path_); }
+  ~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
 
   const std::wstring& path() const { return path_; }
   std::wstring operator/(std::wstring_view name) const { return path_ + L"\\" + std::wstring(name); }

@@ -8,14 +8,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 TEST(BridgeFrames, ChannelMessagesAreReadWholeOrRefused) {
-  struct Case {
-    Bytes frame;
-    bool parsed;
-    std::uint32_t id;
-    std::string channel;
-    Bytes message;
-  };
-  const Case cases[] = {
+  const struct { Bytes frame; bool parsed; std::uint32_t id; std::string channel; Bytes message; } cases[] = {
       {{1, 0x04, 0x03, 0x02, 0x01, 2, 0, 'a', 'b', 7, 8}, true, 0x01020304, "ab", {7, 8}},
       {{1, 9, 0, 0, 0, 0, 0}, true, 9, "", {}},  // empty name, no message bytes
       {{1, 1, 0, 0, 0, 3, 0, 'a', 'b'}, false},  // name longer than the frame

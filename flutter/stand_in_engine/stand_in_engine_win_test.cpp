@@ -14,19 +14,10 @@
 
 namespace {
 
-FlutterDesktopEngineRef NewEngine() {
-  FlutterDesktopEngineProperties properties{};
-  properties.assets_path = L"data\\flutter_assets";
-  properties.icu_data_path = L"data\\icudtl.dat";
-  properties.aot_library_path = L"data\\app.so";
-  return FlutterDesktopEngineCreate(&properties);
-}
-
 // A loopback port nobody listens on now.
 u_short FreePort() {
   pelno::UniqueSocket probe(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
+  sockaddr_in address{AF_INET, 0, {}, {}};
   address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
   int size = sizeof address;
   if (::bind(probe.Get(), reinterpret_cast<sockaddr*>(&address), size) != 0 ||
@@ -39,9 +30,7 @@ u_short FreePort() {
 // Sends the UI bridge a kind 4 frame and returns the body of its answer.
 std::string AskReceivedProperties(u_short port) {
   pelno::UniqueSocket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = ::htons(port);
+  sockaddr_in address{AF_INET, ::htons(port), {}, {}};
   address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
   const char request[] = {1, 0, 0, 0, 4};
   if (::connect(client.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
@@ -93,7 +82,11 @@ TEST(StandInEngine, TheUiBridgeReportsWhatTheWrapperGaveCreateAndRun) {
 }
 
 TEST(StandInEngine, AReferencedMessengerOutlivesItsEngineAndDropsWhatIsSentLater) {
-  FlutterDesktopEngineRef engine = NewEngine();
+  FlutterDesktopEngineProperties properties{};
+  properties.assets_path = L"data\\flutter_assets";
+  properties.icu_data_path = L"data\\icudtl.dat";
+  properties.aot_library_path = L"data\\app.so";
+  FlutterDesktopEngineRef engine = FlutterDesktopEngineCreate(&properties);
   FlutterDesktopMessengerRef messenger = FlutterDesktopMessengerAddRef(FlutterDesktopEngineGetMessenger(engine));
   EXPECT_TRUE(FlutterDesktopMessengerIsAvailable(messenger));
   // The lock may be taken again by its holder, as a locked send does.
@@ -106,10 +99,7 @@ TEST(StandInEngine, AReferencedMessengerOutlivesItsEngineAndDropsWhatIsSentLater
   EXPECT_FALSE(FlutterDesktopMessengerIsAvailable(messenger));
   const uint8_t bytes[] = {0, 0};
   EXPECT_FALSE(FlutterDesktopMessengerSend(messenger, "late", bytes, 2));
-  struct Replies {
-    int count = 0;
-    size_t size = 1;
-  } replies;
+  struct Replies { int count = 0; size_t size = 1; } replies;
   FlutterDesktopMessengerSendWithReply(
       messenger, "late", bytes, 2,
       [](const uint8_t*, size_t size, void* data) {

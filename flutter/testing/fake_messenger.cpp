@@ -9,25 +9,17 @@
 #include <thread>
 #include <utility>
 
-struct _FlutterPlatformMessageResponseHandle {
-  int id = 0;
-};
+struct _FlutterPlatformMessageResponseHandle { int id = 0; };
 
 struct FlutterDesktopMessenger {
-  struct Callback {
-    FlutterDesktopMessageCallback callback = nullptr;
-    void* user_data = nullptr;
-  };
+  struct Callback { FlutterDesktopMessageCallback callback = nullptr; void* user_data = nullptr; };
   struct Sent {
     flutter::testing::FakeMessenger::SentMessage message;
     FlutterDesktopBinaryReply reply = nullptr;
     void* user_data = nullptr;
     bool replied = false;
   };
-  struct Response {
-    int count = 0;
-    std::vector<uint8_t> bytes;
-  };
+  struct Response { int count = 0; std::vector<uint8_t> bytes; };
 
   std::atomic<int> references{1};
   std::recursive_mutex lock;
@@ -64,32 +56,22 @@ struct FlutterDesktopMessenger {
   }
 };
 
-namespace {
-
-bool Record(FlutterDesktopMessengerRef messenger, const char* channel, const uint8_t* message, size_t message_size,
-            FlutterDesktopBinaryReply reply, void* user_data) {
-  std::lock_guard<std::mutex> guard(messenger->mutex);
-  messenger->CheckLockedLocked();
-  if (!messenger->available) return false;
-  FlutterDesktopMessenger::Sent entry{{channel, {message, message + message_size}, reply != nullptr}, reply, user_data};
-  messenger->sent.push_back(std::move(entry));
-  messenger->changed.notify_all();
-  return true;
-}
-
-}  // namespace
-
 extern "C" {
-
-bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const char* channel, const uint8_t* message,
-                                 const size_t message_size) {
-  return Record(messenger, channel, message, message_size, nullptr, nullptr);
-}
 
 bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, const char* channel,
                                           const uint8_t* message, const size_t message_size,
                                           const FlutterDesktopBinaryReply reply, void* user_data) {
-  return Record(messenger, channel, message, message_size, reply, user_data);
+  std::lock_guard<std::mutex> guard(messenger->mutex);
+  messenger->CheckLockedLocked();
+  if (!messenger->available) return false;
+  messenger->sent.push_back({{channel, {message, message + message_size}, reply != nullptr}, reply, user_data});
+  messenger->changed.notify_all();
+  return true;
+}
+
+bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const char* channel, const uint8_t* message,
+                                 const size_t message_size) {
+  return FlutterDesktopMessengerSendWithReply(messenger, channel, message, message_size, nullptr, nullptr);
 }
 
 void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerRef messenger,

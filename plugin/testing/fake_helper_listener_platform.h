@@ -10,14 +10,12 @@
 namespace pelno::testing {
 
 struct FakeHelperListenerPlatform : HelperListenerPlatform {
-  bool ListenerOwners(std::uint16_t, std::vector<std::uint32_t>& found) override { return found = owners, tableRead; }
-  std::uint32_t ServiceProcessId() override { return serviceProcessId; }
+  bool ListenerOwners(std::uint16_t, std::vector<std::uint32_t>& found) override { return found = owners, true; }
+  std::uint32_t ServiceProcessId() override { return 500; }
   bool UnderWine() override { return underWine; }
   void Note(std::string_view line) override { notes.append(line).append("\n"); }
 
-  bool tableRead = true;
   std::vector<std::uint32_t> owners{500};
-  std::uint32_t serviceProcessId = 500;
   bool underWine = false;
   std::string notes;
 };

@@ -10,8 +10,7 @@
 static pelno::RequestMemoryBudget budget(pelno::kRequestMemoryBudget);
 
 static void Assemble(pelno::RequestAssembler& assembler, std::string_view bytes, std::size_t piece) {
-  for (; !bytes.empty(); bytes.remove_prefix(std::min(piece, bytes.size())))
-    assembler.Append(bytes.substr(0, piece));
+  for (; !bytes.empty(); bytes.remove_prefix(std::min(piece, bytes.size()))) assembler.Append(bytes.substr(0, piece));
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {

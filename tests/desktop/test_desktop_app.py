@@ -8,13 +8,11 @@ import struct
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 import pelno_wine
-from pelno_engine import engine_processes, free_port
+from pelno_engine import engine_processes, free_port, serve_origin
 from pelno_registry import read_proxy_values, write_proxy_values
 from pelno_wine import CONTROL_PORT, HELPER_EXE, SilentHelper, port_open, request, split_response, wait_until
 
@@ -37,18 +35,6 @@ def helper_status():
         return None
 
 
-class Origin(BaseHTTPRequestHandler):
-    def do_GET(self):
-        body = b"hello through the engine"
-        self.send_response(200)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-
-    def log_message(self, *args):
-        pass
-
-
 def config(mixed_port=None, controller=False, **stand_in):
     value = {"inbounds": [], "outbounds": [{"type": "direct", "tag": "direct"}]}
     if mixed_port:
@@ -67,32 +53,21 @@ def screenshot_pixels(display, points):
                           check=True, timeout=30).stdout
     header = struct.unpack(">25I", dump[:100])
     header_size, bits_per_pixel, bytes_per_line, ncolors = header[0], header[11], header[12], header[19]
-    pixels = []
-    for x, y in points:
-        offset = header_size + ncolors * 12 + y * bytes_per_line + x * bits_per_pixel // 8
-        b, g, r = dump[offset:offset + 3]  # LSB-first BGRX, as Xvfb writes it
-        pixels.append((r, g, b))
-    return pixels
+    offsets = (header_size + ncolors * 12 + y * bytes_per_line + x * bits_per_pixel // 8 for x, y in points)
+    return [tuple(dump[at:at + 3][::-1]) for at in offsets]  # LSB-first BGRX, as Xvfb writes it
 
 
 class DesktopAppTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):  # clean-ups run last first
-        work = tempfile.TemporaryDirectory(prefix="pelno-desktop-")
-        cls.addClassCleanup(work.cleanup)
         cls.display = os.environ.get("PELNO_XVFB_DISPLAY", ":71")
         xvfb = subprocess.Popen(["Xvfb", cls.display, "-screen", "0", "1024x900x24", "-nolisten", "tcp"],
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         cls.addClassCleanup(xvfb.wait, 10)
         cls.addClassCleanup(xvfb.terminate)
-        os.environ.update(DISPLAY=cls.display, WINEPREFIX=os.path.join(work.name, "prefix"))
-        cls.addClassCleanup(subprocess.run, [pelno_wine.wine_exec(), "--down"], timeout=120)
-        subprocess.run([pelno_wine.wine_exec(), "--up"], check=True, timeout=300)
-        web = ThreadingHTTPServer(("127.0.0.1", 0), Origin)
-        threading.Thread(target=web.serve_forever, daemon=True).start()
-        cls.addClassCleanup(web.server_close)
-        cls.addClassCleanup(web.shutdown)
-        cls.origin = f"http://127.0.0.1:{web.server_address[1]}/hello"
+        os.environ["DISPLAY"] = cls.display
+        pelno_wine.own_prefix(cls, "desktop")
+        cls.origin = f"http://127.0.0.1:{serve_origin(cls, b'hello through the engine')}/hello"
 
     def start_app(self, *arguments):
         """PelnoVPN.exe (with `arguments`) from a folder laid out like the release, the
@@ -184,8 +159,8 @@ class DesktopAppTest(unittest.TestCase):
     def test_2_tun_session_traffic_and_end_of_windows_session(self):
         write_proxy_values(USER)
         self.addCleanup(write_proxy_values, {})
-        self.addCleanup(tool, "pelno-service-probe.exe", "delete", "PelnoVpnHelperService")
-        self.addCleanup(tool, "pelno-service-probe.exe", "stop", "PelnoVpnHelperService")
+        self.addCleanup(pelno_wine.service_probe, "delete")
+        self.addCleanup(pelno_wine.service_probe, "stop")
         ui = self.start_app()
         mixed_port = free_port()
         connect = ui.send("connect", {"runtimeConfig": config(mixed_port, controller=True), "accessMode": "tun"})

@@ -2,30 +2,20 @@
 install into a chosen folder, an upgrade over it while a program runs from that folder, and
 a silent uninstall. The packed folder holds the built programs and a placeholder user
 interface bundle."""
-import glob
-import json
 import os
 import shutil
 import subprocess
-import tempfile
 import unittest
 
 import pelno_wine
 from pelno_engine import engine_config, engine_processes
 from pelno_registry import reg
-from pelno_wine import CONTROL_PORT, HELPER_EXE, port_open, request, wait_until
+from pelno_wine import CONTROL_PORT, HELPER_EXE, port_open, request, service_probe as probe, wait_until
 
-SERVICE = "PelnoVpnHelperService"
 KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\PelnoVPN"
 FOLDER = r"C:\Pelno Apps\PelnoVPN"
 PROGRAMS = ("PelnoVPN.exe", "flutter_windows.dll", HELPER_EXE)
 PLACEHOLDERS = (os.path.join("data", "flutter_assets", "a"),)
-
-
-def probe(command):
-    result = pelno_wine.run_windows(
-        [os.path.join(pelno_wine.bin_dir(), "pelno-service-probe.exe"), command, SERVICE])
-    return json.loads(result.stdout)
 
 
 def entry():
@@ -38,17 +28,13 @@ def entry():
 class SetupTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.work = tempfile.TemporaryDirectory(prefix="pelno-setup-")
-        cls.addClassCleanup(cls.work.cleanup)
-        prefix = os.environ["WINEPREFIX"] = os.path.join(cls.work.name, "prefix")
-        cls.addClassCleanup(subprocess.run, [pelno_wine.wine_exec(), "--down"], timeout=120)
-        subprocess.run([pelno_wine.wine_exec(), "--up"], check=True, timeout=300)
+        cls.work = pelno_wine.own_prefix(cls, "setup")
+        prefix = os.environ["WINEPREFIX"]
         cls.folder = os.path.join(prefix, "drive_c", "Pelno Apps", "PelnoVPN")
         cls.shortcut = os.path.join(prefix, "drive_c", "ProgramData", "Microsoft", "Windows",
                                     "Start Menu", "Programs", "PelnoVPN.lnk")
-        cls.data = glob.glob(os.path.join(prefix, "drive_c", "users", "*", "AppData",
-                                          "Roaming"))[0] + "/PelnoVPN"
-        dist = os.path.join(cls.work.name, "dist")
+        cls.data = pelno_wine.data_dir()
+        dist = os.path.join(cls.work, "dist")
         for name in PLACEHOLDERS:
             os.makedirs(os.path.dirname(os.path.join(dist, name)), exist_ok=True)
             with open(os.path.join(dist, name), "w") as f:
@@ -57,7 +43,7 @@ class SetupTest(unittest.TestCase):
             shutil.copy(os.path.join(pelno_wine.bin_dir(), name), dist)
         cls.setups = {}
         for version in ("1.0.0", "1.0.1"):
-            cls.setups[version] = os.path.join(cls.work.name, f"setup-{version}.exe")
+            cls.setups[version] = os.path.join(cls.work, f"setup-{version}.exe")
             subprocess.run([os.environ["PELNO_MAKENSIS"], "-V1", f"-DPELNO_DIST_DIR={dist}",
                             f"-DPELNO_VERSION={version}", f"-DPELNO_SETUP_FILE={cls.setups[version]}",
                             os.environ["PELNO_SETUP_SCRIPT"]], check=True, timeout=300)
@@ -87,7 +73,7 @@ class SetupTest(unittest.TestCase):
             engine = self.start_engine_from_folder()
         self.assertEqual(pelno_wine.run_windows([FOLDER + r"\Uninstall.exe", "/S"]).returncode, 0)
         self.assertTrue(wait_until(lambda: not os.path.exists(self.folder), timeout=60))
-        self.assertTrue(wait_until(lambda: probe("query") == {"error": 1060}, timeout=30))
+        self.assertTrue(wait_until(lambda: probe("query") == 1060, timeout=30))
         self.assertTrue(wait_until(lambda: not port_open(CONTROL_PORT), timeout=30))
         self.assertTrue(wait_until(lambda: engine.poll() is not None, timeout=30))
         self.assertEqual((entry(), os.path.exists(self.shortcut)), ({}, False))
@@ -97,7 +83,7 @@ class SetupTest(unittest.TestCase):
         engine_exe = os.path.join(self.folder, "sing-box.exe")
         if not os.path.exists(engine_exe):  # the upgrade keeps it
             shutil.copy(os.path.join(pelno_wine.bin_dir(), pelno_wine.STAND_IN_ENGINE_EXE), engine_exe)
-        config = os.path.join(self.work.name, "engine.json")
+        config = os.path.join(self.work, "engine.json")
         with open(config, "w") as f:
             f.write(engine_config())
         engine = subprocess.Popen([pelno_wine.wine_exec(), engine_exe, "run", "-c", config],

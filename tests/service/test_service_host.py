@@ -6,8 +6,6 @@ import json
 import os
 import signal
 import socket
-import subprocess
-import tempfile
 import time
 import unittest
 
@@ -15,8 +13,8 @@ import pelno_wine
 from pelno_engine import engine_config, engine_processes, free_port
 from pelno_registry import INTERNET_SETTINGS, read_proxy_values, reg, write_proxy_values
 from pelno_wine import CONTROL_PORT, HELPER_EXE, port_open, request, split_response, wait_until
+from pelno_wine import HELPER_SERVICE as SERVICE, service_probe as probe
 
-SERVICE = "PelnoVpnHelperService"
 RECORD_KEY = r"HKCU\Software\PelnoVPN"  # the record of the user's proxy settings
 USER = {"ProxyEnable": ("REG_DWORD", 0), "ProxyServer": ("REG_SZ", "user.proxy.example:3128")}
 
@@ -25,27 +23,14 @@ def run(program, *args, timeout=90):
     return pelno_wine.run_windows([program] + list(args), timeout=timeout)
 
 
-def probe(command):
-    """Its exit code; "query": the service's configuration and status, or the error code."""
-    result = run(os.path.join(pelno_wine.bin_dir(), "pelno-service-probe.exe"), command, SERVICE)
-    if command != "query":
-        return result.returncode
-    answer = json.loads(result.stdout)
-    return answer["error"] if result.returncode else answer
-
-
 def reply(raw):
     return json.loads(split_response(raw)[2])
 
 
 class ServiceHostTest(unittest.TestCase):
     @classmethod
-    def setUpClass(cls):  # clean-ups run last first
-        work = tempfile.TemporaryDirectory(prefix="pelno-service-")
-        cls.addClassCleanup(work.cleanup)
-        os.environ["WINEPREFIX"] = os.path.join(work.name, "prefix")  # for this process only
-        cls.addClassCleanup(subprocess.run, [pelno_wine.wine_exec(), "--down"], timeout=120)
-        subprocess.run([pelno_wine.wine_exec(), "--up"], check=True, timeout=300)
+    def setUpClass(cls):
+        pelno_wine.own_prefix(cls, "service")
 
     def setUp(self):  # clean-ups run last first: program folders, service, port, registry
         self.addCleanup(write_proxy_values, {})
@@ -63,8 +48,7 @@ class ServiceHostTest(unittest.TestCase):
                           (self.program_dir(with_engine=True), "--install-service")):
             self.assertEqual(run(d.file(HELPER_EXE), switch).returncode, 0)
             service = probe("query")  # a second install points the one service at itself
-            self.assertEqual(service["binaryPath"].lower(),
-                             f'"{pelno_wine.windows_path(d.file(HELPER_EXE))}"'.lower())
+            self.assertEqual(service["binaryPath"].lower(), f'"{pelno_wine.windows_path(d.file(HELPER_EXE))}"'.lower())
         self.assertEqual((service["startType"], service["serviceType"] & 0x30,
                           service["errorControl"], service["state"]), (2, 0x10, 1, 1))
         self.assertEqual((service["displayName"], service["description"]),
@@ -90,8 +74,7 @@ class ServiceHostTest(unittest.TestCase):
             starting = pool.submit(request, "POST", "/start", engine_config(free_port()))
             self.assertTrue(wait_until(lambda: engine_processes(d.path), timeout=10))
             self.assertEqual(probe("stop"), 0)
-            self.assertEqual(reply(starting.result(timeout=30))["message"],
-                             "Windows helper connected")
+            self.assertEqual(reply(starting.result(timeout=30))["message"], "Windows helper connected")
         self.assertEqual(probe("query")["exitCode"], 0)
         self.assertEqual(read_proxy_values(), USER)
         self.assertTrue(wait_until(lambda: not engine_processes(d.path), timeout=5))

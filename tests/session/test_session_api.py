@@ -1,6 +1,5 @@
 """The helper's session endpoints against the stand-in engine, under Wine: the real
 registry, the real engine processes and the replies."""
-import glob
 import json
 import os
 import unittest
@@ -15,14 +14,6 @@ from pelno_wine import request, split_response, wait_until
 # the expandable string comes back unexpanded (as REG_SZ).
 USER = {"ProxyServer": ("REG_EXPAND_SZ", "%COMPUTERNAME%:3128"), "ProxyOverride": ("REG_SZ", "")}
 RESTORED = {**USER, "ProxyServer": ("REG_SZ", "%COMPUTERNAME%:3128")}
-
-
-def config_file():
-    """The helper's sing-box.json in the Wine user's roaming folder."""
-    prefix = os.environ.get("WINEPREFIX",
-                            os.path.join(os.path.dirname(pelno_wine.wine_exec()), "wineprefix"))
-    return glob.glob(os.path.join(prefix, "drive_c", "users", "*", "AppData", "Roaming",
-                                  "PelnoVPN", "sing-box.json"))[0]
 
 
 def call(method, path, body=b""):
@@ -69,10 +60,9 @@ class SessionApiTest(unittest.TestCase):
                  "sing-box.exe exited immediately: " + fatal, RESTORED, 0, "idle")):
             before = set(self.engines())
             config = config.replace("\n", "\r\n").encode()
-            self.assertEqual(call("POST", path, config),
-                             {"status": status, "platform": "windows", "message": message})
+            self.assertEqual(call("POST", path, config), {"status": status, "platform": "windows", "message": message})
             # Written byte for byte, line ends kept, a longer earlier file cut.
-            with open(config_file(), "rb") as written:
+            with open(os.path.join(pelno_wine.data_dir(), "sing-box.json"), "rb") as written:
                 self.assertEqual(written.read(), config)
             self.assertEqual(read_proxy_values(), values, path)
             self.assertTrue(wait_until(lambda: not before & set(self.engines()), timeout=5))

@@ -1,7 +1,10 @@
-"""Engine configurations for the stand-in engine, and finding its processes."""
+"""Engine configurations for the stand-in engine, finding its processes, and an origin
+server for the requests it relays."""
 import contextlib
+import http.server
 import json
 import socket
+import threading
 
 import pelno_wine
 
@@ -14,8 +17,7 @@ def free_port():
 
 def engine_config(mixed_port=None, **stand_in):
     """A configuration as the user interface would send it, plus stand-in behaviour."""
-    config = {"log": {"level": "warn"}, "inbounds": [],
-              "outbounds": [{"type": "direct", "tag": "direct"}]}
+    config = {"log": {"level": "warn"}, "inbounds": [], "outbounds": [{"type": "direct", "tag": "direct"}]}
     if stand_in:
         config["stand_in"] = stand_in
     if mixed_port is not None:
@@ -26,5 +28,24 @@ def engine_config(mixed_port=None, **stand_in):
 
 def engine_processes(program_dir):
     """Linux pids of Wine processes running sing-box.exe from `program_dir`."""
-    return [pid for pid, cmdline in pelno_wine.processes_under(program_dir)
-            if "sing-box.exe" in cmdline.lower()]
+    return [pid for pid, cmdline in pelno_wine.processes_under(program_dir) if "sing-box.exe" in cmdline.lower()]
+
+
+def serve_origin(test_class, body):
+    """Answers every GET on a free loopback port with `body` until the class's clean-up;
+    returns the port."""
+    class Origin(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Origin)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    test_class.addClassCleanup(server.server_close)
+    test_class.addClassCleanup(server.shutdown)
+    return server.server_port

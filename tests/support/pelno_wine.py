@@ -3,6 +3,7 @@ come from PELNO_BIN_DIR and start through PELNO_WINE_EXEC (the build's wrapper, 
 test run's WINEPREFIX)."""
 import contextlib
 import glob
+import json
 import os
 import shutil
 import signal
@@ -14,6 +15,7 @@ import time
 
 CONTROL_PORT = 17891
 HELPER_EXE = "PelnoVpnHelperService.exe"
+HELPER_SERVICE = "PelnoVpnHelperService"
 STAND_IN_ENGINE_EXE = "pelno-stand-in-engine.exe"
 
 
@@ -34,9 +36,29 @@ def data_dir():
 
 
 def run_windows(args, timeout=60, **kwargs):
-    """Runs a Windows program to its end; returns the CompletedProcess."""
     kwargs = {"stdin": subprocess.DEVNULL, "capture_output": True, **kwargs}
     return subprocess.run([wine_exec(), *args], timeout=timeout, **kwargs)
+
+
+def own_prefix(test_class, label):
+    """Gives the class a Wine prefix of its own, up now and shut down at the class's
+    clean-up, in a work folder that goes last; returns the work folder."""
+    work = tempfile.TemporaryDirectory(prefix=f"pelno-{label}-")
+    test_class.addClassCleanup(work.cleanup)
+    os.environ["WINEPREFIX"] = os.path.join(work.name, "prefix")  # for this process only
+    test_class.addClassCleanup(subprocess.run, [wine_exec(), "--down"], timeout=120)
+    subprocess.run([wine_exec(), "--up"], check=True, timeout=300)
+    return work.name
+
+
+def service_probe(command):
+    """pelno-service-probe.exe's exit code for the helper's service; for "query" the
+    service's configuration and status, or the error code."""
+    result = run_windows([os.path.join(bin_dir(), "pelno-service-probe.exe"), command, HELPER_SERVICE], timeout=90)
+    if command != "query":
+        return result.returncode
+    answer = json.loads(result.stdout)
+    return answer["error"] if result.returncode else answer
 
 
 def windows_path(linux_path):

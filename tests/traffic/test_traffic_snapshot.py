@@ -2,19 +2,16 @@
 engine's own figures after real traffic, the socket tables, and
 snapshots taken while sessions stop."""
 import concurrent.futures
-import http.server
 import json
 import socket
-import threading
 import time
 import unittest
 
 import pelno_wine
-from pelno_engine import engine_config, engine_processes, free_port
+from pelno_engine import engine_config, engine_processes, free_port, serve_origin
 from pelno_wine import request, split_response, wait_until
 
-KEYS = ["uploadBytesPerSecond", "downloadBytesPerSecond", "uploadTotalBytes",
-        "downloadTotalBytes", "processes"]
+KEYS = ["uploadBytesPerSecond", "downloadBytesPerSecond", "uploadTotalBytes", "downloadTotalBytes", "processes"]
 
 
 def snapshot():
@@ -40,24 +37,10 @@ def tun_config(controller_address="127.0.0.1:19090", **stand_in):
     return config["inbounds"][0]["listen_port"], json.dumps(config)
 
 
-class Origin(http.server.BaseHTTPRequestHandler):
-    def do_GET(self):
-        self.send_response(200)
-        self.send_header("Content-Length", "5000")
-        self.end_headers()
-        self.wfile.write(b"d" * 5000)
-
-    def log_message(self, *args):
-        pass
-
-
 class TrafficSnapshotTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.origin = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Origin)
-        threading.Thread(target=cls.origin.serve_forever, daemon=True).start()
-        cls.addClassCleanup(cls.origin.server_close)
-        cls.addClassCleanup(cls.origin.shutdown)
+        cls.origin_port = serve_origin(cls, b"d" * 5000)
         cls.helper = pelno_wine.HelperProcess(with_engine=True)
         cls.addClassCleanup(cls.helper.stop)
 
@@ -67,7 +50,7 @@ class TrafficSnapshotTest(unittest.TestCase):
 
     def relay(self, proxy_port):
         with socket.create_connection(("127.0.0.1", proxy_port), timeout=10) as s:
-            target = f"127.0.0.1:{self.origin.server_port}"
+            target = f"127.0.0.1:{self.origin_port}"
             s.sendall(f"GET http://{target}/data HTTP/1.1\r\nHost: {target}\r\n\r\n".encode())
             self.assertEqual(split_response(pelno_wine.recv_all(s))[2], b"d" * 5000)
 
@@ -87,9 +70,8 @@ class TrafficSnapshotTest(unittest.TestCase):
                 break
         self.assertEqual(list(taken), KEYS)
         totals = controller("/connections")
-        self.assertEqual([taken[k] for k in KEYS[:4]], [before["up"], before["down"],
-                                                         totals["uploadTotal"],
-                                                         totals["downloadTotal"]])
+        self.assertEqual([taken[k] for k in KEYS[:4]],
+                         [before["up"], before["down"], totals["uploadTotal"], totals["downloadTotal"]])
         self.assertGreaterEqual(totals["downloadTotal"], 5000)
         # Waiting for the stream's 1,200 ms receive time-out alone would take longer.
         self.assertLess(elapsed, 1.2)
@@ -102,8 +84,7 @@ class TrafficSnapshotTest(unittest.TestCase):
             taken = json.loads(snapshot())
         self.assertEqual([taken[k] for k in KEYS[:4]], [0, 0, 0, 0])
         entries = [e for e in taken["processes"] if e["host"] == host]
-        self.assertEqual([(e["method"], e["policy"], e["status"]) for e in entries],
-                         [("UDP", "Proxy", "Active")])
+        self.assertEqual([(e["method"], e["policy"], e["status"]) for e in entries], [("UDP", "Proxy", "Active")])
 
     def test_snapshots_while_sessions_start_and_stop_are_always_whole(self):
         config = tun_config()[1]

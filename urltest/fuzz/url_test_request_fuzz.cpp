@@ -15,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   for (const std::string& tag : r.nodeTags) body += field(tag);
   if (!pelno::ParseUrlTestRequest(body + field(r.config), again) ||
       std::tie(r.requestId, r.testUrl, r.nodeTags, r.config) !=
-          std::tie(again.requestId, again.testUrl, again.nodeTags, again.config)) {
+          std::tie(again.requestId, again.testUrl, again.nodeTags, again.config))
     std::abort();
-  }
   return 0;
 }
