@@ -17,27 +17,20 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
 import pelno_wine  # noqa: E402
-from pelno_engine import engine_config  # noqa: E402
+from pelno_engine import TEST_URL, engine_config, urltest_request  # noqa: E402
 
 NODES, WORKERS, FETCH_MS = 48, 12, 300
-URL = "http://127.0.0.1:9/generate_204"
+URL = TEST_URL
 ENDS = "bench-fetch-ends.txt"
-
-
-def field(value):
-    return b"%d\n%s\n" % (len(value), value)
 
 
 def helper_run(config):
     """Wall seconds of one run, and each line's arrival time (Unix seconds) by tag."""
     tags = [b"b%d" % i for i in range(NODES)]
-    body = b"PELNOVPN_URLTEST_V2\n" + field(b"bench") + field(URL.encode())
-    body += b"%d\n" % NODES + b"".join(map(field, tags)) + field(config.encode())
     arrivals, pending = {}, b""
     start = time.monotonic()
     with socket.create_connection(("127.0.0.1", pelno_wine.CONTROL_PORT), timeout=60) as s:
-        s.sendall(b"POST /urltest HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: %d\r\n\r\n"
-                  % len(body) + body)
+        s.sendall(urltest_request(tags, config, b"bench"))
         while chunk := s.recv(65536):
             now = time.time()
             pending += chunk

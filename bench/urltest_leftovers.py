@@ -19,33 +19,19 @@ A report, not a test: run it through bench/run-urltest-leftovers.sh.
 import glob
 import json
 import os
-import socket
 import sys
 import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
 import pelno_wine  # noqa: E402
-from pelno_engine import engine_config  # noqa: E402
+from pelno_engine import engine_config, open_urltest  # noqa: E402
 
-URL = "http://127.0.0.1:9/generate_204"
 NAMES = ("PelnoVpnHelperService.exe", "sing-box.exe", "conhost.exe")
 
 
-def field(value):
-    return b"%d\n%s\n" % (len(value), value)
-
-
-def open_stream(request_id, tags, config, receive_buffer=None):
-    body = b"PELNOVPN_URLTEST_V2\n" + field(request_id.encode()) + field(URL.encode())
-    body += b"%d\n" % len(tags) + b"".join(map(field, tags)) + field(config.encode())
-    s = socket.socket()
-    if receive_buffer:
-        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
-    s.settimeout(120)
-    s.connect(("127.0.0.1", pelno_wine.CONTROL_PORT))
-    s.sendall(b"POST /urltest HTTP/1.1\r\nContent-Length: %d\r\n\r\n" % len(body) + body)
-    return s
+def open_stream(request_id, tags, config, receive_buffer=0):
+    return open_urltest(tags, config, request_id.encode(), receive_buffer, timeout=120)
 
 
 def cancel(request_id):

@@ -26,6 +26,30 @@ def engine_config(mixed_port=None, **stand_in):
     return json.dumps(config, indent=2)
 
 
+# The test URL of latency tests: the scripted stand-in engine never fetches it.
+TEST_URL = "http://127.0.0.1:9/generate_204"
+
+
+def urltest_request(tags, config, request_id=b""):
+    """The raw POST /urltest the application sends: `tags` (bytes) measured against `config`."""
+    field = lambda v: b"%d\n%s\n" % (len(v), v)  # noqa: E731
+    body = b"PELNOVPN_URLTEST_V2\n" + field(request_id) + field(TEST_URL.encode())
+    body += b"%d\n" % len(tags) + b"".join(map(field, tags)) + field(config.encode())
+    return b"POST /urltest HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: %d\r\n\r\n" % len(body) + body
+
+
+def open_urltest(tags, config, request_id=b"", receive_buffer=0, timeout=30):
+    """A connection that has sent that request and read nothing yet; a small receive buffer
+    stalls a client that does not read the sooner."""
+    s = socket.socket()
+    if receive_buffer:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
+    s.settimeout(timeout)
+    s.connect(("127.0.0.1", pelno_wine.CONTROL_PORT))
+    s.sendall(urltest_request(tags, config, request_id))
+    return s
+
+
 def engine_processes(program_dir):
     """Linux pids of Wine processes running sing-box.exe from `program_dir`."""
     return [pid for pid, cmdline in pelno_wine.processes_under(program_dir) if "sing-box.exe" in cmdline.lower()]

@@ -9,18 +9,14 @@ import threading
 import time
 
 import pelno_wine
-from pelno_engine import engine_config
+from pelno_engine import engine_config, urltest_request
 
 PING = b"GET /ping HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
-URL = "http://127.0.0.1:9/generate_204"
 
 
-def urltest_request(nodes):
-    field = lambda v: b"%d\n%s\n" % (len(v), v)  # noqa: E731
+def scripted_urltest(nodes):
     tags = [f"s{i}" for i in range(nodes)]
-    body = b"PELNOVPN_URLTEST_V2\n" + field(b"") + field(URL.encode()) + b"%d\n" % nodes
-    body += b"".join(field(t.encode()) for t in tags) + field(engine_config(fetch={t: {} for t in tags}).encode())
-    return b"POST /urltest HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: %d\r\n\r\n" % len(body) + body
+    return urltest_request([t.encode() for t in tags], engine_config(fetch={t: {} for t in tags}))
 
 
 def ask(data, timeout):
@@ -52,7 +48,7 @@ def storm(seconds, ping_clients=4, urltest_clients=0, nodes=12, timeout=5.0):
     nodes' lines arrive."""
     tally, started = Tally(), time.monotonic()
     end = started + seconds
-    long_request = urltest_request(nodes)
+    long_request = scripted_urltest(nodes)
 
     def client(kind, data, answered, request_timeout):
         while time.monotonic() < end:

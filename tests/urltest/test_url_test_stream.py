@@ -3,31 +3,19 @@ import glob
 import json
 import os
 import re
-import socket
 import time
 import unittest
 
 import pelno_wine
-from pelno_engine import engine_config, engine_processes
+from pelno_engine import TEST_URL as URL, engine_config, engine_processes, open_urltest
 from pelno_wine import recv_all, request, split_response, wait_until
 
 HEADER = b"HTTP/1.1 200 OK\r\nContent-Type: application/x-ndjson\r\nConnection: close\r\n\r\n"
-URL = "http://127.0.0.1:9/generate_204"
 
 
 def open_stream(tags, request_id="", receive_buffer=0, **stand_in):
-    field = lambda v: b"%d\n%s\n" % (len(v), v)  # noqa: E731
-    data = b"PELNOVPN_URLTEST_V2\n" + field(request_id.encode())
-    data += field(URL.encode()) + b"%d\n" % len(tags) + b"".join(field(t.encode()) for t in tags)
     stand_in["fetch"] = {t: {} for t in tags} | stand_in.get("fetch", {})  # scripted: no network
-    data += field(engine_config(**stand_in).encode())
-    s = socket.socket()
-    if receive_buffer:  # a client that does not read is stalled the sooner
-        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
-    s.settimeout(30)
-    s.connect(("127.0.0.1", pelno_wine.CONTROL_PORT))
-    s.sendall(b"POST /urltest HTTP/1.1\r\nContent-Length: %d\r\n\r\n" % len(data) + data)
-    return s
+    return open_urltest([t.encode() for t in tags], engine_config(**stand_in), request_id.encode(), receive_buffer)
 
 
 def lines(raw):
