@@ -55,17 +55,16 @@ class TrafficSnapshotTest(unittest.TestCase):
             self.assertEqual(split_response(pelno_wine.recv_all(s))[2], b"d" * 5000)
 
     # The totals are the engine's /connections figures after real traffic, the rates its
-    # first /traffic sample, and the never-ending rate stream is cut after that sample.
-    def test_figures_come_from_the_engine_and_its_rate_stream_is_cut(self):
+    # first /traffic sample. (That the never-ending rate stream is cut after the sample,
+    # not at its receive time-out, is the controller client's native test.)
+    def test_figures_come_from_the_engine(self):
         proxy_port, config = tun_config()
         request("POST", "/start-tun", config)
         for _ in range(5):
             self.relay(proxy_port)
             time.sleep(1.2)  # a rate tick has counted the relay
             before = controller("/traffic")
-            started = time.monotonic()
             taken = json.loads(snapshot())
-            elapsed = time.monotonic() - started
             if before == controller("/traffic") and before["up"] > 0:
                 break
         self.assertEqual(list(taken), KEYS)
@@ -73,8 +72,6 @@ class TrafficSnapshotTest(unittest.TestCase):
         self.assertEqual([taken[k] for k in KEYS[:4]],
                          [before["up"], before["down"], totals["uploadTotal"], totals["downloadTotal"]])
         self.assertGreaterEqual(totals["downloadTotal"], 5000)
-        # Waiting for the stream's 1,200 ms receive time-out alone would take longer.
-        self.assertLess(elapsed, 1.2)
 
     def test_controller_disabled_gives_zeros_and_the_socket_tables_still_count(self):
         with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as bound:
