@@ -120,6 +120,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   if (g_statusHandle == nullptr) return;
   ReportServiceStatus(SERVICE_START_PENDING, 0);
   ReportServiceStatus(SERVICE_RUNNING, 0);
+  g_program->session.RunUnderServiceManager();
   RecoverProxyAfterUncleanExit(*g_program);
   const int result = ServeControlApi(*g_program);
   // Waits for a start or stop still running on a connection thread (the session
