@@ -94,10 +94,12 @@ TEST(InstallServiceTest, AsksForItsAccessAndMapsOutcomesToResultCodes) {
       {"reconfiguration fails", {kExists, {"reconfigure", 1}}, 3,
        {"open-manager", "create", "open-service", "reconfigure", "close-service", "close-manager"}},
   };
-  // System and Administrators get full control, Authenticated Users start and stop.
+  // System and Administrators get full control; Authenticated Users what the
+  // application asks for, and never stop.
   const DWORD full = SERVICE_ALL_ACCESS;  // CC DC LC SW RP WP DT LO CR SD RC WD WO
-  const DWORD startStop = SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP;
-  const std::vector<AceSummary> kDacl = {{L"S-1-5-18", full}, {L"S-1-5-32-544", full}, {L"S-1-5-11", startStop}};
+  const DWORD users = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_START;
+  static_assert(kServiceUserAccess == users);
+  const std::vector<AceSummary> kDacl = {{L"S-1-5-18", full}, {L"S-1-5-32-544", full}, {L"S-1-5-11", users}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeManager manager;
