@@ -17,6 +17,11 @@ inline constexpr wchar_t kServiceDescription[] = L"Runs sing-box TUN mode for Pe
 inline constexpr wchar_t kServiceSddl[] =
     L"D:(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)(A;;CCLCRP;;;AU)";
 
+// A crashed helper comes back by itself: restarted after these delays, the count of
+// failures reset after a day without one.
+inline constexpr DWORD kRestartDelaysMs[] = {1000, 5000, 30000};
+inline constexpr DWORD kFailureResetSeconds = 24 * 60 * 60;
+
 enum InstallResult : int {
   kInstalled = 0,
   kNoProgramPath = 1,
