@@ -21,6 +21,9 @@
 #include "urltest/win32_url_test_platform.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
+  // Run as LocalSystem: a DLL loaded later comes only from System32, never from the
+  // current folder or PATH. What the program imports the loader has resolved already.
+  ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   using namespace pelno;
   // The real platforms, built once for the whole process.
   Win32LocationPlatform locations;

@@ -29,11 +29,10 @@ bool Win32ServiceControlManager::Reconfigure(const ServiceDefinition& s) {
                                 nullptr, s.displayName.c_str()) != FALSE;
 }
 
-bool Win32ServiceControlManager::SetDescription(const std::wstring& description) {
-  SERVICE_DESCRIPTIONW info{};
-  std::wstring text = description;
-  info.lpDescription = text.data();
-  return ::ChangeServiceConfig2W(service_.Get(), SERVICE_CONFIG_DESCRIPTION, &info) != FALSE;
+bool Win32ServiceControlManager::ChangeConfig2(DWORD level, void* info, DWORD& error) {
+  if (::ChangeServiceConfig2W(service_.Get(), level, info)) return true;
+  error = ::GetLastError();
+  return false;
 }
 
 bool Win32ServiceControlManager::ApplyDacl(PSECURITY_DESCRIPTOR descriptor) {

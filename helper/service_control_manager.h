@@ -32,7 +32,8 @@ class ServiceControlManager {
   virtual bool CreateOwnService(const ServiceDefinition& service, DWORD& error) = 0;
   virtual bool OpenExistingService(const ServiceDefinition& service, DWORD& error) = 0;
   virtual bool Reconfigure(const ServiceDefinition& service) = 0;
-  virtual bool SetDescription(const std::wstring& description) = 0;
+  // ChangeServiceConfig2W with `info` of the structure `level` names.
+  virtual bool ChangeConfig2(DWORD level, void* info, DWORD& error) = 0;
   virtual bool ApplyDacl(PSECURITY_DESCRIPTOR descriptor) = 0;
   virtual void CloseService() = 0;
   virtual void CloseManager() = 0;
@@ -44,7 +45,7 @@ class Win32ServiceControlManager : public ServiceControlManager {
   bool CreateOwnService(const ServiceDefinition& service, DWORD& error) override;
   bool OpenExistingService(const ServiceDefinition& service, DWORD& error) override;
   bool Reconfigure(const ServiceDefinition& service) override;
-  bool SetDescription(const std::wstring& description) override;
+  bool ChangeConfig2(DWORD level, void* info, DWORD& error) override;
   bool ApplyDacl(PSECURITY_DESCRIPTOR descriptor) override;
   void CloseService() override { service_.Reset(); }
   void CloseManager() override { manager_.Reset(); }

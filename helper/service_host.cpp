@@ -3,12 +3,14 @@
 #include <objbase.h>
 #include <winsvc.h>
 
+#include <atomic>
 #include <string>
 
 #include "base/unique_handle.h"
 #include "engine/data_locations.h"
 #include "engine/system_proxy.h"
 #include "helper/service_installer.h"
+#include "helper/service_status_reporter.h"
 #include "helper/stale_run_files.h"
 #include "helper/session_controller.h"
 #include "server/control_server.h"
@@ -22,12 +24,42 @@ constexpr std::wstring_view kInstallSwitch = L"--install-service";
 // it lets the system end the process anyway.
 constexpr DWORD kConsoleCleanUpWaitMs = 10000;
 
-// The service manager's callbacks carry no context: they reach the program's
-// objects through this pointer, set once before the dispatcher starts.
-HelperProgram* g_program = nullptr;
+static_assert(static_cast<DWORD>(ServiceState::kStopped) == SERVICE_STOPPED &&
+              static_cast<DWORD>(ServiceState::kStartPending) == SERVICE_START_PENDING &&
+              static_cast<DWORD>(ServiceState::kStopPending) == SERVICE_STOP_PENDING &&
+              static_cast<DWORD>(ServiceState::kRunning) == SERVICE_RUNNING);
+static_assert(kAcceptStop == SERVICE_ACCEPT_STOP && kAcceptShutdown == SERVICE_ACCEPT_SHUTDOWN);
 
-SERVICE_STATUS g_serviceStatus{};
-SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
+// SetServiceStatus with the handle ServiceMain registered; the handle is set before
+// the first report.
+class Win32ServiceStatusSink : public ServiceStatusSink {
+ public:
+  void SetStatus(const ServiceStatusReport& report) override {
+    SERVICE_STATUS status{};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = static_cast<DWORD>(report.state);
+    status.dwControlsAccepted = report.controlsAccepted;
+    status.dwWin32ExitCode = report.exitCode;
+    status.dwCheckPoint = report.checkPoint;
+    status.dwWaitHint = report.waitHintMs;
+    ::SetServiceStatus(handle.load(), &status);
+  }
+
+  std::atomic<SERVICE_STATUS_HANDLE> handle{nullptr};
+};
+
+// What the service runs with; it lives in RunHelperProgram's frame, which outlives
+// the dispatcher and so every callback.
+struct ServiceRun {
+  HelperProgram& program;
+  Win32ServiceStatusSink sink;
+  ServiceStatusReporter reporter{sink};
+};
+
+// ServiceMain and the console control handler carry no context: they reach the
+// program's objects through these pointers, set once before the dispatcher starts.
+HelperProgram* g_program = nullptr;
+ServiceRun* g_service = nullptr;
 
 // Set by the plain process once its clean-up has run, for the console handler.
 HANDLE g_cleanedUp = nullptr;
@@ -90,43 +122,37 @@ int RunPlainProcess(HelperProgram& program) {
   return result;
 }
 
-}  // namespace
-
-void ReportServiceStatus(DWORD state, DWORD exitCode) {
-  if (g_statusHandle == nullptr) return;
-  g_serviceStatus.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-  g_serviceStatus.dwCurrentState = state;
-  // Shutdown is accepted as well as stop: without it the service manager never sends
-  // SERVICE_CONTROL_SHUTDOWN, and the proxy would stay set across a restart.
-  g_serviceStatus.dwControlsAccepted =
-      state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
-  g_serviceStatus.dwWin32ExitCode = exitCode;
-  g_serviceStatus.dwServiceSpecificExitCode = 0;
-  g_serviceStatus.dwCheckPoint = 0;
-  g_serviceStatus.dwWaitHint = 0;
-  ::SetServiceStatus(g_statusHandle, &g_serviceStatus);
-}
-
 // Runs on the dispatcher thread and only signals: the clean-up runs on the service's
 // main thread once the server has stopped accepting (ServiceMain).
-void WINAPI ServiceControlHandler(DWORD control) {
-  if (control != SERVICE_CONTROL_STOP && control != SERVICE_CONTROL_SHUTDOWN) return;
-  ReportServiceStatus(SERVICE_STOP_PENDING, 0);
-  g_program->server.Stop();
+DWORD WINAPI ServiceControlHandler(DWORD control, DWORD, LPVOID, LPVOID context) {
+  if (control == SERVICE_CONTROL_INTERROGATE) return NO_ERROR;
+  if (control != SERVICE_CONTROL_STOP && control != SERVICE_CONTROL_SHUTDOWN) return ERROR_CALL_NOT_IMPLEMENTED;
+  ServiceRun& service = *static_cast<ServiceRun*>(context);
+  service.reporter.Report(ServiceState::kStopPending);
+  service.program.server.Stop();
+  return NO_ERROR;
 }
 
 void WINAPI ServiceMain(DWORD, LPWSTR*) {
-  g_statusHandle = ::RegisterServiceCtrlHandlerW(kHelperServiceName, ServiceControlHandler);
-  if (g_statusHandle == nullptr) return;
-  ReportServiceStatus(SERVICE_START_PENDING, 0);
-  ReportServiceStatus(SERVICE_RUNNING, 0);
-  RecoverProxyAfterUncleanExit(*g_program);
-  const int result = ServeControlApi(*g_program);
+  ServiceRun& service = *g_service;
+  HelperProgram& program = service.program;
+  const SERVICE_STATUS_HANDLE handle =
+      ::RegisterServiceCtrlHandlerExW(kHelperServiceName, ServiceControlHandler, &service);
+  if (handle == nullptr) return;
+  service.sink.handle = handle;
+  service.reporter.Report(ServiceState::kStartPending);
+  program.session.RunUnderServiceManager();
+  service.reporter.Report(ServiceState::kRunning);
+  RecoverProxyAfterUncleanExit(program);
+  const int result = ServeControlApi(program);
+  service.reporter.Report(ServiceState::kStopPending);
   // Waits for a start or stop still running on a connection thread (the session
   // lock), then restores the proxy and stops the engine; later starts are refused.
-  g_program->session.ShutDown();
-  ReportServiceStatus(SERVICE_STOPPED, static_cast<DWORD>(result));
+  program.session.ShutDown();
+  service.reporter.Report(ServiceState::kStopped, static_cast<DWORD>(result));
 }
+
+}  // namespace
 
 int RunHelperProgram(std::wstring_view commandLine, HelperProgram& program) {
   if (commandLine.find(kInstallSwitch) != std::wstring_view::npos) {
@@ -135,6 +161,8 @@ int RunHelperProgram(std::wstring_view commandLine, HelperProgram& program) {
   }
 
   g_program = &program;
+  ServiceRun service{program};
+  g_service = &service;
   std::wstring name(kHelperServiceName);
   SERVICE_TABLE_ENTRYW table[] = {{name.data(), ServiceMain}, {nullptr, nullptr}};
   if (::StartServiceCtrlDispatcherW(table)) return 0;

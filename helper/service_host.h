@@ -30,8 +30,4 @@ struct HelperProgram {
 // Returns the process exit code.
 int RunHelperProgram(std::wstring_view commandLine, HelperProgram& program);
 
-void WINAPI ServiceMain(DWORD argc, LPWSTR* argv);
-void WINAPI ServiceControlHandler(DWORD control);
-void ReportServiceStatus(DWORD state, DWORD exitCode);
-
 }  // namespace pelno

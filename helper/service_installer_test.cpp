@@ -16,14 +16,18 @@ using Calls = std::vector<std::string>;
 
 using AceSummary = std::pair<std::wstring, DWORD>;  // SID and access mask
 
-// Records what the installer asks of the manager; fails the calls named in
-// `failures` with their error. Setting the description always fails.
+// Records what the installer asks of the manager and the extra settings' payloads;
+// fails the calls named in `failures` with their error. Setting the description
+// always fails.
 class FakeManager : public ServiceControlManager {
  public:
   std::map<std::string, DWORD> failures;
   Calls calls;
   DWORD managerAccess = 0, serviceAccess = 0;
   std::vector<AceSummary> dacl;
+  std::wstring description;
+  DWORD resetSeconds = 0, sidType = 0;
+  std::vector<std::pair<SC_ACTION_TYPE, DWORD>> failureActions;
 
   bool OpenManager(DWORD access, DWORD& error) override {
     managerAccess = access;
@@ -35,7 +39,24 @@ class FakeManager : public ServiceControlManager {
   }
   bool OpenExistingService(const ServiceDefinition&, DWORD& error) override { return Call("open-service", error); }
   bool Reconfigure(const ServiceDefinition&) override { return Call("reconfigure"); }
-  bool SetDescription(const std::wstring&) override { return Call("describe"), false; }
+  bool ChangeConfig2(DWORD level, void* info, DWORD& error) override {
+    if (level == SERVICE_CONFIG_DESCRIPTION) {
+      description = static_cast<SERVICE_DESCRIPTIONW*>(info)->lpDescription;
+      return Call("describe", error), false;
+    }
+    if (level == SERVICE_CONFIG_FAILURE_ACTIONS) {
+      const auto& actions = *static_cast<SERVICE_FAILURE_ACTIONSW*>(info);
+      resetSeconds = actions.dwResetPeriod;
+      for (DWORD i = 0; i < actions.cActions; ++i)
+        failureActions.emplace_back(actions.lpsaActions[i].Type, actions.lpsaActions[i].Delay);
+      EXPECT_EQ(actions.lpRebootMsg, nullptr);
+      EXPECT_EQ(actions.lpCommand, nullptr);
+      return Call("failure-actions", error);
+    }
+    EXPECT_EQ(level, static_cast<DWORD>(SERVICE_CONFIG_SERVICE_SID_INFO));
+    sidType = static_cast<SERVICE_SID_INFO*>(info)->dwServiceSidType;
+    return Call("sid-type", error);
+  }
   bool ApplyDacl(PSECURITY_DESCRIPTOR descriptor) override {
     BOOL present = FALSE, defaulted = FALSE;
     PACL acl = nullptr;
@@ -68,12 +89,13 @@ class FakeManager : public ServiceControlManager {
 const std::wstring kPath = L"C:\\Program Files\\Pelno VPN\\PelnoVpnHelperService.exe";
 
 // Result codes: 1 no program path, 2 no manager, 3 no service, or an existing one
-// that keeps its old binary path or access rules. A new service's description and
-// DACL results don't change the result.
+// that keeps its old binary path or access rules. A new service's DACL result and
+// the extra settings' (Wine refuses the SID type with 124) don't change the result.
 TEST(InstallServiceTest, AsksForItsAccessAndMapsOutcomesToResultCodes) {
-  const Calls kNew = {"open-manager", "create", "describe", "dacl", "close-service", "close-manager"};
-  const Calls kExisting = {"open-manager", "create", "open-service", "reconfigure",
-                           "describe", "dacl", "close-service", "close-manager"};
+  const Calls kNew = {"open-manager", "create", "describe", "failure-actions", "sid-type",
+                      "dacl", "close-service", "close-manager"};
+  const Calls kExisting = {"open-manager", "create", "open-service", "reconfigure", "describe",
+                           "failure-actions", "sid-type", "dacl", "close-service", "close-manager"};
   const std::pair<std::string, DWORD> kExists = {"create", ERROR_SERVICE_EXISTS};
   const struct {
     const char* name;
@@ -84,6 +106,8 @@ TEST(InstallServiceTest, AsksForItsAccessAndMapsOutcomesToResultCodes) {
   } cases[] = {
       {"new service", {}, 0, kNew},
       {"new service, DACL refused", {{"dacl", 1}}, 0, kNew},
+      {"extra settings refused", {{"failure-actions", ERROR_ACCESS_DENIED}, {"sid-type", ERROR_INVALID_LEVEL}}, 0, kNew},
+      {"existing service, SID type refused", {kExists, {"sid-type", ERROR_INVALID_LEVEL}}, 0, kExisting},
       {"existing service reconfigured in place", {kExists}, 0, kExisting},
       {"existing service keeps its old access rules", {kExists, {"dacl", 1}}, 3, kExisting},
       {"no path", {}, 1, {}, L""},
@@ -94,10 +118,12 @@ TEST(InstallServiceTest, AsksForItsAccessAndMapsOutcomesToResultCodes) {
       {"reconfiguration fails", {kExists, {"reconfigure", 1}}, 3,
        {"open-manager", "create", "open-service", "reconfigure", "close-service", "close-manager"}},
   };
-  // System and Administrators get full control, Authenticated Users start and stop.
+  // System and Administrators get full control; Authenticated Users what the
+  // application asks for, and never stop.
   const DWORD full = SERVICE_ALL_ACCESS;  // CC DC LC SW RP WP DT LO CR SD RC WD WO
-  const DWORD startStop = SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP;
-  const std::vector<AceSummary> kDacl = {{L"S-1-5-18", full}, {L"S-1-5-32-544", full}, {L"S-1-5-11", startStop}};
+  const DWORD users = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_START;
+  static_assert(kServiceUserAccess == users);
+  const std::vector<AceSummary> kDacl = {{L"S-1-5-18", full}, {L"S-1-5-32-544", full}, {L"S-1-5-11", users}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeManager manager;
@@ -108,6 +134,12 @@ TEST(InstallServiceTest, AsksForItsAccessAndMapsOutcomesToResultCodes) {
     EXPECT_EQ(manager.managerAccess, 3u);
     EXPECT_EQ(manager.serviceAccess, 0x40016u);
     EXPECT_EQ(manager.dacl, kDacl);
+    EXPECT_EQ(manager.description, L"Runs sing-box TUN mode for Pelno VPN.");
+    const std::vector<std::pair<SC_ACTION_TYPE, DWORD>> kRestarts = {
+        {SC_ACTION_RESTART, 1000}, {SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 30000}};
+    EXPECT_EQ(manager.failureActions, kRestarts);
+    EXPECT_EQ(manager.resetSeconds, 86400u);
+    EXPECT_EQ(manager.sidType, static_cast<DWORD>(SERVICE_SID_TYPE_UNRESTRICTED));
   }
 }
 

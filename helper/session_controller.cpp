@@ -9,10 +9,16 @@ namespace {
 
 constexpr std::string_view kEmptyConfigMessage = "Empty subscription config or runtime config";
 constexpr std::string_view kHelperStoppingMessage = "PelnoVpnHelper is stopping";
+constexpr std::string_view kServiceProxyMessage =
+    "The helper service does not set the system proxy; proxy mode runs in the application";
 
 }  // namespace
 
 std::string SessionController::StartProxySession(std::string_view configText) {
+  if (underServiceManager_) {
+    runtime_.AppendLog(kServiceProxyMessage);
+    return MakeStatusReply(kStatusDisconnected, kServiceProxyMessage);
+  }
   return Start(configText, Mode::kProxy);
 }
 

@@ -2,6 +2,7 @@
 // mode, stop, status. Every operation returns a status reply text.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -15,6 +16,8 @@ class SessionController {
  public:
   explicit SessionController(SessionRuntime& runtime) : runtime_(runtime), engine_(runtime) {}
 
+  // Under the service manager a proxy start is refused and changes nothing: the system
+  // proxy it would set is LocalSystem's own, not the signed-in user's.
   std::string StartProxySession(std::string_view configText);
   std::string StartTunSession(std::string_view configText);
   std::string StopSession();
@@ -22,6 +25,9 @@ class SessionController {
   // Whether the engine runs, asked under the session lock so that the slot is never
   // read while a start or stop changes it; the answer may be stale at once.
   bool IsEngineRunning();
+
+  // Said once by the service host before it serves.
+  void RunUnderServiceManager() { underServiceManager_ = true; }
 
   // Restores the system proxy and stops the engine under the session lock; used when
   // the service stops or the plain process ends, so it never interleaves with a start.
@@ -38,6 +44,7 @@ class SessionController {
   std::mutex lock_;
   EngineSession engine_;  // guarded by lock_
   bool shutDown_ = false;
+  std::atomic<bool> underServiceManager_{false};
 };
 
 }  // namespace pelno

@@ -28,6 +28,8 @@ TEST(SessionStartTest, SequencesAndFailures) {
   const std::string kEngine = "sing-box.exe exited immediately: bad \"config\"";
   const std::string kWrite = "Failed to write sing-box config";
   const std::string kOutside = "Configuration refused: log.output must be a relative path inside the data directory";
+  const std::string kServiceProxy =
+      "The helper service does not set the system proxy; proxy mode runs in the application";
   const Calls kUpToStart = {"restore", "stop", "write", "start"};
   const Calls kEnableUndone = {"restore", "stop", "write", "start", "enable", "stop", "restore"};
   const struct {
@@ -37,6 +39,7 @@ TEST(SessionStartTest, SequencesAndFailures) {
     std::string message;
     Calls calls, logs;
     std::string config = kMixedConfig;
+    bool underServiceManager = false;
   } cases[] = {
       {"empty configuration changes nothing", true, {},
        "Empty subscription config or runtime config", {}, {}, ""},
@@ -60,6 +63,7 @@ TEST(SessionStartTest, SequencesAndFailures) {
     FakeRuntime runtime;
     runtime.failures = c.failures;
     SessionController controller(runtime);
+    if (c.underServiceManager) controller.RunUnderServiceManager();
     const bool connected = c.message.find("connected") != std::string::npos;
     EXPECT_EQ(c.tun ? controller.StartTunSession(c.config) : controller.StartProxySession(c.config),
               MakeStatusReply(connected ? "connected" : "disconnected", c.message));

@@ -15,6 +15,8 @@ namespace pelno {
 inline constexpr std::uint32_t kServiceQueryConfig = 0x0001;  // SERVICE_QUERY_CONFIG
 inline constexpr std::uint32_t kServiceQueryStatus = 0x0004;  // SERVICE_QUERY_STATUS
 inline constexpr std::uint32_t kServiceStart = 0x0010;        // SERVICE_START
+// All the application asks of the service, which the service's DACL gives every user.
+static_assert(((kServiceQueryConfig | kServiceQueryStatus | kServiceStart) & ~kServiceUserAccess) == 0);
 inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorServiceAlreadyRunning = 1056;
 inline constexpr std::uint32_t kErrorServiceDoesNotExist = 1060;

@@ -18,6 +18,10 @@
 #include "runner/utils.h"
 
 int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
+  // A DLL loaded later comes only from System32 or the application's own folder,
+  // never from the current folder or PATH. flutter_windows.dll is in the import
+  // table: the loader has resolved it before this runs.
+  ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_APPLICATION_DIR);
   // Output goes to the console of whoever started us; a new one opens only under a
   // debugger without one.
   if (!::AttachConsole(ATTACH_PARENT_PROCESS) && ::IsDebuggerPresent()) OpenDebugConsole();

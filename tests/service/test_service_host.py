@@ -27,6 +27,11 @@ def reply(raw):
     return json.loads(split_response(raw)[2])
 
 
+def data_files():
+    folder = pelno_wine.data_dir()
+    return sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+
+
 class ServiceHostTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -42,7 +47,7 @@ class ServiceHostTest(unittest.TestCase):
         self.addCleanup(d.close)
         return d
 
-    def test_install_then_a_start_on_a_taken_port_then_a_stop_during_a_session_start(self):
+    def test_install_then_a_start_on_a_taken_port_then_a_refused_proxy_start_and_a_stop_during_a_tun_start(self):
         self.assertEqual(probe("query"), 1060)  # not installed
         for d, switch in ((self.program_dir(), "x--install-service=yes"),  # inside an argument
                           (self.program_dir(with_engine=True), "--install-service")):
@@ -69,12 +74,20 @@ class ServiceHostTest(unittest.TestCase):
         self.assertTrue(wait_until(lambda: port_open(CONTROL_PORT), timeout=20))
         service = probe("query")
         self.assertEqual((service["state"], service["controlsAccepted"] & 1), (4, 1))
-        # The stop control arrives while "/start" is inside its 800 ms start check.
+        # The service's proxy would be LocalSystem's: "/start" is refused and changes nothing.
+        before = data_files()
+        self.assertEqual(reply(request("POST", "/start", engine_config(free_port()))),
+                         {"status": "disconnected", "platform": "windows", "message":
+                          "The helper service does not set the system proxy; proxy mode runs in the application"})
+        self.assertEqual((read_proxy_values(), engine_processes(d.path)), (USER, []))
+        self.assertNotEqual(reg("query", RECORD_KEY, "/v", SERVICE).returncode, 0)
+        self.assertEqual(data_files(), before)
+        # The stop control arrives while "/start-tun" is inside its 800 ms start check.
         with concurrent.futures.ThreadPoolExecutor(1) as pool:
-            starting = pool.submit(request, "POST", "/start", engine_config(free_port()))
+            starting = pool.submit(request, "POST", "/start-tun", engine_config())
             self.assertTrue(wait_until(lambda: engine_processes(d.path), timeout=10))
             self.assertEqual(probe("stop"), 0)
-            self.assertEqual(reply(starting.result(timeout=30))["message"], "Windows helper connected")
+            self.assertEqual(reply(starting.result(timeout=30))["message"], "Windows TUN helper connected")
         self.assertEqual(probe("query")["exitCode"], 0)
         self.assertEqual(read_proxy_values(), USER)
         self.assertTrue(wait_until(lambda: not engine_processes(d.path), timeout=5))
