@@ -4,7 +4,9 @@
 // and decides from that process's token: LocalSystem, members of Administrators
 // (enabled or deny-only: a filtered administrator's token counts) and the user
 // signed in to the session the process runs in may; AppContainers, integrity
-// below medium and processes that cannot be found or opened may not.
+// below medium, processes that cannot be found or opened and a process created
+// after the connection (the connection's own process has ended and its id was
+// given to another) may not.
 #pragma once
 
 #include <chrono>
@@ -51,13 +53,17 @@ struct Caller {
   Found found = Found::kNoProcess;
   std::uint32_t processId = 0;
   CallerToken token;  // with kToken
+  // Creation times in 100 ns units since 1601 (FILETIME), with kToken; 0 unknown.
+  std::uint64_t connectionCreated = 0;  // the socket table's row
+  std::uint64_t processCreated = 0;     // the process now holding the row's owner id
 };
 
 enum class CallerVerdict { kAllowed, kAllowedOwnerUnknown, kRefused };
 
-// The decision. `ownersUnknowable`: the socket tables never name an owner here
-// (Wine), so a caller the table does not name (owner 0, or no row at all) is
-// allowed; on Windows it is refused.
+// The decision. `ownersUnknowable`: the socket tables never name an owner nor a
+// connection's creation time reliably here (Wine), so a caller the table does not
+// name (owner 0, or no row at all) is allowed, and one named without a time is
+// judged by its token; on Windows both are refused.
 CallerVerdict DecideCaller(const Caller& caller, bool ownersUnknowable);
 
 // The connection's far end: IPv4 address as in sockaddr_in (network byte order),
