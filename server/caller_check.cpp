@@ -29,7 +29,7 @@ CallerVerdict DecideCaller(const Caller& caller, bool ownersUnknowable) {
   if (token.appContainer || token.integrity < kMediumIntegrity) return CallerVerdict::kRefused;
   if (token.userSid == kLocalSystemSid) return CallerVerdict::kAllowed;
   const bool administrator = std::any_of(token.groups.begin(), token.groups.end(), [](const auto& group) {
-    return group.sid == kAdministratorsSid && (group.attributes & (kGroupEnabled | kGroupDenyOnly)) != 0;
+    return group.sid == kAdministratorsSid && (group.attributes & kGroupEnabled) != 0;
   });
   if (administrator) return CallerVerdict::kAllowed;
   const bool sessionUser =

@@ -18,6 +18,7 @@ constexpr std::string_view kOther = "S-1-5-21-1004336348-1177238915-682003330-10
 constexpr std::string_view kNetworkService = "S-1-5-20";
 constexpr std::uint32_t kLow = 0x1000, kMedium = kMediumIntegrity, kHigh = 0x3000, kSystem = 0x4000;
 constexpr std::uint32_t kGroupMandatory = 0x1;  // present, neither enabled nor deny-only
+constexpr std::uint32_t kGroupDenyOnly = 0x10;   // SE_GROUP_USE_FOR_DENY_ONLY
 constexpr auto kAllowed = CallerVerdict::kAllowed, kRefused = CallerVerdict::kRefused;
 constexpr std::uint64_t kConnected = 133500000000000000;  // FILETIME of a connection (early 2024)
 constexpr std::uint64_t kSecond = 10000000;
@@ -53,8 +54,11 @@ TEST(DecideCallerTest, EachKindOfCaller) {
       // Another account's administrator: the group alone decides.
       {"an administrator, group enabled", Token(kOther, 1, kUser, kMedium, kGroupEnabled | kGroupMandatory),
        kAllowed, kAllowed},
-      {"an administrator's filtered token, group deny-only", Token(kOther, 1, kUser, kMedium, kGroupDenyOnly),
-       kAllowed, kAllowed},
+      // Deny-only: Windows stripped the group (a network logon, a restricted token).
+      {"another account's token with Administrators deny-only",
+       Token(kOther, 1, kUser, kMedium, kGroupDenyOnly | kGroupMandatory), kRefused, kRefused},
+      {"the signed-in user's own filtered token", Token(kUser, 1, kUser, kMedium, kGroupDenyOnly), kAllowed,
+       kAllowed},
       {"an elevated administrator", Token(kOther, 1, kUser, kHigh, kGroupEnabled), kAllowed, kAllowed},
       {"Administrators neither enabled nor deny-only", Token(kOther, 1, kUser, kMedium, kGroupMandatory),
        kRefused, kRefused},
