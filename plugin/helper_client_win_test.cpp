@@ -186,7 +186,9 @@ TEST(HelperClientTest, RealHelperStartedForLatencyAnswersAndIsEndedByTheCleanUp)
   Win32HelperListenerPlatform listenerPlatform;
   HelperListenerCheck listener(listenerPlatform, launched);
   const LatencyClient client{transport, [&launched] { return launched.EnsureAnswering(); },
-                             [&listener] { return MaySendConfiguration(listener.Check()); }};
+                             [&listener] {
+                               return MaySendConfiguration(listener.Check(), ConfigurationTarget::kLatencyTest);
+                             }};
   const EncodableValue test = Map({{"requestId", EncodableValue("r1")}, {"nodeTags", EncodableValue(EncodableList{EncodableValue("B")})},
                                    {"runtimeConfig", EncodableValue(R"({"stand_in":{"fetch":{"B":{"fail":true}}}})")}});
   int events = 0;

@@ -9,27 +9,33 @@ namespace pelno {
 ListenerVerdict JudgeHelperListener(const ListenerFacts& facts) {
   if (!facts.tableRead) return ListenerVerdict::kOwnerUnknown;
   if (facts.owners.empty()) return ListenerVerdict::kNoListener;
-  bool service = false, launched = false, unchecked = false;
+  bool launched = false, unchecked = false;
   for (const std::uint32_t owner : facts.owners) {
     if (owner == 0) {  // never a process of ours, whatever else says 0
       if (!facts.underWine) return ListenerVerdict::kOwnerUnknown;
       unchecked = true;
-    } else if (owner == facts.serviceProcessId) {
-      service = true;
-    } else if (std::find(facts.launchedProcessIds.begin(), facts.launchedProcessIds.end(), owner) !=
-               facts.launchedProcessIds.end()) {
+    } else if (owner != facts.serviceProcessId) {
+      if (std::find(facts.launchedProcessIds.begin(), facts.launchedProcessIds.end(), owner) ==
+          facts.launchedProcessIds.end()) {
+        return ListenerVerdict::kOtherProgram;
+      }
       launched = true;
-    } else {
-      return ListenerVerdict::kOtherProgram;
     }
   }
   if (unchecked) return ListenerVerdict::kUnchecked;
-  return service ? ListenerVerdict::kService : ListenerVerdict::kLaunchedHelper;
+  return launched ? ListenerVerdict::kLaunchedHelper : ListenerVerdict::kService;
 }
 
-bool MaySendConfiguration(ListenerVerdict verdict) {
-  return verdict == ListenerVerdict::kService || verdict == ListenerVerdict::kLaunchedHelper ||
-         verdict == ListenerVerdict::kUnchecked;
+bool MaySendConfiguration(ListenerVerdict verdict, ConfigurationTarget target) {
+  switch (verdict) {
+    case ListenerVerdict::kService:
+    case ListenerVerdict::kUnchecked:
+      return true;
+    case ListenerVerdict::kLaunchedHelper:
+      return target == ConfigurationTarget::kLatencyTest;
+    default:
+      return false;
+  }
 }
 
 ListenerVerdict HelperListenerCheck::Check() {

@@ -1,7 +1,10 @@
 // Before the application sends a configuration (it carries the user's node
 // credentials) to 127.0.0.1:17891, it makes sure the program listening there is the
-// helper: the helper service's process, or a helper program the application started
-// itself. Another user's program could hold the port while the service is stopped.
+// helper: the helper service's process, or for a latency test also a helper program
+// the application started itself. Another user's program could hold the port while
+// the service is stopped, and a helper started here has only the user's rights, so
+// the TUN configuration goes to the service alone (under Wine, where owners are
+// unknown, the controller ends the helpers started here before it is sent).
 #pragma once
 
 #include <atomic>
@@ -46,16 +49,19 @@ struct ListenerFacts {
 
 enum class ListenerVerdict {
   kService,         // sent
-  kLaunchedHelper,  // sent
+  kLaunchedHelper,  // sent for a latency test only (the service may listen beside it)
   kUnchecked,       // sent: Wine can't tell the owner
   kOtherProgram,    // refused: a process that is neither
   kOwnerUnknown,    // refused: owner id 0 on Windows, or the table unreadable
   kNoListener,      // refused: nothing listens any more
 };
 
+// What a configuration is for.
+enum class ConfigurationTarget { kLatencyTest, kTun };
+
 // Every listener that could take the connection must be the helper's.
 ListenerVerdict JudgeHelperListener(const ListenerFacts& facts);
-bool MaySendConfiguration(ListenerVerdict verdict);
+bool MaySendConfiguration(ListenerVerdict verdict, ConfigurationTarget target);
 
 // The check as the plug-in runs it; says once on the debug console when Wine leaves
 // it unchecked.

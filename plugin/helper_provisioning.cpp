@@ -111,7 +111,7 @@ bool StartHelperTun(const std::string& config, HelperListenerCheck& listener, fl
                     std::string& error, const Provisioning& with) {
   if (!EnsureHelperReady(error, with)) return false;
   const ListenerVerdict verdict = listener.Check();
-  if (!MaySendConfiguration(verdict)) {
+  if (!MaySendConfiguration(verdict, ConfigurationTarget::kTun)) {
     error = verdict == ListenerVerdict::kNoListener ? kHelperSilentMessage : kOtherListenerMessage;
     return false;
   }

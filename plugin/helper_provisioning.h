@@ -26,8 +26,8 @@ struct Provisioning {
   HelperTransport& helper;
 };
 
-// EnsureHelperReady, then, once `listener` finds the helper on the port, POST
-// "/start-tun" with the configuration: true with the reply's status map ("Invalid
+// EnsureHelperReady, then, once `listener` finds the service's process on the port
+// (or Wine can't tell), POST "/start-tun" with the configuration: true with the reply's status map ("Invalid
 // Windows helper response" where it says nothing).
 bool StartHelperTun(const std::string& config, HelperListenerCheck& listener, flutter::EncodableValue& statusMap,
                     std::string& error, const Provisioning& with);

@@ -27,11 +27,18 @@ bool LaunchedHelperSlot::EnsureAnswering() {
 
 bool LaunchedHelperSlot::PingOrStart() {
   if (HelperAnswersPing(helper_)) return true;
-  std::unique_ptr<HelperProcess> started = launcher_.Launch();
-  if (!started) return false;
   {
     std::lock_guard<std::mutex> guard(lock_);
-    if (closed_) {  // the application is closing
+    if (closed_ || holds_ > 0) return false;
+    launching_ = true;
+  }
+  std::unique_ptr<HelperProcess> started = launcher_.Launch();
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    launching_ = false;
+    launchDone_.notify_all();  // End and Close wake once this is released
+    if (!started) return false;
+    if (closed_ || holds_ > 0) {  // either began while it launched
       started->End();
       return false;
     }
@@ -39,32 +46,39 @@ bool LaunchedHelperSlot::PingOrStart() {
     std::erase_if(started_, [](const std::unique_ptr<HelperProcess>& held) { return held->HasExited(); });
     started_.push_back(std::move(started));
   }
-  for (int round = 0; round < startRounds_ && !IsClosed(); ++round) {
+  for (int round = 0; round < startRounds_ && !StartsHeldOff(); ++round) {
     launcher_.Sleep(kHelperStartPollMs);
     if (HelperAnswersPing(helper_)) return true;
   }
   return false;
 }
 
-bool LaunchedHelperSlot::IsClosed() const {
+bool LaunchedHelperSlot::StartsHeldOff() const {
   std::lock_guard<std::mutex> guard(lock_);
-  return closed_;
+  return closed_ || holds_ > 0;
 }
 
-void LaunchedHelperSlot::EndLocked() {
+void LaunchedHelperSlot::EndAndWait(std::unique_lock<std::mutex>& lock) {
   for (const std::unique_ptr<HelperProcess>& held : started_) held->End();
   started_.clear();
+  launchDone_.wait(lock, [this] { return !launching_; });
 }
 
 void LaunchedHelperSlot::End() {
+  std::unique_lock<std::mutex> lock(lock_);
+  ++holds_;
+  EndAndWait(lock);
+}
+
+void LaunchedHelperSlot::Resume() {
   std::lock_guard<std::mutex> guard(lock_);
-  EndLocked();
+  if (holds_ > 0) --holds_;
 }
 
 void LaunchedHelperSlot::Close() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::unique_lock<std::mutex> lock(lock_);
   closed_ = true;
-  EndLocked();
+  EndAndWait(lock);
 }
 
 std::vector<std::uint32_t> LaunchedHelperSlot::RunningProcessIds() const {

@@ -2,6 +2,8 @@
 // latency tests), held so that the application's clean-up ends them. Worker threads,
 // the platform thread and the clean-up all reach it: one start at a time, and callers
 // that arrive while one is under way share its outcome instead of starting another.
+// End and Close wait for a launch under way; one that returns after either began is
+// ended at once, never held.
 #pragma once
 
 #include <condition_variable>
@@ -29,11 +31,11 @@ class LaunchedHelperSlot : public LaunchedHelper {
   LaunchedHelperSlot& operator=(const LaunchedHelperSlot&) = delete;
   ~LaunchedHelperSlot() override { Close(); }
 
-  // A helper answers "/ping", if need be after starting the helper program and trying
-  // "/ping" `startRounds` times, 100 ms apart.
+  // A helper answers "/ping", if need be after starting the helper program (not
+  // between End and Resume) and trying "/ping" `startRounds` times, 100 ms apart.
   bool EnsureAnswering() override;
-  // Ends every helper started here that still runs.
   void End() override;
+  void Resume() override;
   void Close() override;
   std::vector<std::uint32_t> RunningProcessIds() const override;
   // How many helpers started here are held (running or not yet found exited).
@@ -42,15 +44,21 @@ class LaunchedHelperSlot : public LaunchedHelper {
  private:
   // Pings, and starts a helper when none answers; the lock is not held.
   bool PingOrStart();
-  bool IsClosed() const;
-  void EndLocked();
+  // Closed, or between End and Resume: the helper started is gone or about to go.
+  bool StartsHeldOff() const;
+  // Ends what is held, then waits until no launch is under way (one returning now
+  // ends its own helper: starts are held off); the lock is held.
+  void EndAndWait(std::unique_lock<std::mutex>& lock);
 
   HelperTransport& helper_;
   HelperLauncher& launcher_;
   const int startRounds_;
   mutable std::mutex lock_;
   std::condition_variable attemptDone_;
+  std::condition_variable launchDone_;
   bool attempting_ = false;
+  bool launching_ = false;  // a Launch call is under way
+  int holds_ = 0;           // Ends not yet resumed
   std::uint64_t attemptsDone_ = 0;
   bool lastAnswered_ = false;
   bool closed_ = false;

@@ -167,9 +167,9 @@ struct FakeHelperProgram : HelperTransport, HelperLauncher {
     return running > 0 && answers ? std::make_unique<Pong>() : nullptr;
   }
   std::unique_ptr<HelperProcess> Launch() override {
-    ++launches;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (onLaunch) onLaunch();
+    ++launches;
     ++running;
     return std::make_unique<Process>(*this);
   }
@@ -181,8 +181,9 @@ struct FakeHelperProgram : HelperTransport, HelperLauncher {
 };
 
 // Six latency tests at once with no helper: one start, whose outcome all six share,
-// and the clean-up ends it. Starts that don't answer are all kept until ended; one
-// that finishes after the clean-up is ended at once.
+// and the clean-up ends it. Starts that don't answer are all kept until ended. A TUN
+// connect's End waits for a launch under way, which finishes after End began and is
+// ended at once; until Resume no helper is started.
 TEST(LaunchedHelperSlotTest, CallersShareOneStartAndEveryStartIsEnded) {
   FakeHelperProgram program;
   LaunchedHelperSlot slot(program, program, 3);
@@ -200,15 +201,29 @@ TEST(LaunchedHelperSlotTest, CallersShareOneStartAndEveryStartIsEnded) {
   EXPECT_EQ(sixAtOnce(), 6);
   EXPECT_EQ(state(), "1 started, 1 running, 1 held");
   slot.End();
+  slot.Resume();
   program.answers = false;
   EXPECT_EQ(sixAtOnce(), 0);
   EXPECT_FALSE(slot.EnsureAnswering());
   EXPECT_EQ(state(), "3 started, 2 running, 2 held");
-  program.onLaunch = [&slot] { slot.Close(); };
+  std::thread tunConnect;
+  std::string whenEnded;
+  program.onLaunch = [&] {  // End begins while this launch is under way
+    tunConnect = std::thread([&] { slot.End(), whenEnded = state(); });
+    for (int i = 0; i < 200 && program.running > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  };
   EXPECT_FALSE(slot.EnsureAnswering());
+  tunConnect.join();
+  EXPECT_EQ(whenEnded, "4 started, 0 running, 0 held");
+  program.onLaunch = nullptr;
+  program.answers = true;
+  EXPECT_FALSE(slot.EnsureAnswering());  // a latency test while the TUN connect runs
   EXPECT_EQ(state(), "4 started, 0 running, 0 held");
+  slot.Resume();
+  EXPECT_TRUE(slot.EnsureAnswering());
+  slot.Close();
   EXPECT_FALSE(slot.EnsureAnswering());
-  EXPECT_EQ(state(), "4 started, 0 running, 0 held");
+  EXPECT_EQ(state(), "5 started, 0 running, 0 held");
 }
 
 // Every kind of listener on 127.0.0.1:17891 when a configuration is about to go out.
@@ -218,22 +233,25 @@ TEST(HelperListenerCheckTest, OnlyTheServiceOrAHelperStartedHereIsSentAConfigura
     const char* kind;
     ListenerFacts facts;  // table read, owners, service, started here, under Wine
     ListenerVerdict verdict;
-    bool sent;
+    bool sent, sentForTun;
   } cases[] = {
-      {"the service", {true, {500}, 500, {}, false}, kService, true},
-      {"a helper started here", {true, {812}, 500, {812}, false}, kLaunchedHelper, true},
-      {"the service and a helper started here", {true, {812, 500}, 500, {812}, false}, kService, true},
-      {"another program", {true, {900}, 500, {812}, false}, kOtherProgram, false},
-      {"another program beside the service", {true, {500, 900}, 500, {}, false}, kOtherProgram, false},
-      {"a helper left by an earlier run, service stopped", {true, {812}, 0, {}, false}, kOtherProgram, false},
-      {"owner 0 on Windows, service stopped", {true, {0}, 0, {}, false}, kOwnerUnknown, false},
-      {"owner 0 under Wine", {true, {0}, 0, {}, true}, kUnchecked, true},
-      {"socket table unreadable", {false, {}, 500, {}, true}, kOwnerUnknown, false},
-      {"nothing listening", {true, {}, 500, {}, false}, kNoListener, false},
+      {"the service", {true, {500}, 500, {}, false}, kService, true, true},
+      {"a helper started here", {true, {812}, 500, {812}, false}, kLaunchedHelper, true, false},
+      {"the service and a helper started here", {true, {812, 500}, 500, {812}, false}, kLaunchedHelper, true,
+       false},
+      {"another program", {true, {900}, 500, {812}, false}, kOtherProgram, false, false},
+      {"another program beside the service", {true, {500, 900}, 500, {}, false}, kOtherProgram, false, false},
+      {"a helper left by an earlier run, service stopped", {true, {812}, 0, {}, false}, kOtherProgram, false,
+       false},
+      {"owner 0 on Windows, service stopped", {true, {0}, 0, {}, false}, kOwnerUnknown, false, false},
+      {"owner 0 under Wine", {true, {0}, 0, {}, true}, kUnchecked, true, true},
+      {"socket table unreadable", {false, {}, 500, {}, true}, kOwnerUnknown, false, false},
+      {"nothing listening", {true, {}, 500, {}, false}, kNoListener, false, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(JudgeHelperListener(c.facts), c.verdict) << c.kind;
-    EXPECT_EQ(MaySendConfiguration(c.verdict), c.sent) << c.kind;
+    EXPECT_EQ(MaySendConfiguration(c.verdict, ConfigurationTarget::kLatencyTest), c.sent) << c.kind;
+    EXPECT_EQ(MaySendConfiguration(c.verdict, ConfigurationTarget::kTun), c.sentForTun) << c.kind;
   }
 }
 
@@ -244,6 +262,7 @@ TEST(HelperListenerCheckTest, UncheckedUnderWineIsSaidOnce) {
   struct : LaunchedHelper {
     bool EnsureAnswering() override { return false; }
     void End() override {}
+    void Resume() override {}
     void Close() override {}
     std::vector<std::uint32_t> RunningProcessIds() const override { return {}; }
   } none;
@@ -292,9 +311,10 @@ struct ControllerTest : ::testing::Test, LaunchedHelper, LocalTrafficSource {
   }
   bool EnsureAnswering() override { return false; }
   void End() override { launched += "end "; }
+  void Resume() override { launched += "resume "; }
   void Close() override { launched += "close "; }
   std::string BuildSnapshot() override { return {}; }
-  std::vector<std::uint32_t> RunningProcessIds() const override { return {}; }
+  std::vector<std::uint32_t> RunningProcessIds() const override { return {812}; }  // one that End missed
   static flutter::EncodableMap Connect(const char* config, const char* mode = "proxy", EncodableValue port = {}) {
     return Entries(Map({{"runtimeConfig", EncodableValue(config)}, {"accessMode", EncodableValue(mode)}, {"proxyPort", port}}));
   }
@@ -356,12 +376,14 @@ TEST_F(ControllerTest, TunConnectEndsTheProxySessionAndAPlainHelperFirst) {
   provisioning.openResults = {1060};
   provisioning.installerExitCode = -1;
   EXPECT_EQ(controller.Connect(Connect("{}", "tun")), MakeStatusMap("disconnected", "User canceled UAC or helper service install failed"));
-  EXPECT_EQ(launched, "end ");
+  EXPECT_EQ(launched, "end resume ");
   EXPECT_TRUE(engine.calls == (testing::Calls{"restore", "stop"}) && !controller.LocalEngineCarriesTraffic());
 
   helper.replies = {{"/ping", {{"pong"}}}, {"", {{R"({"status":"connected","message":"m"})"}}}};
-  listener.owners = {900};  // a program of another user answers on the port
-  EXPECT_EQ(controller.Connect(Connect("{}", "tun")), MakeStatusMap("disconnected", "Another program is listening on 127.0.0.1:17891"));
+  for (const auto& owners : {std::vector<std::uint32_t>{900}, {500, 812}}) {  // another user's program; a helper started here
+    listener.owners = owners;
+    EXPECT_EQ(controller.Connect(Connect("{}", "tun")), MakeStatusMap("disconnected", "Another program is listening on 127.0.0.1:17891"));
+  }
   EXPECT_EQ(helper.log().find("/start-tun"), std::string::npos);
   listener.owners = {500};
   EXPECT_EQ(controller.Connect(Connect("{}", "tun")), MakeStatusMap("connected", "m"));

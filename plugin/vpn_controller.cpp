@@ -40,7 +40,10 @@ LatencyClient VpnController::LatencyClientFor(const std::atomic<bool>* stop) {
   LaunchedHelper& launched = environment_.launchedHelper;
   HelperListenerCheck& listener = listenerCheck_;
   return LatencyClient{environment_.helper, [&launched] { return launched.EnsureAnswering(); },
-                       [&listener] { return MaySendConfiguration(listener.Check()); }, stop};
+                       [&listener] {
+                         return MaySendConfiguration(listener.Check(), ConfigurationTarget::kLatencyTest);
+                       },
+                       stop};
 }
 
 EncodableValue VpnController::Connect(const EncodableMap& arguments) {
@@ -89,8 +92,13 @@ void VpnController::OnEngineExited(std::uint64_t session, std::uint32_t exitCode
 
 EncodableValue VpnController::ConnectTunMode(const std::string& config) {
   // A helper this application started for latency tests runs with the user's rights,
-  // where TUN cannot work: it goes, so that the service answers the start.
+  // where TUN cannot work and the configuration must not go: it goes, a start under
+  // way included, and none is started until the TUN start has been answered.
   environment_.launchedHelper.End();
+  struct ResumeLaunches {
+    LaunchedHelper& launched;
+    ~ResumeLaunches() { launched.Resume(); }
+  } resume{environment_.launchedHelper};
   std::lock_guard<std::mutex> guard(lock_);
   std::string ignored;
   EndLocalSession(ignored);

@@ -39,6 +39,7 @@ struct HostTest : ::testing::Test, LaunchedHelper, LocalTrafficSource {
   HostTest() { locations.AddEntry(L"C:\\Apps\\Client\\sing-box.exe"); }
   bool EnsureAnswering() override { return true; }
   void End() override {}
+  void Resume() override {}
   void Close() override { launched += "close "; }
   std::vector<std::uint32_t> RunningProcessIds() const override { return {}; }
   std::string BuildSnapshot() override { return "{}"; }

@@ -18,11 +18,18 @@ CallerVerdict DecideCaller(const Caller& caller, bool ownersUnknowable) {
     case Caller::Found::kToken:
       break;
   }
+  // A process younger than the connection did not make it: the id was reused.
+  // Without the connection's time nothing ties the process to it, except where the
+  // tables never give one (Wine, which names some owners all the same).
+  const bool reused = caller.connectionCreated == 0
+                          ? !ownersUnknowable
+                          : caller.processCreated == 0 || caller.processCreated > caller.connectionCreated;
+  if (reused) return CallerVerdict::kRefused;
   const CallerToken& token = caller.token;
   if (token.appContainer || token.integrity < kMediumIntegrity) return CallerVerdict::kRefused;
   if (token.userSid == kLocalSystemSid) return CallerVerdict::kAllowed;
   const bool administrator = std::any_of(token.groups.begin(), token.groups.end(), [](const auto& group) {
-    return group.sid == kAdministratorsSid && (group.attributes & (kGroupEnabled | kGroupDenyOnly)) != 0;
+    return group.sid == kAdministratorsSid && (group.attributes & kGroupEnabled) != 0;
   });
   if (administrator) return CallerVerdict::kAllowed;
   const bool sessionUser =

@@ -2,9 +2,12 @@
 // the helper acts with its own rights (LocalSystem as a service), so for every
 // request but GET /ping it finds the process at the other end of the connection
 // and decides from that process's token: LocalSystem, members of Administrators
-// (enabled or deny-only: a filtered administrator's token counts) and the user
-// signed in to the session the process runs in may; AppContainers, integrity
-// below medium and processes that cannot be found or opened may not.
+// with the group enabled (deny-only marks a token Windows stripped on purpose: a
+// network logon, a restricted token) and the user signed in to the session the
+// process runs in (their own filtered token included) may; AppContainers, integrity
+// below medium, processes that cannot be found or opened and a process created
+// after the connection (the connection's own process has ended and its id was
+// given to another) may not.
 #pragma once
 
 #include <chrono>
@@ -23,7 +26,6 @@ class LogJournal;
 inline constexpr std::string_view kLocalSystemSid = "S-1-5-18";
 inline constexpr std::string_view kAdministratorsSid = "S-1-5-32-544";
 inline constexpr std::uint32_t kGroupEnabled = 0x4;     // SE_GROUP_ENABLED
-inline constexpr std::uint32_t kGroupDenyOnly = 0x10;   // SE_GROUP_USE_FOR_DENY_ONLY
 inline constexpr std::uint32_t kMediumIntegrity = 0x2000;  // SECURITY_MANDATORY_MEDIUM_RID
 
 // What the decision needs of a process's token. SIDs are in their text form.
@@ -51,13 +53,17 @@ struct Caller {
   Found found = Found::kNoProcess;
   std::uint32_t processId = 0;
   CallerToken token;  // with kToken
+  // Creation times in 100 ns units since 1601 (FILETIME), with kToken; 0 unknown.
+  std::uint64_t connectionCreated = 0;  // the socket table's row
+  std::uint64_t processCreated = 0;     // the process now holding the row's owner id
 };
 
 enum class CallerVerdict { kAllowed, kAllowedOwnerUnknown, kRefused };
 
-// The decision. `ownersUnknowable`: the socket tables never name an owner here
-// (Wine), so a caller the table does not name (owner 0, or no row at all) is
-// allowed; on Windows it is refused.
+// The decision. `ownersUnknowable`: the socket tables never name an owner nor a
+// connection's creation time reliably here (Wine), so a caller the table does not
+// name (owner 0, or no row at all) is allowed, and one named without a time is
+// judged by its token; on Windows both are refused.
 CallerVerdict DecideCaller(const Caller& caller, bool ownersUnknowable);
 
 // The connection's far end: IPv4 address as in sockaddr_in (network byte order),

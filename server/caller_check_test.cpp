@@ -18,16 +18,27 @@ constexpr std::string_view kOther = "S-1-5-21-1004336348-1177238915-682003330-10
 constexpr std::string_view kNetworkService = "S-1-5-20";
 constexpr std::uint32_t kLow = 0x1000, kMedium = kMediumIntegrity, kHigh = 0x3000, kSystem = 0x4000;
 constexpr std::uint32_t kGroupMandatory = 0x1;  // present, neither enabled nor deny-only
+constexpr std::uint32_t kGroupDenyOnly = 0x10;   // SE_GROUP_USE_FOR_DENY_ONLY
 constexpr auto kAllowed = CallerVerdict::kAllowed, kRefused = CallerVerdict::kRefused;
+constexpr std::uint64_t kConnected = 133500000000000000;  // FILETIME of a connection (early 2024)
+constexpr std::uint64_t kSecond = 10000000;
 
 // A process with a token of `user`, in `session` whose signed-in user is
 // `sessionUser`, a member of Users and, unless `administrators` is 0, of
-// Administrators with those group attributes.
+// Administrators with those group attributes; made a minute before its connection.
 Caller Token(std::string_view user, std::uint32_t session, std::string_view sessionUser,
              std::uint32_t integrity = kMedium, std::uint32_t administrators = 0, bool appContainer = false) {
   Caller caller{Found::kToken, 4242, {std::string(user), {{"S-1-5-32-545", kGroupEnabled | kGroupMandatory}},
-                                      integrity, appContainer, session, std::string(sessionUser)}};
+                                      integrity, appContainer, session, std::string(sessionUser)},
+                kConnected, kConnected - 60 * kSecond};
   if (administrators != 0) caller.token.groups.push_back({std::string(kAdministratorsSid), administrators});
+  return caller;
+}
+
+// `caller` with these creation times.
+Caller Created(Caller caller, std::uint64_t connection, std::uint64_t process) {
+  caller.connectionCreated = connection;
+  caller.processCreated = process;
   return caller;
 }
 
@@ -43,8 +54,11 @@ TEST(DecideCallerTest, EachKindOfCaller) {
       // Another account's administrator: the group alone decides.
       {"an administrator, group enabled", Token(kOther, 1, kUser, kMedium, kGroupEnabled | kGroupMandatory),
        kAllowed, kAllowed},
-      {"an administrator's filtered token, group deny-only", Token(kOther, 1, kUser, kMedium, kGroupDenyOnly),
-       kAllowed, kAllowed},
+      // Deny-only: Windows stripped the group (a network logon, a restricted token).
+      {"another account's token with Administrators deny-only",
+       Token(kOther, 1, kUser, kMedium, kGroupDenyOnly | kGroupMandatory), kRefused, kRefused},
+      {"the signed-in user's own filtered token", Token(kUser, 1, kUser, kMedium, kGroupDenyOnly), kAllowed,
+       kAllowed},
       {"an elevated administrator", Token(kOther, 1, kUser, kHigh, kGroupEnabled), kAllowed, kAllowed},
       {"Administrators neither enabled nor deny-only", Token(kOther, 1, kUser, kMedium, kGroupMandatory),
        kRefused, kRefused},
@@ -61,6 +75,19 @@ TEST(DecideCallerTest, EachKindOfCaller) {
       {"no row of the table is the connection", Caller{Found::kNoProcess, 0, {}}, kRefused,
        CallerVerdict::kAllowedOwnerUnknown},
       {"a process that cannot be opened", Caller{Found::kNotOpened, 77, {}}, kRefused, kRefused},
+      {"a process started in the tick its connection was made",
+       Created(Token(kUser, 1, kUser), kConnected, kConnected), kAllowed, kAllowed},
+      // The connection's process has ended (a child goes on with the inherited socket)
+      // and its id now names another process.
+      {"the user's process created after the connection",
+       Created(Token(kUser, 1, kUser), kConnected, kConnected + 1), kRefused, kRefused},
+      {"LocalSystem's process created after the connection",
+       Created(Token(kLocalSystemSid, 0, "", kSystem), kConnected, kConnected + kSecond), kRefused, kRefused},
+      // Wine names some owners, never a time.
+      {"a connection the table gives no creation time", Created(Token(kUser, 1, kUser), 0, kConnected),
+       kRefused, kAllowed},
+      {"no creation time, the process not the user's", Created(Token(kOther, 1, kUser), 0, kConnected),
+       kRefused, kRefused},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(DecideCaller(c.caller, false), c.onWindows) << c.kind;

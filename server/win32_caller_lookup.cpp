@@ -77,27 +77,27 @@ std::string SessionUserSid(DWORD sessionId) {
 
 }  // namespace
 
-std::optional<std::uint32_t> FindConnectionOwner(const PeerEndpoint& peer, std::uint16_t serverPort) {
+std::optional<ConnectionOwner> FindConnectionOwner(const PeerEndpoint& peer, std::uint16_t serverPort) {
   std::vector<unsigned char> buffer;
   DWORD size = 0;
   DWORD result = ERROR_INSUFFICIENT_BUFFER;
   for (int attempt = 0; attempt < kTableReadAttempts && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
     buffer.assign(size, 0);
     result = ::GetExtendedTcpTable(buffer.empty() ? nullptr : buffer.data(), &size, FALSE, AF_INET,
-                                   TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
+                                   TCP_TABLE_OWNER_MODULE_CONNECTIONS, 0);
   }
-  constexpr std::size_t kRowsOffset = offsetof(MIB_TCPTABLE_OWNER_PID, table);
+  constexpr std::size_t kRowsOffset = offsetof(MIB_TCPTABLE_OWNER_MODULE, table);
   if (result != NO_ERROR || buffer.size() < kRowsOffset) return std::nullopt;
-  const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
-  const std::size_t fits = (buffer.size() - kRowsOffset) / sizeof(MIB_TCPROW_OWNER_PID);
+  const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_MODULE*>(buffer.data());
+  const std::size_t fits = (buffer.size() - kRowsOffset) / sizeof(MIB_TCPROW_OWNER_MODULE);
   const std::size_t rows = table->dwNumEntries < fits ? table->dwNumEntries : fits;
   const DWORD loopback = ::htonl(INADDR_LOOPBACK);
   for (std::size_t i = 0; i < rows; ++i) {
-    const MIB_TCPROW_OWNER_PID& row = table->table[i];
+    const MIB_TCPROW_OWNER_MODULE& row = table->table[i];
     // The ports are in network byte order in the low 16 bits.
     if (row.dwLocalAddr == peer.address && ::ntohs(static_cast<u_short>(row.dwLocalPort)) == peer.port &&
         row.dwRemoteAddr == loopback && ::ntohs(static_cast<u_short>(row.dwRemotePort)) == serverPort) {
-      return row.dwOwningPid;
+      return ConnectionOwner{row.dwOwningPid, static_cast<std::uint64_t>(row.liCreateTimestamp.QuadPart)};
     }
   }
   return std::nullopt;
@@ -107,6 +107,8 @@ Caller DescribeProcess(std::uint32_t processId) {
   const Caller notOpened{Caller::Found::kNotOpened, processId, {}};
   const UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
   if (!process) return notOpened;
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!::GetProcessTimes(process.Get(), &created, &exited, &kernel, &user)) return notOpened;
   UniqueHandle token;
   if (!::OpenProcessToken(process.Get(), TOKEN_QUERY, token.Receive())) return notOpened;
   const auto groups = TokenFact(token.Get(), TokenGroups);
@@ -114,6 +116,7 @@ Caller DescribeProcess(std::uint32_t processId) {
   const auto appContainer = TokenFact(token.Get(), TokenIsAppContainer);
   const auto session = TokenFact(token.Get(), TokenSessionId);
   Caller caller{Caller::Found::kToken, processId, {}};
+  caller.processCreated = (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
   CallerToken& description = caller.token;
   description.userSid = TokenUserSid(token.Get());
   if (description.userSid.empty() || !groups || !integrity || !session ||
@@ -134,10 +137,12 @@ Caller DescribeProcess(std::uint32_t processId) {
 }
 
 Caller Win32CallerLookup::Find(const PeerEndpoint& peer) {
-  const std::optional<std::uint32_t> owner = FindConnectionOwner(peer, serverPort_);
+  const std::optional<ConnectionOwner> owner = FindConnectionOwner(peer, serverPort_);
   if (!owner) return Caller{Caller::Found::kNoProcess, 0, {}};
-  if (*owner == 0) return Caller{Caller::Found::kOwnerUnknown, 0, {}};
-  return DescribeProcess(*owner);
+  if (owner->processId == 0) return Caller{Caller::Found::kOwnerUnknown, 0, {}};
+  Caller caller = DescribeProcess(owner->processId);
+  caller.connectionCreated = owner->created;
+  return caller;
 }
 
 }  // namespace pelno

@@ -18,12 +18,18 @@ class Win32CallerLookup : public CallerLookup {
   std::uint16_t serverPort_;
 };
 
-// The process id of the IPv4 row whose local end is `peer` and whose remote end is
-// 127.0.0.1:`serverPort` (TCP_TABLE_OWNER_PID_CONNECTIONS); nothing without one.
-std::optional<std::uint32_t> FindConnectionOwner(const PeerEndpoint& peer, std::uint16_t serverPort);
+// A connection's row: its owner's process id and when it was made (FILETIME units).
+struct ConnectionOwner {
+  std::uint32_t processId = 0;
+  std::uint64_t created = 0;
+};
 
-// The token of process `processId` (kToken), or kNotOpened when the process, its
-// token or one of the token's facts cannot be read.
+// The IPv4 row whose local end is `peer` and whose remote end is
+// 127.0.0.1:`serverPort` (TCP_TABLE_OWNER_MODULE_CONNECTIONS); nothing without one.
+std::optional<ConnectionOwner> FindConnectionOwner(const PeerEndpoint& peer, std::uint16_t serverPort);
+
+// The token and creation time of process `processId` (kToken), or kNotOpened when
+// the process, its times, its token or one of the token's facts cannot be read.
 Caller DescribeProcess(std::uint32_t processId);
 
 }  // namespace pelno
