@@ -33,6 +33,9 @@ SetCompressor /SOLID lzma
 !define UNINSTALLER "Uninstall.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\PelnoVPN"
 !define SHORTCUT "$SMPROGRAMS\PelnoVPN.lnk"
+; Where --install-service copies the helper and the engine when $INSTDIR is a folder
+; that others than administrators can change; the service then runs that copy.
+!define SERVICE_COPY_DIR "$PROGRAMFILES64\${PRODUCT}\Service"
 
 ; Time limits: the application's own clean-up on close, the service's stop and start.
 !define APP_CLOSE_MS 10000
@@ -302,6 +305,10 @@ Section "Uninstall"
   Delete "$INSTDIR\${ENGINE_EXE}"
   Delete "$INSTDIR\${UNINSTALLER}"
   RMDir "$INSTDIR"
+  Delete "${SERVICE_COPY_DIR}\${HELPER_EXE}"
+  Delete "${SERVICE_COPY_DIR}\${ENGINE_EXE}"
+  RMDir "${SERVICE_COPY_DIR}"
+  RMDir "$PROGRAMFILES64\${PRODUCT}"
   Delete "${SHORTCUT}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

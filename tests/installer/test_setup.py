@@ -57,7 +57,8 @@ class SetupTest(unittest.TestCase):
         for version, args in (("1.0.0", ["/S", *("/D=" + FOLDER).split()]), ("1.0.1", ["/S"])):
             self.assertEqual(pelno_wine.run_windows([self.setups[version], *args], 300).returncode, 0)
             service = probe("query")
-            self.assertEqual((service["binaryPath"], service["state"]), (f'"{FOLDER}\\{HELPER_EXE}"', 4))
+            # Wine reads every folder back as the user's: the service runs the protected copy.
+            self.assertEqual((service["binaryPath"], service["state"]), (f'"{pelno_wine.SERVICE_COPY_EXE}"', 4))
             self.assertTrue(request("GET", "/ping").endswith(b"\r\n\r\npong"))
             self.assertEqual({k: v for k, v in entry().items() if k != "EstimatedSize"}, {
                 "DisplayName": "PelnoVPN", "DisplayVersion": version, "Publisher": "PelnoVPN",
@@ -73,6 +74,7 @@ class SetupTest(unittest.TestCase):
             engine = self.start_engine_from_folder()
         self.assertEqual(pelno_wine.run_windows([FOLDER + r"\Uninstall.exe", "/S"]).returncode, 0)
         self.assertTrue(wait_until(lambda: not os.path.exists(self.folder), timeout=60))
+        self.assertFalse(os.path.exists(os.path.dirname(pelno_wine.service_copy_dir())))
         self.assertTrue(wait_until(lambda: probe("query") == 1060, timeout=30))
         self.assertTrue(wait_until(lambda: not port_open(CONTROL_PORT), timeout=30))
         self.assertTrue(wait_until(lambda: engine.poll() is not None, timeout=30))
