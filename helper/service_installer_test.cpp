@@ -217,6 +217,7 @@ TEST(Win32ServiceFilesTest, ProtectsCopiesAndReadsBack) {
   ASSERT_TRUE(testing::WriteFileBytes(a, "new") && testing::WriteFileBytes(b, "old program"));
   EXPECT_EQ(files.CopyReplacing(a, b), 0u);
   EXPECT_EQ(testing::ReadFileBytes(b), "new");
+  EXPECT_EQ(files.CreateProtectedFolder(folder), 0u);  // with a file inside
   EXPECT_EQ(files.DeleteIfPresent(b), 0u);
   EXPECT_EQ(files.DeleteIfPresent(b), 0u);
   EXPECT_NE(files.CopyReplacing(temp / L"missing", b), 0u);
