@@ -12,6 +12,7 @@
 #include "helper/service_installer.h"
 #include "helper/service_status_reporter.h"
 #include "helper/stale_run_files.h"
+#include "helper/win32_service_files.h"
 #include "helper/session_controller.h"
 #include "server/control_server.h"
 #include "server/log_journal.h"
@@ -157,7 +158,8 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
 int RunHelperProgram(std::wstring_view commandLine, HelperProgram& program) {
   if (commandLine.find(kInstallSwitch) != std::wstring_view::npos) {
     Win32ServiceControlManager manager;
-    return InstallService(manager, ExecutablePath(program.locations));
+    Win32ServiceFiles files;
+    return InstallService(manager, files, program.locations);
   }
 
   g_program = &program;

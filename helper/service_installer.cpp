@@ -2,7 +2,12 @@
 
 #include <sddl.h>
 
+#include <cwctype>
 #include <iterator>
+#include <utility>
+#include <vector>
+
+#include "engine/data_locations.h"
 
 namespace pelno {
 namespace {
@@ -10,6 +15,31 @@ namespace {
 constexpr DWORD kManagerAccess = SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE;
 constexpr DWORD kServiceAccess =
     SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | SERVICE_START | WRITE_DAC;
+constexpr wchar_t kHelperFileName[] = L"PelnoVpnHelperService.exe";
+
+std::wstring Lowered(std::wstring text) {
+  for (wchar_t& unit : text) unit = static_cast<wchar_t>(std::towlower(unit));
+  return text;
+}
+
+// The helper, the engine (empty: none), the folders holding them and the helper's
+// parent folder, each with its security; false when one of them cannot be read.
+bool ReadGuardedEntries(ServiceFiles& files, const std::wstring& helper, const std::wstring& engine,
+                        std::vector<GuardedEntry>& entries) {
+  const std::wstring folder = ParentPath(helper);
+  std::vector<std::pair<GuardedRole, std::wstring>> paths = {
+      {GuardedRole::kFile, helper}, {GuardedRole::kFolder, folder}, {GuardedRole::kParent, ParentPath(folder)}};
+  if (!engine.empty()) {
+    paths.push_back({GuardedRole::kFile, engine});
+    if (ParentPath(engine) != folder) paths.push_back({GuardedRole::kFolder, ParentPath(engine)});
+  }
+  for (const auto& [role, path] : paths) {
+    GuardedEntry entry{role, {}};
+    if (files.ReadSecurity(path, entry.security) != 0) return false;
+    entries.push_back(std::move(entry));
+  }
+  return true;
+}
 
 // The installer runs elevated and hidden, with no journal: a setting the service
 // manager refused goes to the debugger output.
@@ -40,7 +70,39 @@ void ApplyExtraSettings(ServiceControlManager& manager) {
 
 }  // namespace
 
-int InstallService(ServiceControlManager& manager, const std::wstring& programPath) {
+int ChooseServiceProgram(ServiceFiles& files, LocationPlatform& locations, std::wstring& program) {
+  const std::wstring helper = ExecutablePath(locations);
+  if (helper.empty()) return kNoProgramPath;
+  const ExecutableLookup engine = FindEngineExecutable(EngineSearch::kProgramFolders, locations);
+  if (engine.Failed()) return kProtectedCopyFailed;
+  std::vector<GuardedEntry> entries;
+  if (ReadGuardedEntries(files, helper, engine.path, entries) && OnlyAdministratorsCanChange(entries)) {
+    program = helper;
+    return kInstalled;
+  }
+  std::wstring programFiles;
+  if (!files.ProgramFilesFolder(programFiles)) return kProtectedCopyFailed;
+  const std::wstring folder = programFiles + kProtectedProgramFolder;
+  const std::wstring copy = folder + L"\\" + kHelperFileName;
+  const std::wstring copiedEngine = folder + L"\\" + std::wstring(kEngineFileName);
+  if (Lowered(helper) != Lowered(copy)) {  // else the copy itself is installing again
+    const bool copied =
+        files.CreateFolder(ParentPath(folder)) == 0 && files.CreateProtectedFolder(folder) == 0 &&
+        files.CopyReplacing(helper, copy) == 0 &&
+        (engine.Found() ? files.CopyReplacing(engine.path, copiedEngine) : files.DeleteIfPresent(copiedEngine)) == 0;
+    if (!copied) return kProtectedCopyFailed;
+  }
+  program = copy;
+  return kInstalled;
+}
+
+int InstallService(ServiceControlManager& manager, ServiceFiles& files, LocationPlatform& locations) {
+  std::wstring program;
+  const int chosen = ChooseServiceProgram(files, locations, program);
+  return chosen != kInstalled ? chosen : RegisterService(manager, program);
+}
+
+int RegisterService(ServiceControlManager& manager, const std::wstring& programPath) {
   if (programPath.empty()) return kNoProgramPath;
 
   DWORD error = 0;

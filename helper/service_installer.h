@@ -1,12 +1,16 @@
 // Registers the helper program as the automatically started service
 // kHelperServiceName ("PelnoVpnHelperService") that every authenticated user may
-// query and start (kServiceUserAccess).
+// query and start (kServiceUserAccess). The service runs as LocalSystem, so it runs
+// only program files that nobody but administrators can change: the helper where it
+// stands when that holds, else a copy in a protected folder under Program Files.
 #pragma once
 
 #include <string>
 
 #include "engine/engine_contract.h"
+#include "engine/location_platform.h"
 #include "helper/service_control_manager.h"
+#include "helper/service_files.h"
 
 namespace pelno {
 
@@ -27,9 +31,23 @@ enum InstallResult : int {
   kNoProgramPath = 1,
   kManagerUnavailable = 2,
   kServiceUnavailable = 3,
+  kProtectedCopyFailed = 4,  // nothing registered
 };
 
+// %ProgramFiles% + this: the folder of the copy.
+inline constexpr wchar_t kProtectedProgramFolder[] = L"\\PelnoVPN\\Service";
+
+// The program the service is to run, for the running helper (`locations`): the
+// helper itself when only administrators can change it, the engine it would run,
+// their folders and the parent folder; otherwise the helper and that engine
+// (when there is one) copied into the protected folder, over what is there, and
+// the copy. kInstalled or kNoProgramPath / kProtectedCopyFailed.
+int ChooseServiceProgram(ServiceFiles& files, LocationPlatform& locations, std::wstring& program);
+
 // Creates the service, or reconfigures an existing one to run `programPath`.
-int InstallService(ServiceControlManager& manager, const std::wstring& programPath);
+int RegisterService(ServiceControlManager& manager, const std::wstring& programPath);
+
+// ChooseServiceProgram, then RegisterService of that program.
+int InstallService(ServiceControlManager& manager, ServiceFiles& files, LocationPlatform& locations);
 
 }  // namespace pelno

@@ -6,8 +6,13 @@
 
 #include <map>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
+
+#include "engine/testing/fake_location_platform.h"
+#include "engine/testing/temp_folder.h"
+#include "helper/win32_service_files.h"
 
 namespace pelno {
 namespace {
@@ -24,6 +29,7 @@ class FakeManager : public ServiceControlManager {
   std::map<std::string, DWORD> failures;
   Calls calls;
   DWORD managerAccess = 0, serviceAccess = 0;
+  std::wstring binaryPath;
   std::vector<AceSummary> dacl;
   std::wstring description;
   DWORD resetSeconds = 0, sidType = 0;
@@ -35,6 +41,7 @@ class FakeManager : public ServiceControlManager {
   }
   bool CreateOwnService(const ServiceDefinition& s, DWORD& error) override {
     serviceAccess = s.serviceAccess;
+    binaryPath = s.binaryPath;
     return Call("create", error);
   }
   bool OpenExistingService(const ServiceDefinition&, DWORD& error) override { return Call("open-service", error); }
@@ -128,7 +135,7 @@ TEST(InstallServiceTest, AsksForItsAccessAndMapsOutcomesToResultCodes) {
     SCOPED_TRACE(c.name);
     FakeManager manager;
     manager.failures = c.failures;
-    EXPECT_EQ(InstallService(manager, c.path), c.result);
+    EXPECT_EQ(RegisterService(manager, c.path), c.result);
     EXPECT_EQ(manager.calls, c.calls);
     if (c.result != 0) continue;
     EXPECT_EQ(manager.managerAccess, 3u);
@@ -141,6 +148,101 @@ TEST(InstallServiceTest, AsksForItsAccessAndMapsOutcomesToResultCodes) {
     EXPECT_EQ(manager.resetSeconds, 86400u);
     EXPECT_EQ(manager.sidType, static_cast<DWORD>(SERVICE_SID_TYPE_UNRESTRICTED));
   }
+}
+
+// Files and folders in memory: a path without a descriptor cannot be read; the
+// operation named in `failure` fails.
+struct FakeFiles : ServiceFiles {
+  std::map<std::wstring, SecurityDescription> security;
+  std::string failure;
+  std::vector<std::wstring> calls;
+
+  std::uint32_t ReadSecurity(const std::wstring& path, SecurityDescription& described) override {
+    const auto found = security.find(path);
+    return found == security.end() ? ERROR_FILE_NOT_FOUND : (described = found->second, 0);
+  }
+  bool ProgramFilesFolder(std::wstring& folder) override { return folder = L"C:\\PF", true; }
+  std::uint32_t CreateFolder(const std::wstring& path) override { return Call("create", path); }
+  std::uint32_t CreateProtectedFolder(const std::wstring& path) override { return Call("protect", path); }
+  std::uint32_t CopyReplacing(const std::wstring& a, const std::wstring& b) override { return Call("copy", a + L" > " + b); }
+  std::uint32_t DeleteIfPresent(const std::wstring& path) override { return Call("delete", path); }
+
+  std::uint32_t Call(const std::string& name, const std::wstring& what) {
+    calls.push_back(std::wstring(name.begin(), name.end()) + L" " + what);
+    return name == failure ? ERROR_ACCESS_DENIED : 0;
+  }
+};
+
+// The helper runs where it stands only when only administrators can change it, its
+// engine and their folders; otherwise from its copy, which a failed step leaves
+// unregistered.
+TEST(InstallServiceTest, RegistersTheHelperInPlaceOrItsProtectedCopy) {
+  const std::wstring app = L"C:\\Apps\\Client", helper = app + L"\\PelnoVpnHelperService.exe";
+  const std::wstring engine = app + L"\\sing-box.exe", dataEngine = app + L"\\data\\sing-box.exe";
+  const std::wstring copyFolder = L"C:\\PF\\PelnoVPN\\Service", copy = copyFolder + L"\\PelnoVpnHelperService.exe";
+  const SecurityDescription adminOnly = {"S-1-5-32-544", {{AceKind::kAllow, 0x1F01FF, "S-1-5-18", 0}}};
+  SecurityDescription userWritable = adminOnly;
+  userWritable.dacl.push_back({AceKind::kAllow, 0x2, "S-1-5-11", 0});
+  const std::vector<std::wstring> kCopied = {L"create C:\\PF\\PelnoVPN", L"protect " + copyFolder,
+                                             L"copy " + helper + L" > " + copy,
+                                             L"copy " + engine + L" > " + copyFolder + L"\\sing-box.exe"};
+  const struct {
+    const char* kind;
+    std::map<std::wstring, SecurityDescription> security;
+    std::wstring engine = L"", module = L"";
+    std::string failure = "";
+    int result = 0;
+    std::vector<std::wstring> calls = {};
+    std::wstring registered = L"";
+  } cases[] = {
+      {"admin-only: in place", {{helper, adminOnly}, {engine, adminOnly}, {app, adminOnly}, {L"C:\\Apps", adminOnly}},
+       engine, L"", "", 0, {}, helper},
+      {"a folder the user may add to", {{helper, adminOnly}, {engine, adminOnly}, {app, userWritable},
+       {L"C:\\Apps", adminOnly}}, engine, L"", "", 0, kCopied, copy},
+      {"a descriptor that cannot be read", {{helper, adminOnly}, {app, adminOnly}}, engine, L"", "", 0, kCopied, copy},
+      {"an engine in the data folder, which the user may change",
+       {{helper, adminOnly}, {dataEngine, adminOnly}, {app, adminOnly}, {L"C:\\Apps", adminOnly},
+        {app + L"\\data", userWritable}}, dataEngine, L"", "", 0,
+       {kCopied[0], kCopied[1], kCopied[2], L"copy " + dataEngine + L" > " + copyFolder + L"\\sing-box.exe"}, copy},
+      {"no engine: a copied one goes", {}, L"", L"", "", 0,
+       {kCopied[0], kCopied[1], kCopied[2], L"delete " + copyFolder + L"\\sing-box.exe"}, copy},
+      {"the copy installing again", {}, L"", copy, "", 0, {}, copy},
+      {"the folder cannot be protected", {}, engine, L"", "protect", 4, {kCopied[0], kCopied[1]}},
+      {"the copy fails", {}, engine, L"", "copy", 4, {kCopied[0], kCopied[1], kCopied[2]}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    testing::FakeLocationPlatform locations;
+    locations.modulePath = c.module.empty() ? helper : c.module;
+    if (!c.engine.empty()) locations.AddEntry(c.engine);
+    FakeFiles files;
+    std::tie(files.security, files.failure) = std::tie(c.security, c.failure);
+    FakeManager manager;
+    EXPECT_EQ(InstallService(manager, files, locations), c.result);
+    EXPECT_EQ(files.calls, c.calls);
+    EXPECT_EQ(manager.binaryPath, c.registered.empty() ? L"" : L"\"" + c.registered + L"\"");
+  }
+}
+
+// Wine keeps no descriptor as given (every folder reads back as the user's), so the
+// real calls are checked for what they do: the protected folder made, also when it
+// is there, its descriptor read back, a file copied over another and deleted.
+TEST(Win32ServiceFilesTest, ProtectsCopiesAndReadsBack) {
+  testing::TempFolder temp(L"service-files");
+  Win32ServiceFiles files;
+  const std::wstring folder = temp / L"Service", a = temp / L"a", b = folder + L"\\b";
+  EXPECT_EQ(files.CreateProtectedFolder(folder), 0u);
+  SecurityDescription security;
+  ASSERT_EQ(files.ReadSecurity(folder, security), 0u);
+  EXPECT_EQ(security.owner.rfind("S-1-5-", 0), 0u) << security.owner;
+  EXPECT_TRUE(!security.dacl.empty() && security.dacl[0].sid.rfind("S-1-", 0) == 0);
+  EXPECT_EQ(files.ReadSecurity(temp / L"missing", security), 2u);
+  ASSERT_TRUE(testing::WriteFileBytes(a, "new") && testing::WriteFileBytes(b, "old program"));
+  EXPECT_EQ(files.CopyReplacing(a, b), 0u);
+  EXPECT_EQ(testing::ReadFileBytes(b), "new");
+  EXPECT_EQ(files.CreateProtectedFolder(folder), 0u);  // with a file inside
+  EXPECT_EQ(files.DeleteIfPresent(b), 0u);
+  EXPECT_EQ(files.DeleteIfPresent(b), 0u);
 }
 
 }  // namespace

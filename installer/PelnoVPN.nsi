@@ -33,6 +33,9 @@ SetCompressor /SOLID lzma
 !define UNINSTALLER "Uninstall.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\PelnoVPN"
 !define SHORTCUT "$SMPROGRAMS\PelnoVPN.lnk"
+; Where --install-service copies the helper and the engine when $INSTDIR is a folder
+; that others than administrators can change; the service then runs that copy.
+!define SERVICE_COPY_DIR "$PROGRAMFILES64\${PRODUCT}\Service"
 
 ; Time limits: the application's own clean-up on close, the service's stop and start.
 !define APP_CLOSE_MS 10000
@@ -48,6 +51,9 @@ SetCompressor /SOLID lzma
 !define PROCESS_END_ACCESS 0x101001  ; SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE
 !define WAIT_TIMEOUT 258
 !define PROCESS_LIST_BYTES 16384  ; 4096 process ids
+!define SE_FILE_OBJECT 1
+!define OWNER_PROTECTED_DACL 0x80000005  ; OWNER_, DACL_ and PROTECTED_DACL_SECURITY_INFORMATION
+!define PROTECTED_SDDL "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
 
 ; The removal lines for the folder's top-level entries, made from the folder packed.
 !tempfile PELNO_REMOVE_LIST
@@ -121,10 +127,24 @@ Function ${un}CloseApplication
   ${LoopUntil} $R9 P= 0
 FunctionEnd
 
-; Any process still running a program file under $INSTDIR (a stopped service's
-; process on its way out, a plain-process helper, an engine) is given LEFTOVER_MS to
-; end and then terminated, so its files can be replaced or removed.
-Function ${un}EndProcessesUnderInstallFolder
+; $R6 = 1 when image path $R8 is one of this product's programs in $INSTDIR or in
+; the helper's protected copy. Other programs are never ended, wherever they run
+; from: a folder given with /D may hold anything.
+Function ${un}IsProductProgram
+  StrCpy $R6 0
+  ${If} $R8 == "$INSTDIR\${APP_EXE}"
+  ${OrIf} $R8 == "$INSTDIR\${HELPER_EXE}"
+  ${OrIf} $R8 == "$INSTDIR\${ENGINE_EXE}"
+  ${OrIf} $R8 == "${SERVICE_COPY_DIR}\${HELPER_EXE}"
+  ${OrIf} $R8 == "${SERVICE_COPY_DIR}\${ENGINE_EXE}"
+    StrCpy $R6 1
+  ${EndIf}
+FunctionEnd
+
+; Each of this product's programs still running (a stopped service's process on its
+; way out, a plain-process helper, an engine) is given LEFTOVER_MS to end and then
+; terminated, so its files can be replaced or removed.
+Function ${un}EndProductPrograms
   System::Call 'kernel32::GetCurrentProcessId() i .R3'
   System::Alloc ${PROCESS_LIST_BYTES}
   Pop $R0
@@ -132,20 +152,17 @@ Function ${un}EndProcessesUnderInstallFolder
   ${If} $R2 <> 0
     IntOp $R1 $R1 / 4
     StrCpy $R2 0
-    StrLen $R4 "$INSTDIR\"
     ${DoWhile} $R2 < $R1
       IntOp $R5 $R2 * 4
       IntPtrOp $R5 $R0 + $R5
       System::Call '*$R5(i .R7)'
       ${If} $R7 <> $R3
         Call ${un}ProcessImage
-        StrCpy $R6 $R8 $R4
-        ${If} $R6 == "$INSTDIR\"
+        Call ${un}IsProductProgram
+        ${If} $R6 = 1
           DetailPrint "Ending $R8 (process $R7)"
-          Push $R4
           StrCpy $R4 ${LEFTOVER_MS}
           Call ${un}EndProcess
-          Pop $R4
         ${EndIf}
       ${EndIf}
       IntOp $R2 $R2 + 1
@@ -234,6 +251,30 @@ Function un.onInit
   SetRegView 64
 FunctionEnd
 
+; A folder outside Program Files inherits whatever its parent grants (C:\ lets
+; every signed-in user change what is created in it), so it gets the owner
+; Administrators and a DACL of its own, which also reaches what is inside: SYSTEM and
+; Administrators full control, Users read and execute. The helper's installer asks
+; the same of the folder it runs from. $R0 = 0 on success.
+Function ProtectInstallFolder
+  StrCpy $R0 0
+  StrLen $R1 "$PROGRAMFILES64\"
+  StrCpy $R2 "$INSTDIR" $R1
+  ${If} $R2 == "$PROGRAMFILES64\"
+    Return
+  ${EndIf}
+  DetailPrint "Protecting $INSTDIR"
+  CreateDirectory "$INSTDIR"
+  StrCpy $R0 1
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "${PROTECTED_SDDL}", i 1, *p .R1, p 0) i .R2'
+  ${If} $R2 <> 0
+    System::Call 'advapi32::GetSecurityDescriptorDacl(p R1, *i .R3, *p .R4, *i .R5)'
+    System::Call 'advapi32::GetSecurityDescriptorOwner(p R1, *p .R6, *i .R5)'
+    System::Call 'advapi32::SetNamedSecurityInfoW(w "$INSTDIR", i ${SE_FILE_OBJECT}, i ${OWNER_PROTECTED_DACL}, p R6, p 0, p R4, p 0) i .R0'
+    System::Call 'kernel32::LocalFree(p R1)'
+  ${EndIf}
+FunctionEnd
+
 Function Fail  ; message on the stack
   Exch $0
   DetailPrint $0
@@ -248,7 +289,12 @@ Section "PelnoVPN"
   Call CloseApplication
   StrCpy $R0 0
   Call StopHelperService
-  Call EndProcessesUnderInstallFolder
+  Call EndProductPrograms
+  Call ProtectInstallFolder
+  ${If} $R0 <> 0
+    Push "$INSTDIR could not be protected (error $R0)"
+    Call Fail
+  ${EndIf}
 
   SetOutPath "$INSTDIR"
   ; A file still in use fails the setup; the default overwrite mode would ask, and
@@ -294,7 +340,7 @@ Section "Uninstall"
   Call un.CloseApplication
   StrCpy $R0 1
   Call un.StopHelperService
-  Call un.EndProcessesUnderInstallFolder
+  Call un.EndProductPrograms
 
   ; Only what the setup put there (and the engine the user placed beside it), so a
   ; folder chosen with /D keeps anything else it holds.
@@ -302,6 +348,10 @@ Section "Uninstall"
   Delete "$INSTDIR\${ENGINE_EXE}"
   Delete "$INSTDIR\${UNINSTALLER}"
   RMDir "$INSTDIR"
+  Delete "${SERVICE_COPY_DIR}\${HELPER_EXE}"
+  Delete "${SERVICE_COPY_DIR}\${ENGINE_EXE}"
+  RMDir "${SERVICE_COPY_DIR}"
+  RMDir "$PROGRAMFILES64\${PRODUCT}"
   Delete "${SHORTCUT}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

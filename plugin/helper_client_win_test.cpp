@@ -248,17 +248,25 @@ void StopService(HelperTransport& transport, bool remove) {
 }
 
 // Wine's service manager: a missing service is installed through "runas" and
-// started; installed from another folder (and stopped), it is installed anew. The
-// installed program is told by its file, whatever the letter case. While it runs,
-// its process id and its one listener on the port are found.
+// started. Wine reads every folder back as the user's, so the service runs the copy
+// in Program Files, which counts as the helper of any folder with the same bytes
+// until the engine beside it differs: then it is installed anew. The installed
+// program is told by its file, whatever the letter case, or by its SHA-256. While
+// it runs, its process id and its one listener on the port are found.
 TEST(ProvisioningTest, RealServiceManagerInstallsStartsAndReinstalls) {
-  testing::ProgramFolder first, second;
+  testing::ProgramFolder first, second(true);
   Win32ProvisioningPlatform real;
   WinInetHelperTransport transport;
   std::wstring upper = first.helper();
   ::CharUpperW(upper.data());
   EXPECT_TRUE(real.IsSameFile(first.helper(), upper));
   EXPECT_FALSE(real.IsSameFile(first.helper(), second.helper()));
+  std::string digest, hex;
+  ASSERT_TRUE(testing::WriteFileBytes(first.folder / L"abc", "abc"));
+  ASSERT_TRUE(real.FileSha256(first.folder / L"abc", digest));
+  for (const unsigned char byte : digest) hex += "0123456789abcdef"[byte >> 4], hex += "0123456789abcdef"[byte & 15];
+  EXPECT_EQ(hex, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_FALSE(real.FileSha256(first.folder / L"missing", digest));
 
   std::string error;
   bool current = false;
@@ -267,6 +275,7 @@ TEST(ProvisioningTest, RealServiceManagerInstallsStartsAndReinstalls) {
   ASSERT_TRUE(EnsureHelperReady(error, {real, first.locations, transport})) << error;
   EXPECT_TRUE(QueryInstalledHelper(current, installed, error, {real, first.locations, transport}));
   EXPECT_TRUE(current);
+  EXPECT_EQ(installed, L"C:\\Program Files\\PelnoVPN\\Service\\PelnoVpnHelperService.exe");
   Win32HelperListenerPlatform listener;
   std::vector<std::uint32_t> owners;
   EXPECT_NE(listener.ServiceProcessId(), 0u);
@@ -274,6 +283,8 @@ TEST(ProvisioningTest, RealServiceManagerInstallsStartsAndReinstalls) {
   StopService(transport, false);
   EXPECT_EQ(listener.ServiceProcessId(), 0u);
   EXPECT_TRUE(listener.ListenerOwners(kControlPort, owners) && owners.empty());
+  EXPECT_TRUE(QueryInstalledHelper(current, installed, error, {real, second.locations, transport}));
+  EXPECT_FALSE(current);  // its engine is not beside the copy
   EXPECT_TRUE(EnsureHelperReady(error, {real, second.locations, transport})) << error;
   EXPECT_TRUE(QueryInstalledHelper(current, installed, error, {real, second.locations, transport}));
   EXPECT_TRUE(current);

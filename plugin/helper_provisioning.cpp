@@ -10,6 +10,22 @@ namespace {
 constexpr char kManagerFailed[] = "Failed to open Windows Service Control Manager";
 constexpr char kHelperSilentMessage[] = "Windows helper service did not respond";
 
+bool SameBytes(const std::wstring& a, const std::wstring& b, ProvisioningPlatform& platform) {
+  std::string digestA, digestB;
+  return platform.FileSha256(a, digestA) && platform.FileSha256(b, digestB) && digestA == digestB;
+}
+
+// The installer copies the helper, with the engine beside it, into a protected
+// folder when the application's folder is not: such a copy is current while it has
+// the helper's bytes and, where the application has an engine, that engine's bytes.
+bool IsCopyOfHelper(const std::wstring& helper, const std::wstring& installed, const Provisioning& with) {
+  if (!SameBytes(helper, installed, with.platform)) return false;
+  const ExecutableLookup engine = FindEngineExecutable(EngineSearch::kProgramFolders, with.locations);
+  if (engine.Failed()) return false;
+  return !engine.Found() ||
+         SameBytes(engine.path, ParentPath(installed) + L"\\" + std::wstring(kEngineFileName), with.platform);
+}
+
 }  // namespace
 
 bool QueryInstalledHelper(bool& current, std::wstring& installedPath, std::string& error,
@@ -34,7 +50,9 @@ bool QueryInstalledHelper(bool& current, std::wstring& installedPath, std::strin
   if (binaryPath.empty()) return true;
   installedPath = ServiceBinaryFromImagePath(binaryPath);
   const ExecutableLookup expected = FindHelperExecutable(with.locations);
-  if (expected.Found()) current = with.platform.IsSameFile(expected.path, installedPath);
+  if (expected.Found()) {
+    current = with.platform.IsSameFile(expected.path, installedPath) || IsCopyOfHelper(expected.path, installedPath, with);
+  }
   return true;
 }
 

@@ -33,12 +33,14 @@ bool StartHelperTun(const std::string& config, HelperListenerCheck& listener, fl
                     std::string& error, const Provisioning& with);
 
 // A helper answering "pong" is used as it is; otherwise the service is installed
-// when missing, unreadable or installed from another program file, started (after a
+// when missing, unreadable or not current (QueryInstalledHelper), started (after a
 // reinstall when starting was refused for lack of rights), and waited for.
 bool EnsureHelperReady(std::string& error, const Provisioning& with);
 
 // True when the service exists and its configuration could be read; `current` says
-// whether it runs the helper program this application would install.
+// whether it runs the helper program this application would install: that file, or
+// a copy with its bytes and, where the application has sing-box.exe, that engine's
+// bytes in sing-box.exe beside it.
 bool QueryInstalledHelper(bool& current, std::wstring& installedPath, std::string& error,
                           const Provisioning& with);
 

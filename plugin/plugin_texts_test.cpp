@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <thread>
 #include <tuple>
 
@@ -273,12 +274,18 @@ TEST(HelperListenerCheckTest, UncheckedUnderWineIsSaidOnce) {
 }
 
 TEST(ProvisioningTest, RefusalsLeadToTheInstallerOrToTheirMessage) {
+  const std::wstring kHelper = L"C:\\Apps\\Client\\PelnoVpnHelperService.exe", kEngine = L"C:\\Apps\\Client\\sing-box.exe";
+  const std::wstring kCopy = L"C:\\PF\\PelnoVPN\\Service\\PelnoVpnHelperService.exe";
+  const std::wstring kCopyEngine = L"C:\\PF\\PelnoVPN\\Service\\sing-box.exe";
+  const std::string kCurrent = "manager open config manager open start ", kInstalled = "manager open config runas manager open start ";
   const struct {
     std::vector<std::uint32_t> openResults, startResults;
     int installerExitCode;
     bool answersOnceRunning;
     std::string error, calls;  // error empty: ready
     bool answering = false;    // before anything is done
+    std::wstring installed = L"C:\\Apps\\Client\\PelnoVpnHelperService.exe --x";  // this program file, unquoted
+    std::map<std::wstring, std::string> digests = {};  // the copy's and engines' files by their bytes
   } cases[] = {
       {{}, {}, 0, true, "", "", true},
       {{0, 5}, {}, 0, true, "", "manager open config manager open runas manager open start "},
@@ -288,16 +295,24 @@ TEST(ProvisioningTest, RefusalsLeadToTheInstallerOrToTheirMessage) {
       {{1060}, {}, 1, true, "PelnoVpnHelperService install failed", "manager open runas "},
       {{}, {1058}, 0, true, "Failed to start PelnoVpnHelperService: error 1058", "manager open config manager open start "},
       {{}, {}, 0, false, "Windows helper service started but did not become ready", "manager open config manager open start "},
+      // The protected copy: current with the helper's and the engine's bytes, else installed again.
+      {{}, {}, 0, true, "", kCurrent, false, kCopy, {{kHelper, "h"}, {kCopy, "h"}, {kEngine, "e"}, {kCopyEngine, "e"}}},
+      {{}, {}, 0, true, "", kCurrent, false, kCopy, {{kHelper, "h"}, {kCopy, "h"}, {kCopyEngine, "e"}}},
+      {{}, {}, 0, true, "", kInstalled, false, kCopy, {{kHelper, "h"}, {kCopy, "h"}, {kEngine, "e2"}, {kCopyEngine, "e"}}},
+      {{}, {}, 0, true, "", kInstalled, false, kCopy, {{kHelper, "h"}, {kCopy, "h"}, {kEngine, "e"}}},
+      {{}, {}, 0, true, "", kInstalled, false, kCopy, {{kHelper, "h2"}, {kCopy, "h"}}},
   };
   for (const auto& c : cases) {
     testing::FakeLocationPlatform locations;
-    locations.AddEntry(L"C:\\Apps\\Client\\PelnoVpnHelperService.exe");
+    locations.AddEntry(kHelper);
+    if (c.digests.count(kEngine) != 0) locations.AddEntry(kEngine);
     FakeHelperTransport helper(c.answering ? FakeHelperTransport::Replies{{"", {{"pong"}}}} : FakeHelperTransport::Replies{});
     testing::FakeProvisioningPlatform fake;
     fake.helper = &helper;
     std::tie(fake.openResults, fake.startResults, fake.installerExitCode, fake.answersOnceRunning) =
         std::tie(c.openResults, c.startResults, c.installerExitCode, c.answersOnceRunning);
-    fake.binaryPath = L"C:\\Apps\\Client\\PelnoVpnHelperService.exe --x";  // this program file, unquoted
+    fake.binaryPath = c.installed;
+    fake.digests = c.digests;
     std::string error;
     EXPECT_EQ(EnsureHelperReady(error, {fake, locations, helper}), c.error.empty()) << c.calls;
     if (!c.error.empty()) { EXPECT_EQ(error, c.error); }

@@ -54,6 +54,9 @@ class ProvisioningPlatform {
   // it exists (links followed, names as stored, "." and ".." removed), then compared
   // without regard to case.
   virtual bool IsSameFile(const std::wstring& a, const std::wstring& b) = 0;
+  // The SHA-256 of a file's bytes (32 bytes); false when it cannot be read, absent
+  // included.
+  virtual bool FileSha256(const std::wstring& path, std::string& digest) = 0;
 };
 
 }  // namespace pelno

@@ -2,11 +2,13 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <bcrypt.h>
 #include <shellapi.h>
 #include <winsvc.h>
 
 #include <cwctype>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 #include "base/unique_handle.h"
@@ -86,6 +88,20 @@ std::wstring PathCompareKey(const std::wstring& path) {
   for (wchar_t& unit : key) unit = static_cast<wchar_t>(std::towlower(unit));
   return key;
 }
+
+// Windows' own hashing (CNG): an algorithm provider and a hash object.
+struct AlgorithmTraits {
+  static BCRYPT_ALG_HANDLE Invalid() { return nullptr; }
+  static bool IsValid(BCRYPT_ALG_HANDLE h) { return h != nullptr; }
+  static void Close(BCRYPT_ALG_HANDLE h) { ::BCryptCloseAlgorithmProvider(h, 0); }
+};
+struct HashTraits {
+  static BCRYPT_HASH_HANDLE Invalid() { return nullptr; }
+  static bool IsValid(BCRYPT_HASH_HANDLE h) { return h != nullptr; }
+  static void Close(BCRYPT_HASH_HANDLE h) { ::BCryptDestroyHash(h); }
+};
+constexpr DWORD kSha256Bytes = 32;
+constexpr DWORD kHashReadBytes = 64 * 1024;
 
 class Win32HelperServiceSession : public HelperServiceSession {
  public:
@@ -167,6 +183,31 @@ void Win32ProvisioningPlatform::Sleep(std::uint32_t milliseconds) { ::Sleep(mill
 
 bool Win32ProvisioningPlatform::IsSameFile(const std::wstring& a, const std::wstring& b) {
   return PathCompareKey(a) == PathCompareKey(b);
+}
+
+bool Win32ProvisioningPlatform::FileSha256(const std::wstring& path, std::string& digest) {
+  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  ScopedHandle<BCRYPT_ALG_HANDLE, AlgorithmTraits> algorithm;
+  ScopedHandle<BCRYPT_HASH_HANDLE, HashTraits> hash;
+  if (!file || !BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(algorithm.Receive(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
+      !BCRYPT_SUCCESS(::BCryptCreateHash(algorithm.Get(), hash.Receive(), nullptr, 0, nullptr, 0, 0))) {
+    return false;
+  }
+  std::vector<unsigned char> buffer(kHashReadBytes);
+  DWORD read = 0;
+  do {
+    if (!::ReadFile(file.Get(), buffer.data(), kHashReadBytes, &read, nullptr) ||
+        !BCRYPT_SUCCESS(::BCryptHashData(hash.Get(), buffer.data(), read, 0))) {
+      return false;
+    }
+  } while (read != 0);
+  std::string result(kSha256Bytes, '\0');
+  if (!BCRYPT_SUCCESS(::BCryptFinishHash(hash.Get(), reinterpret_cast<PUCHAR>(result.data()), kSha256Bytes, 0))) {
+    return false;
+  }
+  digest = std::move(result);
+  return true;
 }
 
 }  // namespace pelno

@@ -13,6 +13,7 @@ class Win32ProvisioningPlatform : public ProvisioningPlatform {
                    std::uint32_t& exitCode) override;
   void Sleep(std::uint32_t milliseconds) override;
   bool IsSameFile(const std::wstring& a, const std::wstring& b) override;
+  bool FileSha256(const std::wstring& path, std::string& digest) override;
 };
 
 }  // namespace pelno

@@ -2,6 +2,7 @@
 // gives (access denied, a declined prompt, a failing installer) on demand.
 #pragma once
 
+#include <map>
 #include <utility>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ class FakeProvisioningPlatform : public ProvisioningPlatform {
  public:
   std::vector<std::uint32_t> openResults, startResults;  // one per call, then 0
   std::wstring binaryPath;
+  std::map<std::wstring, std::string> digests;  // of the files that can be read
   bool running = false, answersOnceRunning = true;
   int installerExitCode = 0;  // -1: the elevation prompt is declined
   FakeHelperTransport* helper = nullptr;  // answers "pong" once a start succeeded (1056 included)
@@ -29,6 +31,10 @@ class FakeProvisioningPlatform : public ProvisioningPlatform {
   }
   void Sleep(std::uint32_t) override {}
   bool IsSameFile(const std::wstring& a, const std::wstring& b) override { return a == b; }
+  bool FileSha256(const std::wstring& path, std::string& digest) override {
+    const auto found = digests.find(path);
+    return found != digests.end() && (digest = found->second, true);
+  }
 
  private:
   struct Session : HelperServiceSession {

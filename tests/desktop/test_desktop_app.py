@@ -169,6 +169,10 @@ class DesktopAppTest(unittest.TestCase):
         self.assertEqual(reply[1]["status"], "connected", reply)
         self.assertEqual(helper_status(), "connected")
         self.assertEqual(ui.call("getStatus"), ("success", "connected"))
+        # Wine reads every folder back as the user's: the service runs the protected
+        # copy of the helper, and the engine copied beside it.
+        self.assertEqual(pelno_wine.service_probe("query")["binaryPath"], f'"{pelno_wine.SERVICE_COPY_EXE}"')
+        self.assertEqual((len(engine_processes(pelno_wine.service_copy_dir())), engine_processes(self.app_dir)), (1, []))
 
         # The helper's engine relays a request; its totals reach the snapshot.
         subprocess.run(["curl", "-sS", "--noproxy", "", "-x", f"http://127.0.0.1:{mixed_port}", self.origin],

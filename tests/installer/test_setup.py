@@ -1,6 +1,6 @@
 """PelnoVPN-Setup.exe under Wine's service manager, in a Wine prefix of its own: a silent
-install into a chosen folder, an upgrade over it while a program runs from that folder, and
-a silent uninstall. The packed folder holds the built programs and a placeholder user
+install into a chosen folder, an upgrade over it while the engine and another program run
+from that folder, and a silent uninstall. The packed folder holds the built programs and a placeholder user
 interface bundle."""
 import os
 import shutil
@@ -55,9 +55,14 @@ class SetupTest(unittest.TestCase):
         engine = None
         # /D= comes last and unquoted on the command line: Wine joins these with spaces.
         for version, args in (("1.0.0", ["/S", *("/D=" + FOLDER).split()]), ("1.0.1", ["/S"])):
-            self.assertEqual(pelno_wine.run_windows([self.setups[version], *args], 300).returncode, 0)
+            foreign = self.start_foreign_program() if engine else None
+            # Not captured: Wine's desktop process, started by the setup, keeps its output open
+            # while the foreign program runs.
+            self.assertEqual(pelno_wine.run_windows([self.setups[version], *args], 300, capture_output=False,
+                                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode, 0)
             service = probe("query")
-            self.assertEqual((service["binaryPath"], service["state"]), (f'"{FOLDER}\\{HELPER_EXE}"', 4))
+            # Wine reads every folder back as the user's: the service runs the protected copy.
+            self.assertEqual((service["binaryPath"], service["state"]), (f'"{pelno_wine.SERVICE_COPY_EXE}"', 4))
             self.assertTrue(request("GET", "/ping").endswith(b"\r\n\r\npong"))
             self.assertEqual({k: v for k, v in entry().items() if k != "EstimatedSize"}, {
                 "DisplayName": "PelnoVPN", "DisplayVersion": version, "Publisher": "PelnoVPN",
@@ -68,16 +73,33 @@ class SetupTest(unittest.TestCase):
             self.assertGreater(int(entry()["EstimatedSize"], 16), 1000)  # KiB: the helper's size
             for name in (*PLACEHOLDERS, *PROGRAMS, "Uninstall.exe", self.shortcut):  # shortcut: absolute
                 self.assertTrue(os.path.isfile(os.path.join(self.folder, name)), name)
-            if engine:  # the upgrade ended the engine the user had placed and started there
+            if engine:  # the upgrade ended the engine the user had placed and started there, nothing else
                 self.assertTrue(wait_until(lambda: engine.poll() is not None, timeout=30))
+                self.assertIsNone(foreign.poll())
+                foreign.kill()
+                foreign.wait(30)
+                os.remove(os.path.join(self.folder, "foreign.exe"))
             engine = self.start_engine_from_folder()
         self.assertEqual(pelno_wine.run_windows([FOLDER + r"\Uninstall.exe", "/S"]).returncode, 0)
         self.assertTrue(wait_until(lambda: not os.path.exists(self.folder), timeout=60))
+        self.assertFalse(os.path.exists(os.path.dirname(pelno_wine.service_copy_dir())))
         self.assertTrue(wait_until(lambda: probe("query") == 1060, timeout=30))
         self.assertTrue(wait_until(lambda: not port_open(CONTROL_PORT), timeout=30))
         self.assertTrue(wait_until(lambda: engine.poll() is not None, timeout=30))
         self.assertEqual((entry(), os.path.exists(self.shortcut)), ({}, False))
         self.assertEqual(os.listdir(self.data), ["sing-box.json"])
+
+    def start_foreign_program(self):
+        """Another program run from the install folder: the stand-in, only waiting."""
+        shutil.copy(os.path.join(pelno_wine.bin_dir(), pelno_wine.STAND_IN_ENGINE_EXE),
+                    os.path.join(self.folder, "foreign.exe"))
+        program = subprocess.Popen([pelno_wine.wine_exec(), FOLDER + r"\foreign.exe", "--stand-in-output-holder",
+                                    "600000"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        self.addCleanup(program.kill)
+        self.assertTrue(wait_until(lambda: any("foreign.exe" in line for _, line in
+                                               pelno_wine.processes_under(self.folder))))
+        return program
 
     def start_engine_from_folder(self):
         engine_exe = os.path.join(self.folder, "sing-box.exe")

@@ -2,6 +2,7 @@
 service control manager. Runs in a Wine prefix of its own: every cold start of a
 prefix starts AUTO_START services again."""
 import concurrent.futures
+import filecmp
 import json
 import os
 import signal
@@ -49,11 +50,17 @@ class ServiceHostTest(unittest.TestCase):
 
     def test_install_then_a_start_on_a_taken_port_then_a_refused_proxy_start_and_a_stop_during_a_tun_start(self):
         self.assertEqual(probe("query"), 1060)  # not installed
+        # Wine reads every folder back as the user's: each install copies its helper and
+        # engine (or none) over the protected copy and registers that.
+        copy = pelno_wine.service_copy_dir()
         for d, switch in ((self.program_dir(), "x--install-service=yes"),  # inside an argument
                           (self.program_dir(with_engine=True), "--install-service")):
             self.assertEqual(run(d.file(HELPER_EXE), switch).returncode, 0)
-            service = probe("query")  # a second install points the one service at itself
-            self.assertEqual(service["binaryPath"].lower(), f'"{pelno_wine.windows_path(d.file(HELPER_EXE))}"'.lower())
+            service = probe("query")
+            self.assertEqual(service["binaryPath"], f'"{pelno_wine.SERVICE_COPY_EXE}"')
+            self.assertTrue(filecmp.cmp(d.file(HELPER_EXE), os.path.join(copy, HELPER_EXE), shallow=False))
+            self.assertEqual(os.path.exists(os.path.join(copy, "sing-box.exe")), os.path.exists(d.file("sing-box.exe")))
+        self.assertTrue(filecmp.cmp(d.file("sing-box.exe"), os.path.join(copy, "sing-box.exe"), shallow=False))
         self.assertEqual((service["startType"], service["serviceType"] & 0x30,
                           service["errorControl"], service["state"]), (2, 0x10, 1, 1))
         self.assertEqual((service["displayName"], service["description"]),
@@ -79,18 +86,18 @@ class ServiceHostTest(unittest.TestCase):
         self.assertEqual(reply(request("POST", "/start", engine_config(free_port()))),
                          {"status": "disconnected", "platform": "windows", "message":
                           "The helper service does not set the system proxy; proxy mode runs in the application"})
-        self.assertEqual((read_proxy_values(), engine_processes(d.path)), (USER, []))
+        self.assertEqual((read_proxy_values(), engine_processes(copy)), (USER, []))
         self.assertNotEqual(reg("query", RECORD_KEY, "/v", SERVICE).returncode, 0)
         self.assertEqual(data_files(), before)
         # The stop control arrives while "/start-tun" is inside its 800 ms start check.
         with concurrent.futures.ThreadPoolExecutor(1) as pool:
             starting = pool.submit(request, "POST", "/start-tun", engine_config())
-            self.assertTrue(wait_until(lambda: engine_processes(d.path), timeout=10))
+            self.assertTrue(wait_until(lambda: engine_processes(copy), timeout=10))
             self.assertEqual(probe("stop"), 0)
             self.assertEqual(reply(starting.result(timeout=30))["message"], "Windows TUN helper connected")
         self.assertEqual(probe("query")["exitCode"], 0)
         self.assertEqual(read_proxy_values(), USER)
-        self.assertTrue(wait_until(lambda: not engine_processes(d.path), timeout=5))
+        self.assertTrue(wait_until(lambda: not engine_processes(copy), timeout=5))
         self.assertTrue(wait_until(lambda: not port_open(CONTROL_PORT), timeout=10))
 
     def test_a_second_process_changes_nothing_and_a_killed_ones_proxy_is_put_right(self):

@@ -27,12 +27,27 @@ def wine_exec():
     return os.environ["PELNO_WINE_EXEC"]
 
 
+def drive_c():
+    prefix = os.environ.get("WINEPREFIX", os.path.join(os.path.dirname(wine_exec()), "wineprefix"))
+    return os.path.join(prefix, "drive_c")
+
+
 def data_dir():
     """The helper's data directory, %APPDATA%\\PelnoVPN of the Wine user. A fresh prefix
     has no such folder until the helper first writes there."""
-    prefix = os.environ.get("WINEPREFIX", os.path.join(os.path.dirname(wine_exec()), "wineprefix"))
-    [roaming] = glob.glob(os.path.join(prefix, "drive_c", "users", "*", "AppData", "Roaming"))
+    [roaming] = glob.glob(os.path.join(drive_c(), "users", "*", "AppData", "Roaming"))
     return os.path.join(roaming, "PelnoVPN")
+
+
+# Where the service runs from when the helper's folder is not admin-only, as every
+# folder reads back under Wine.
+SERVICE_COPY_DIR = r"C:\Program Files\PelnoVPN\Service"
+SERVICE_COPY_EXE = SERVICE_COPY_DIR + "\\" + HELPER_EXE
+
+
+def service_copy_dir():
+    """The Linux path of SERVICE_COPY_DIR in the prefix."""
+    return os.path.join(drive_c(), "Program Files", "PelnoVPN", "Service")
 
 
 def run_windows(args, timeout=60, **kwargs):
@@ -62,8 +77,11 @@ def service_probe(command):
 
 
 def windows_path(linux_path):
-    """Z:\\... path under which Wine sees a Linux path."""
-    return "Z:" + os.path.abspath(linux_path).replace("/", "\\")
+    """The path under which Wine sees a Linux path: C:\\... inside the prefix's drive_c, else Z:\\...."""
+    path, drive = os.path.abspath(linux_path), drive_c()
+    if path.startswith(drive + os.sep):
+        return "C:" + path[len(drive):].replace("/", "\\")
+    return "Z:" + path.replace("/", "\\")
 
 
 def raw_request(data, port=CONTROL_PORT, timeout=10.0):
