@@ -1,7 +1,7 @@
 """PelnoVPN-Setup.exe under Wine's service manager, in a Wine prefix of its own: a silent
 install into a chosen folder, an upgrade over it while a program runs from that folder, and
 a silent uninstall. The packed folder holds the built programs and a placeholder user
-interface bundle."""
+interface bundle; the shipped files are checked as a reviewer checks a download."""
 import os
 import shutil
 import subprocess
@@ -16,6 +16,13 @@ KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\PelnoVPN"
 FOLDER = r"C:\Pelno Apps\PelnoVPN"
 PROGRAMS = ("PelnoVPN.exe", "flutter_windows.dll", HELPER_EXE)
 PLACEHOLDERS = (os.path.join("data", "flutter_assets", "a"),)
+PROGRAM_FLAGS = {"DYNAMIC_BASE", "HIGH_ENTROPY_VA", "NX_COMPAT", "TERMINAL_SERVICE_AWARE"}
+# Shipped file: the DllCharacteristics objdump names.
+SHIPPED = (
+    ("PelnoVPN.exe", PROGRAM_FLAGS),
+    (HELPER_EXE, PROGRAM_FLAGS),
+    ("flutter_windows.dll", PROGRAM_FLAGS - {"TERMINAL_SERVICE_AWARE"}),
+)
 
 
 def entry():
@@ -23,6 +30,11 @@ def entry():
     result = reg("query", KEY)
     lines = result.stdout.decode("utf-8", "replace").splitlines() if result.returncode == 0 else []
     return {f[0]: f[2] for f in (line.split(None, 2) for line in lines) if len(f) == 3}
+
+
+def binutils(tool, *args):
+    return subprocess.run([os.environ[tool], *args], check=True, capture_output=True,
+                          text=True, timeout=60).stdout
 
 
 class SetupTest(unittest.TestCase):
@@ -34,19 +46,28 @@ class SetupTest(unittest.TestCase):
         cls.shortcut = os.path.join(prefix, "drive_c", "ProgramData", "Microsoft", "Windows",
                                     "Start Menu", "Programs", "PelnoVPN.lnk")
         cls.data = pelno_wine.data_dir()
-        dist = os.path.join(cls.work, "dist")
+        cls.dist = dist = os.path.join(cls.work, "dist")
         for name in PLACEHOLDERS:
             os.makedirs(os.path.dirname(os.path.join(dist, name)), exist_ok=True)
             with open(os.path.join(dist, name), "w") as f:
                 f.write("placeholder")
         for name in PROGRAMS:
             shutil.copy(os.path.join(pelno_wine.bin_dir(), name), dist)
+        cls.versions = ("1.0.0", "1.0.1")
         cls.setups = {}
-        for version in ("1.0.0", "1.0.1"):
+        for version in cls.versions:
             cls.setups[version] = os.path.join(cls.work, f"setup-{version}.exe")
             subprocess.run([os.environ["PELNO_MAKENSIS"], "-V1", f"-DPELNO_DIST_DIR={dist}",
                             f"-DPELNO_VERSION={version}", f"-DPELNO_SETUP_FILE={cls.setups[version]}",
                             os.environ["PELNO_SETUP_SCRIPT"]], check=True, timeout=300)
+
+    def test_shipped_programs_are_hardened(self):
+        for name, flags in SHIPPED:
+            with self.subTest(name):
+                path = os.path.join(self.dist, name)
+                headers = binutils("PELNO_OBJDUMP", "-p", "-h", path)
+                self.assertLessEqual(flags, set(headers.split()))
+                self.assertIn(" .reloc ", headers)  # relocations kept: the loader can move it
 
     def test_install_then_upgrade_then_uninstall(self):
         os.makedirs(self.data)
@@ -54,7 +75,7 @@ class SetupTest(unittest.TestCase):
             f.write("{}")
         engine = None
         # /D= comes last and unquoted on the command line: Wine joins these with spaces.
-        for version, args in (("1.0.0", ["/S", *("/D=" + FOLDER).split()]), ("1.0.1", ["/S"])):
+        for version, args in zip(self.versions, (["/S", *("/D=" + FOLDER).split()], ["/S"])):
             self.assertEqual(pelno_wine.run_windows([self.setups[version], *args], 300).returncode, 0)
             service = probe("query")
             self.assertEqual((service["binaryPath"], service["state"]), (f'"{FOLDER}\\{HELPER_EXE}"', 4))
