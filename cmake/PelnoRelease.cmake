@@ -2,6 +2,13 @@
 # the Windows build compiles, and pelno_shipped() for the files of the distribution
 # folder.
 
+# The one version of the programs and the setup.
+set(PELNO_VERSION 1.0.0 CACHE STRING "Version of the programs and the setup (major.minor.patch)")
+if(NOT PELNO_VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
+  message(FATAL_ERROR "PELNO_VERSION must be major.minor.patch, not '${PELNO_VERSION}'")
+endif()
+set(PELNO_VERSION_NUMBERS "${CMAKE_MATCH_1},${CMAKE_MATCH_2},${CMAKE_MATCH_3},0")
+
 if(WIN32)
   # Stack canaries and checked string/memory functions; mingw-w64 takes both from
   # libssp, which -fstack-protector-strong at link time adds (statically, with -static).
@@ -13,10 +20,16 @@ if(WIN32)
 endif()
 
 # pelno_shipped(target [DESCRIPTION text]): a file of the distribution folder. A
-# program (with a DESCRIPTION) is terminal-server aware.
+# program (with a DESCRIPTION) is terminal-server aware and carries the version
+# resource.
 function(pelno_shipped target)
   cmake_parse_arguments(S "" "DESCRIPTION" "" ${ARGN})
   if(S_DESCRIPTION)
     target_link_options(${target} PRIVATE LINKER:--tsaware)
+    set(S_NAME ${target})
+    set(S_FILE ${target}.exe)
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}-version.rc)
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
+    target_sources(${target} PRIVATE ${rc})
   endif()
 endfunction()

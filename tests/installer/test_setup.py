@@ -3,6 +3,7 @@ install into a chosen folder, an upgrade over it while a program runs from that 
 a silent uninstall. The packed folder holds the built programs and a placeholder user
 interface bundle; the shipped files are checked as a reviewer checks a download."""
 import os
+import re
 import shutil
 import subprocess
 import unittest
@@ -17,11 +18,12 @@ FOLDER = r"C:\Pelno Apps\PelnoVPN"
 PROGRAMS = ("PelnoVPN.exe", "flutter_windows.dll", HELPER_EXE)
 PLACEHOLDERS = (os.path.join("data", "flutter_assets", "a"),)
 PROGRAM_FLAGS = {"DYNAMIC_BASE", "HIGH_ENTROPY_VA", "NX_COMPAT", "TERMINAL_SERVICE_AWARE"}
-# Shipped file: the DllCharacteristics objdump names.
+# Shipped file: the DllCharacteristics objdump names, the version resource's description
+# (None: no version resource).
 SHIPPED = (
-    ("PelnoVPN.exe", PROGRAM_FLAGS),
-    (HELPER_EXE, PROGRAM_FLAGS),
-    ("flutter_windows.dll", PROGRAM_FLAGS - {"TERMINAL_SERVICE_AWARE"}),
+    ("PelnoVPN.exe", PROGRAM_FLAGS, "PelnoVPN"),
+    (HELPER_EXE, PROGRAM_FLAGS, "PelnoVPN helper service"),
+    ("flutter_windows.dll", PROGRAM_FLAGS - {"TERMINAL_SERVICE_AWARE"}, None),
 )
 
 
@@ -35,6 +37,11 @@ def entry():
 def binutils(tool, *args):
     return subprocess.run([os.environ[tool], *args], check=True, capture_output=True,
                           text=True, timeout=60).stdout
+
+
+def version_strings(path):
+    """The StringFileInfo values of a file's version resource."""
+    return dict(re.findall(r'VALUE "(\w+)", "([^"]*)"', binutils("PELNO_WINDRES", "-i", path, "-O", "rc")))
 
 
 class SetupTest(unittest.TestCase):
@@ -53,7 +60,9 @@ class SetupTest(unittest.TestCase):
                 f.write("placeholder")
         for name in PROGRAMS:
             shutil.copy(os.path.join(pelno_wine.bin_dir(), name), dist)
-        cls.versions = ("1.0.0", "1.0.1")
+        # The build's version, then an upgrade to the next one.
+        major, minor, patch = os.environ["PELNO_VERSION"].split(".")
+        cls.versions = (os.environ["PELNO_VERSION"], f"{major}.{minor}.{int(patch) + 1}")
         cls.setups = {}
         for version in cls.versions:
             cls.setups[version] = os.path.join(cls.work, f"setup-{version}.exe")
@@ -61,13 +70,21 @@ class SetupTest(unittest.TestCase):
                             f"-DPELNO_VERSION={version}", f"-DPELNO_SETUP_FILE={cls.setups[version]}",
                             os.environ["PELNO_SETUP_SCRIPT"]], check=True, timeout=300)
 
-    def test_shipped_programs_are_hardened(self):
-        for name, flags in SHIPPED:
+    def test_shipped_files_are_hardened_and_versioned(self):
+        version = self.versions[0]
+        for name, flags, description in SHIPPED:
             with self.subTest(name):
                 path = os.path.join(self.dist, name)
                 headers = binutils("PELNO_OBJDUMP", "-p", "-h", path)
                 self.assertLessEqual(flags, set(headers.split()))
                 self.assertIn(" .reloc ", headers)  # relocations kept: the loader can move it
+                if description:
+                    self.assertEqual(version_strings(path), {
+                        "FileVersion": version, "ProductVersion": version, "ProductName": "PelnoVPN",
+                        "FileDescription": description, "CompanyName": "PelnoVPN", "InternalName": name[:-4],
+                        "OriginalFilename": name, "LegalCopyright": "Copyright (C) PelnoVPN"})
+        setup = version_strings(self.setups[version])
+        self.assertEqual((setup["FileVersion"], setup["ProductVersion"]), (version, version))
 
     def test_install_then_upgrade_then_uninstall(self):
         os.makedirs(self.data)
