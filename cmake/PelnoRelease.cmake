@@ -17,13 +17,26 @@ if(WIN32)
                       $<$<AND:$<COMPILE_LANGUAGE:C,CXX>,$<NOT:$<CONFIG:Debug>>>:-D_FORTIFY_SOURCE=2>)
   add_link_options(-fstack-protector-strong
                    LINKER:--dynamicbase,--high-entropy-va,--nxcompat)
+
+  # Debug information, kept apart from the shipped files (pelno_shipped).
+  add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-g>)
 endif()
 
-# pelno_shipped(target [DESCRIPTION text]): a file of the distribution folder. A
-# program (with a DESCRIPTION) is terminal-server aware and carries the version
-# resource.
+# pelno_shipped(target [DESCRIPTION text]): a file of the distribution folder. It goes
+# without symbols and debug sections; its debug information stays in
+# build/<preset>/symbols/<file>.debug, which the file's .gnu_debuglink names, so a
+# crash address can still be resolved. A program (with a DESCRIPTION) is also
+# terminal-server aware and carries the version resource.
 function(pelno_shipped target)
   cmake_parse_arguments(S "" "DESCRIPTION" "" ${ARGN})
+  set(file $<TARGET_FILE:${target}>)
+  set(debug ${CMAKE_BINARY_DIR}/symbols/$<TARGET_FILE_NAME:${target}>.debug)
+  set(objcopy ${CMAKE_OBJCOPY})
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/symbols
+    COMMAND ${objcopy} --only-keep-debug ${file} ${debug}
+    COMMAND ${objcopy} --strip-all --add-gnu-debuglink=${debug} ${file}
+    VERBATIM)
   if(S_DESCRIPTION)
     target_link_options(${target} PRIVATE LINKER:--tsaware)
     set(S_NAME ${target})

@@ -3,7 +3,8 @@
 # Windows release: the application, the engine library beside it (our stand-in
 # flutter_windows.dll until the real one replaces it), the helper, and the "data"
 # folder that the user interface build fills (flutter_assets, icudtl.dat, app.so).
-# No proxy engine: sing-box.exe is the user's to add next to PelnoVPN.exe.
+# No proxy engine: sing-box.exe is the user's to add next to PelnoVPN.exe. The
+# programs come without symbols (their debug information stays in build/win/symbols).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -70,14 +70,21 @@ class SetupTest(unittest.TestCase):
                             f"-DPELNO_VERSION={version}", f"-DPELNO_SETUP_FILE={cls.setups[version]}",
                             os.environ["PELNO_SETUP_SCRIPT"]], check=True, timeout=300)
 
-    def test_shipped_files_are_hardened_and_versioned(self):
+    def test_shipped_files_are_hardened_stripped_and_versioned(self):
         version = self.versions[0]
         for name, flags, description in SHIPPED:
             with self.subTest(name):
                 path = os.path.join(self.dist, name)
-                headers = binutils("PELNO_OBJDUMP", "-p", "-h", path)
+                headers = binutils("PELNO_OBJDUMP", "-p", "-h", "-t", path)
                 self.assertLessEqual(flags, set(headers.split()))
                 self.assertIn(" .reloc ", headers)  # relocations kept: the loader can move it
+                self.assertIn(" .gnu_debuglink ", headers)
+                self.assertNotIn(" .debug_", headers)
+                self.assertIn("SYMBOL TABLE:\nno symbols", headers)
+                kept = binutils("PELNO_OBJDUMP", "-t", os.path.join(os.environ["PELNO_SYMBOL_DIR"], name + ".debug"))
+                # Code compiled with the stack protector reads the guard (libssp alone would
+                # bring __stack_chk_fail in with _FORTIFY_SOURCE).
+                self.assertRegex(kept, r" \.refptr\.__stack_chk_guard\n")
                 if description:
                     self.assertEqual(version_strings(path), {
                         "FileVersion": version, "ProductVersion": version, "ProductName": "PelnoVPN",
