@@ -66,6 +66,17 @@ VIAddVersionKey "FileVersion" "${PELNO_VERSION}"
 VIAddVersionKey "ProductVersion" "${PELNO_VERSION}"
 VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 
+; Authenticode: the setup and the uninstaller it writes are signed by tools/sign.sh
+; when the environment names a certificate (PELNO_SIGN_PKCS12, PELNO_SIGN_PASSWORD_FILE);
+; otherwise that script says in one line that they are not.
+!define PELNO_SIGN '/bin/sh "${__FILEDIR__}/../tools/sign.sh"'
+!if "$%PELNO_SIGN_PKCS12%$%PELNO_SIGN_PASSWORD_FILE%" != "${U+24}%PELNO_SIGN_PKCS12%${U+24}%PELNO_SIGN_PASSWORD_FILE%"
+  !finalize '${PELNO_SIGN} "%1"' = 0
+  !uninstfinalize '${PELNO_SIGN} "%1"' = 0
+!else
+  !system '${PELNO_SIGN}' = 0
+!endif
+
 Page directory
 Page instfiles
 UninstPage uninstConfirm

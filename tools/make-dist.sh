@@ -14,7 +14,10 @@ cmake --build --preset win -j2 --target PelnoVPN PelnoVpnHelperService flutter_w
 dist=dist/PelnoVPN
 rm -rf "$dist"
 mkdir -p "$dist/data/flutter_assets"
-cp build/win/bin/PelnoVPN.exe build/win/bin/flutter_windows.dll build/win/bin/PelnoVpnHelperService.exe "$dist/"
+programs=(PelnoVPN.exe flutter_windows.dll PelnoVpnHelperService.exe)
+cp "${programs[@]/#/build/win/bin/}" "$dist/"
+# Signed when PELNO_SIGN_PKCS12 and PELNO_SIGN_PASSWORD_FILE name a certificate (tools/sign.sh).
+sh tools/sign.sh "${programs[@]/#/$dist/}"
 cat > "$dist/README.txt" <<'TEXT'
 PelnoVPN for Windows
 

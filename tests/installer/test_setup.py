@@ -1,7 +1,8 @@
 """PelnoVPN-Setup.exe under Wine's service manager, in a Wine prefix of its own: a silent
 install into a chosen folder, an upgrade over it while a program runs from that folder, and
-a silent uninstall. The packed folder holds the built programs and a placeholder user
-interface bundle; the shipped files are checked as a reviewer checks a download."""
+a silent uninstall. The packed folder holds the built programs, signed as a release is with
+a throwaway certificate, and a placeholder user interface bundle; the shipped files are
+checked as a reviewer checks a download."""
 import os
 import re
 import shutil
@@ -44,6 +45,21 @@ def version_strings(path):
     return dict(re.findall(r'VALUE "(\w+)", "([^"]*)"', binutils("PELNO_WINDRES", "-i", path, "-O", "rc")))
 
 
+def signing_environment(folder):
+    """A throwaway code-signing certificate: the environment that makes tools/sign.sh and
+    the setup build sign with it, and the certificate file that verifies them."""
+    key, cert, p12, password = (os.path.join(folder, n) for n in ("sign.key", "sign.pem", "sign.p12", "pass"))
+    with open(password, "w") as f:
+        f.write("throwaway")
+    for command in (["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                     "-days", "2", "-subj", "/CN=PelnoVPN test signing",
+                     "-addext", "extendedKeyUsage=codeSigning"],
+                    ["pkcs12", "-export", "-inkey", key, "-in", cert, "-out", p12,
+                     "-passout", "file:" + password]):
+        subprocess.run(["openssl", *command], check=True, capture_output=True, timeout=60)
+    return {**os.environ, "PELNO_SIGN_PKCS12": p12, "PELNO_SIGN_PASSWORD_FILE": password}, cert
+
+
 class SetupTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -60,6 +76,9 @@ class SetupTest(unittest.TestCase):
                 f.write("placeholder")
         for name in PROGRAMS:
             shutil.copy(os.path.join(pelno_wine.bin_dir(), name), dist)
+        signing, cls.certificate = signing_environment(cls.work)
+        subprocess.run(["sh", os.environ["PELNO_SIGN_SCRIPT"], *(os.path.join(dist, n) for n in PROGRAMS)],
+                       env=signing, check=True, capture_output=True, timeout=120)
         # The build's version, then an upgrade to the next one.
         major, minor, patch = os.environ["PELNO_VERSION"].split(".")
         cls.versions = (os.environ["PELNO_VERSION"], f"{major}.{minor}.{int(patch) + 1}")
@@ -68,9 +87,13 @@ class SetupTest(unittest.TestCase):
             cls.setups[version] = os.path.join(cls.work, f"setup-{version}.exe")
             subprocess.run([os.environ["PELNO_MAKENSIS"], "-V1", f"-DPELNO_DIST_DIR={dist}",
                             f"-DPELNO_VERSION={version}", f"-DPELNO_SETUP_FILE={cls.setups[version]}",
-                            os.environ["PELNO_SETUP_SCRIPT"]], check=True, timeout=300)
+                            os.environ["PELNO_SETUP_SCRIPT"]], env=signing, check=True, timeout=300)
 
-    def test_shipped_files_are_hardened_stripped_and_versioned(self):
+    def signed(self, path):
+        return subprocess.run(["osslsigncode", "verify", "-CAfile", self.certificate, "-in", path],
+                              capture_output=True, timeout=60).returncode == 0
+
+    def test_shipped_files_are_hardened_stripped_versioned_and_signed(self):
         version = self.versions[0]
         for name, flags, description in SHIPPED:
             with self.subTest(name):
@@ -90,8 +113,10 @@ class SetupTest(unittest.TestCase):
                         "FileVersion": version, "ProductVersion": version, "ProductName": "PelnoVPN",
                         "FileDescription": description, "CompanyName": "PelnoVPN", "InternalName": name[:-4],
                         "OriginalFilename": name, "LegalCopyright": "Copyright (C) PelnoVPN"})
+                self.assertTrue(self.signed(path))
         setup = version_strings(self.setups[version])
         self.assertEqual((setup["FileVersion"], setup["ProductVersion"]), (version, version))
+        self.assertTrue(self.signed(self.setups[version]))
 
     def test_install_then_upgrade_then_uninstall(self):
         os.makedirs(self.data)
@@ -113,6 +138,7 @@ class SetupTest(unittest.TestCase):
             self.assertGreater(int(entry()["EstimatedSize"], 16), 1000)  # KiB: the helper's size
             for name in (*PLACEHOLDERS, *PROGRAMS, "Uninstall.exe", self.shortcut):  # shortcut: absolute
                 self.assertTrue(os.path.isfile(os.path.join(self.folder, name)), name)
+            self.assertTrue(self.signed(os.path.join(self.folder, "Uninstall.exe")))
             if engine:  # the upgrade ended the engine the user had placed and started there
                 self.assertTrue(wait_until(lambda: engine.poll() is not None, timeout=30))
             engine = self.start_engine_from_folder()
