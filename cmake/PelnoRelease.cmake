@@ -20,6 +20,16 @@ if(WIN32)
 
   # Debug information, kept apart from the shipped files (pelno_shipped).
   add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-g>)
+
+  # The same commit built in another folder gives the same bytes: no link time stamp,
+  # and paths written relative to the checkout (the build folder's own too when it
+  # lies elsewhere; GCC tries the map given last first).
+  add_link_options(LINKER:--no-insert-timestamp)
+  add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.>)
+  cmake_path(IS_PREFIX PROJECT_SOURCE_DIR "${CMAKE_BINARY_DIR}" build_inside)
+  if(NOT build_inside)
+    add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}=build>)
+  endif()
 endif()
 
 # pelno_shipped(target [DESCRIPTION text]): a file of the distribution folder. It goes
@@ -31,7 +41,9 @@ function(pelno_shipped target)
   cmake_parse_arguments(S "" "DESCRIPTION" "" ${ARGN})
   set(file $<TARGET_FILE:${target}>)
   set(debug ${CMAKE_BINARY_DIR}/symbols/$<TARGET_FILE_NAME:${target}>.debug)
-  set(objcopy ${CMAKE_OBJCOPY})
+  # objcopy writes the time of day as the PE time stamp unless SOURCE_DATE_EPOCH
+  # says otherwise; 0 keeps the linker's none.
+  set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY})
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/symbols
     COMMAND ${objcopy} --only-keep-debug ${file} ${debug}

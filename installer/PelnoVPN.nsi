@@ -66,6 +66,10 @@ VIAddVersionKey "FileVersion" "${PELNO_VERSION}"
 VIAddVersionKey "ProductVersion" "${PELNO_VERSION}"
 VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 
+; The same folder packed twice gives the same setup: no file times are stored (the
+; installed files get the time they are written), and File /r packs in name order.
+SetDateSave off
+
 ; Authenticode: the setup and the uninstaller it writes are signed by tools/sign.sh
 ; when the environment names a certificate (PELNO_SIGN_PKCS12, PELNO_SIGN_PASSWORD_FILE);
 ; otherwise that script says in one line that they are not.
