@@ -257,6 +257,28 @@ Function Fail  ; message on the stack
   Quit
 FunctionEnd
 
+; Windows Error Reporting keeps the last DUMP_COUNT mini dumps of either program
+; in %ProgramData%\PelnoVPN\CrashDumps when it crashes (the 64-bit registry view:
+; the programs are 64-bit).
+!define WER_DUMPS_KEY "SOFTWARE\Microsoft\Windows\Windows Error Reporting\LocalDumps"
+!define DUMP_COUNT 5
+!define DUMP_TYPE_MINI 1
+!macro PELNO_CRASH_DUMPS_OF program
+  WriteRegExpandStr HKLM "${WER_DUMPS_KEY}\${program}" "DumpFolder" "%ProgramData%\${PRODUCT}\CrashDumps"
+  WriteRegDWORD HKLM "${WER_DUMPS_KEY}\${program}" "DumpCount" ${DUMP_COUNT}
+  WriteRegDWORD HKLM "${WER_DUMPS_KEY}\${program}" "DumpType" ${DUMP_TYPE_MINI}
+!macroend
+Function RegisterCrashDumps
+  SetRegView 64
+  !insertmacro PELNO_CRASH_DUMPS_OF ${APP_EXE}
+  !insertmacro PELNO_CRASH_DUMPS_OF ${HELPER_EXE}
+FunctionEnd
+Function un.RemoveCrashDumps  ; the dumps themselves stay for the user to send
+  SetRegView 64
+  DeleteRegKey HKLM "${WER_DUMPS_KEY}\${APP_EXE}"
+  DeleteRegKey HKLM "${WER_DUMPS_KEY}\${HELPER_EXE}"
+FunctionEnd
+
 Section "PelnoVPN"
   SetShellVarContext all
   ; The running copy goes first: the application's clean-up may still need the service.
@@ -289,6 +311,7 @@ Section "PelnoVPN"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+  Call RegisterCrashDumps
 
   ; The helper registers (or re-points) its own service; then it is started.
   DetailPrint "Installing the service ${SERVICE}"
@@ -319,6 +342,7 @@ Section "Uninstall"
   RMDir "$INSTDIR"
   Delete "${SHORTCUT}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  Call un.RemoveCrashDumps
 SectionEnd
 
 !delfile "${PELNO_REMOVE_LIST}"

@@ -18,6 +18,9 @@ KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\PelnoVPN"
 FOLDER = r"C:\Pelno Apps\PelnoVPN"
 PROGRAMS = ("PelnoVPN.exe", "flutter_windows.dll", HELPER_EXE)
 PLACEHOLDERS = (os.path.join("data", "flutter_assets", "a"),)
+DUMPS_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\Windows Error Reporting\LocalDumps"
+DUMP_VALUES = {"DumpFolder": ("REG_EXPAND_SZ", r"%ProgramData%\PelnoVPN\CrashDumps"),
+               "DumpCount": ("REG_DWORD", "0x5"), "DumpType": ("REG_DWORD", "0x1")}
 PROGRAM_FLAGS = {"DYNAMIC_BASE", "HIGH_ENTROPY_VA", "NX_COMPAT", "TERMINAL_SERVICE_AWARE"}
 # Shipped file: the DllCharacteristics objdump names, the version resource's description
 # (None: no version resource).
@@ -28,11 +31,17 @@ SHIPPED = (
 )
 
 
+def values(key):
+    """{name: (type, data)} of a registry key, {} when it is missing."""
+    result = reg("query", key)
+    lines = result.stdout.decode("utf-8", "replace").splitlines() if result.returncode == 0 else []
+    values = (line.split(None, 2) for line in lines if line.startswith(" "))  # not the key's name
+    return {f[0]: (f[1], f[2]) for f in values if len(f) == 3}
+
+
 def entry():
     """The Add/Remove Programs values, {name: data}."""
-    result = reg("query", KEY)
-    lines = result.stdout.decode("utf-8", "replace").splitlines() if result.returncode == 0 else []
-    return {f[0]: f[2] for f in (line.split(None, 2) for line in lines) if len(f) == 3}
+    return {name: data for name, (_, data) in values(KEY).items()}
 
 
 def binutils(tool, *args):
@@ -139,6 +148,8 @@ class SetupTest(unittest.TestCase):
             for name in (*PLACEHOLDERS, *PROGRAMS, "Uninstall.exe", self.shortcut):  # shortcut: absolute
                 self.assertTrue(os.path.isfile(os.path.join(self.folder, name)), name)
             self.assertTrue(self.signed(os.path.join(self.folder, "Uninstall.exe")))
+            for program in ("PelnoVPN.exe", HELPER_EXE):
+                self.assertEqual(values(DUMPS_KEY + "\\" + program), DUMP_VALUES, program)
             if engine:  # the upgrade ended the engine the user had placed and started there
                 self.assertTrue(wait_until(lambda: engine.poll() is not None, timeout=30))
             engine = self.start_engine_from_folder()
@@ -148,6 +159,7 @@ class SetupTest(unittest.TestCase):
         self.assertTrue(wait_until(lambda: not port_open(CONTROL_PORT), timeout=30))
         self.assertTrue(wait_until(lambda: engine.poll() is not None, timeout=30))
         self.assertEqual((entry(), os.path.exists(self.shortcut)), ({}, False))
+        self.assertEqual([values(DUMPS_KEY + "\\" + p) for p in ("PelnoVPN.exe", HELPER_EXE)], [{}, {}])
         self.assertEqual(os.listdir(self.data), ["sing-box.json"])
 
     def start_engine_from_folder(self):
