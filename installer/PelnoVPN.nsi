@@ -72,6 +72,21 @@ VIAddVersionKey "FileVersion" "${PELNO_VERSION}"
 VIAddVersionKey "ProductVersion" "${PELNO_VERSION}"
 VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 
+; The same folder packed twice gives the same setup: no file times are stored (the
+; installed files get the time they are written), and File /r packs in name order.
+SetDateSave off
+
+; Authenticode: the setup and the uninstaller it writes are signed by tools/sign.sh
+; when the environment names a certificate (PELNO_SIGN_PKCS12, PELNO_SIGN_PASSWORD_FILE);
+; otherwise that script says in one line that they are not.
+!define PELNO_SIGN '/bin/sh "${__FILEDIR__}/../tools/sign.sh"'
+!if "$%PELNO_SIGN_PKCS12%$%PELNO_SIGN_PASSWORD_FILE%" != "${U+24}%PELNO_SIGN_PKCS12%${U+24}%PELNO_SIGN_PASSWORD_FILE%"
+  !finalize '${PELNO_SIGN} "%1"' = 0
+  !uninstfinalize '${PELNO_SIGN} "%1"' = 0
+!else
+  !system '${PELNO_SIGN}' = 0
+!endif
+
 Page directory
 Page instfiles
 UninstPage uninstConfirm
@@ -283,6 +298,28 @@ Function Fail  ; message on the stack
   Quit
 FunctionEnd
 
+; Windows Error Reporting keeps the last DUMP_COUNT mini dumps of either program
+; in %ProgramData%\PelnoVPN\CrashDumps when it crashes (the 64-bit registry view:
+; the programs are 64-bit).
+!define WER_DUMPS_KEY "SOFTWARE\Microsoft\Windows\Windows Error Reporting\LocalDumps"
+!define DUMP_COUNT 5
+!define DUMP_TYPE_MINI 1
+!macro PELNO_CRASH_DUMPS_OF program
+  WriteRegExpandStr HKLM "${WER_DUMPS_KEY}\${program}" "DumpFolder" "%ProgramData%\${PRODUCT}\CrashDumps"
+  WriteRegDWORD HKLM "${WER_DUMPS_KEY}\${program}" "DumpCount" ${DUMP_COUNT}
+  WriteRegDWORD HKLM "${WER_DUMPS_KEY}\${program}" "DumpType" ${DUMP_TYPE_MINI}
+!macroend
+Function RegisterCrashDumps
+  SetRegView 64
+  !insertmacro PELNO_CRASH_DUMPS_OF ${APP_EXE}
+  !insertmacro PELNO_CRASH_DUMPS_OF ${HELPER_EXE}
+FunctionEnd
+Function un.RemoveCrashDumps  ; the dumps themselves stay for the user to send
+  SetRegView 64
+  DeleteRegKey HKLM "${WER_DUMPS_KEY}\${APP_EXE}"
+  DeleteRegKey HKLM "${WER_DUMPS_KEY}\${HELPER_EXE}"
+FunctionEnd
+
 Section "PelnoVPN"
   SetShellVarContext all
   ; The running copy goes first: the application's clean-up may still need the service.
@@ -320,6 +357,7 @@ Section "PelnoVPN"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+  Call RegisterCrashDumps
 
   ; The helper registers (or re-points) its own service; then it is started.
   DetailPrint "Installing the service ${SERVICE}"
@@ -354,6 +392,7 @@ Section "Uninstall"
   RMDir "$PROGRAMFILES64\${PRODUCT}"
   Delete "${SHORTCUT}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  Call un.RemoveCrashDumps
 SectionEnd
 
 !delfile "${PELNO_REMOVE_LIST}"

@@ -5,7 +5,7 @@
 set -eu
 dist=$1
 out=$2
-find "$dist" -mindepth 1 -maxdepth 1 | sort | while IFS= read -r path; do
+find "$dist" -mindepth 1 -maxdepth 1 | LC_ALL=C sort | while IFS= read -r path; do
   name=$(basename "$path")
   case "$name" in
     *[\"\$\`]*) echo "list-dist-files: unusable name: $name" >&2; exit 1 ;;

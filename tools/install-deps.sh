@@ -5,7 +5,7 @@ packages=(
   cmake ninja-build g++ python3 curl googletest nlohmann-json3-dev
   mingw-w64 g++-mingw-w64-x86-64
   wine wine64 xvfb x11-apps x11-utils
-  clang libclang-rt-14-dev nsis
+  clang libclang-rt-14-dev nsis osslsigncode openssl ccache
 )
 missing=()
 for p in "${packages[@]}"; do

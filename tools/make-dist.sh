@@ -3,7 +3,8 @@
 # Windows release: the application, the engine library beside it (our stand-in
 # flutter_windows.dll until the real one replaces it), the helper, and the "data"
 # folder that the user interface build fills (flutter_assets, icudtl.dat, app.so).
-# No proxy engine: sing-box.exe is the user's to add next to PelnoVPN.exe.
+# No proxy engine: sing-box.exe is the user's to add next to PelnoVPN.exe. The
+# programs come without symbols (their debug information stays in build/win/symbols).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,7 +14,10 @@ cmake --build --preset win -j2 --target PelnoVPN PelnoVpnHelperService flutter_w
 dist=dist/PelnoVPN
 rm -rf "$dist"
 mkdir -p "$dist/data/flutter_assets"
-cp build/win/bin/PelnoVPN.exe build/win/bin/flutter_windows.dll build/win/bin/PelnoVpnHelperService.exe "$dist/"
+programs=(PelnoVPN.exe flutter_windows.dll PelnoVpnHelperService.exe)
+cp "${programs[@]/#/build/win/bin/}" "$dist/"
+# Signed when PELNO_SIGN_PKCS12 and PELNO_SIGN_PASSWORD_FILE name a certificate (tools/sign.sh).
+sh tools/sign.sh "${programs[@]/#/$dist/}"
 cat > "$dist/README.txt" <<'TEXT'
 PelnoVPN for Windows
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds both presets and runs every test: the portable logic natively under
-# AddressSanitizer/UBSan, then the Windows programs under Wine in a throwaway prefix.
+# AddressSanitizer/UBSan, two release builds compared byte for byte, then the Windows
+# programs under Wine in a throwaway prefix.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,5 +16,6 @@ trap cleanup EXIT
 
 status=0
 { cmake --preset native && cmake --build --preset native && ctest --preset native; } || status=1
+bash tools/check-reproducible.sh || status=1
 { cmake --preset win && cmake --build --preset win && ctest --preset win; } || status=1
 exit $status

@@ -1,8 +1,10 @@
 """PelnoVPN-Setup.exe under Wine's service manager, in a Wine prefix of its own: a silent
 install into a chosen folder, an upgrade over it while the engine and another program run
-from that folder, and a silent uninstall. The packed folder holds the built programs and a placeholder user
-interface bundle."""
+from that folder, and a silent uninstall. The packed folder holds the built programs, signed as
+a release is with a throwaway certificate, and a placeholder user interface bundle; the shipped
+files are checked as a reviewer checks a download."""
 import os
+import re
 import shutil
 import subprocess
 import unittest
@@ -16,13 +18,55 @@ KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\PelnoVPN"
 FOLDER = r"C:\Pelno Apps\PelnoVPN"
 PROGRAMS = ("PelnoVPN.exe", "flutter_windows.dll", HELPER_EXE)
 PLACEHOLDERS = (os.path.join("data", "flutter_assets", "a"),)
+DUMPS_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\Windows Error Reporting\LocalDumps"
+DUMP_VALUES = {"DumpFolder": ("REG_EXPAND_SZ", r"%ProgramData%\PelnoVPN\CrashDumps"),
+               "DumpCount": ("REG_DWORD", "0x5"), "DumpType": ("REG_DWORD", "0x1")}
+PROGRAM_FLAGS = {"DYNAMIC_BASE", "HIGH_ENTROPY_VA", "NX_COMPAT", "TERMINAL_SERVICE_AWARE"}
+# Shipped file: the DllCharacteristics objdump names, the version resource's description
+# (None: no version resource).
+SHIPPED = (
+    ("PelnoVPN.exe", PROGRAM_FLAGS, "PelnoVPN"),
+    (HELPER_EXE, PROGRAM_FLAGS, "PelnoVPN helper service"),
+    ("flutter_windows.dll", PROGRAM_FLAGS - {"TERMINAL_SERVICE_AWARE"}, None),
+)
+
+
+def values(key):
+    """{name: (type, data)} of a registry key, {} when it is missing."""
+    result = reg("query", key)
+    lines = result.stdout.decode("utf-8", "replace").splitlines() if result.returncode == 0 else []
+    values = (line.split(None, 2) for line in lines if line.startswith(" "))  # not the key's name
+    return {f[0]: (f[1], f[2]) for f in values if len(f) == 3}
 
 
 def entry():
     """The Add/Remove Programs values, {name: data}."""
-    result = reg("query", KEY)
-    lines = result.stdout.decode("utf-8", "replace").splitlines() if result.returncode == 0 else []
-    return {f[0]: f[2] for f in (line.split(None, 2) for line in lines) if len(f) == 3}
+    return {name: data for name, (_, data) in values(KEY).items()}
+
+
+def binutils(tool, *args):
+    return subprocess.run([os.environ[tool], *args], check=True, capture_output=True,
+                          text=True, timeout=60).stdout
+
+
+def version_strings(path):
+    """The StringFileInfo values of a file's version resource."""
+    return dict(re.findall(r'VALUE "(\w+)", "([^"]*)"', binutils("PELNO_WINDRES", "-i", path, "-O", "rc")))
+
+
+def signing_environment(folder):
+    """A throwaway code-signing certificate: the environment that makes tools/sign.sh and
+    the setup build sign with it, and the certificate file that verifies them."""
+    key, cert, p12, password = (os.path.join(folder, n) for n in ("sign.key", "sign.pem", "sign.p12", "pass"))
+    with open(password, "w") as f:
+        f.write("throwaway")
+    for command in (["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                     "-days", "2", "-subj", "/CN=PelnoVPN test signing",
+                     "-addext", "extendedKeyUsage=codeSigning"],
+                    ["pkcs12", "-export", "-inkey", key, "-in", cert, "-out", p12,
+                     "-passout", "file:" + password]):
+        subprocess.run(["openssl", *command], check=True, capture_output=True, timeout=60)
+    return {**os.environ, "PELNO_SIGN_PKCS12": p12, "PELNO_SIGN_PASSWORD_FILE": password}, cert
 
 
 class SetupTest(unittest.TestCase):
@@ -34,19 +78,54 @@ class SetupTest(unittest.TestCase):
         cls.shortcut = os.path.join(prefix, "drive_c", "ProgramData", "Microsoft", "Windows",
                                     "Start Menu", "Programs", "PelnoVPN.lnk")
         cls.data = pelno_wine.data_dir()
-        dist = os.path.join(cls.work, "dist")
+        cls.dist = dist = os.path.join(cls.work, "dist")
         for name in PLACEHOLDERS:
             os.makedirs(os.path.dirname(os.path.join(dist, name)), exist_ok=True)
             with open(os.path.join(dist, name), "w") as f:
                 f.write("placeholder")
         for name in PROGRAMS:
             shutil.copy(os.path.join(pelno_wine.bin_dir(), name), dist)
+        signing, cls.certificate = signing_environment(cls.work)
+        subprocess.run(["sh", os.environ["PELNO_SIGN_SCRIPT"], *(os.path.join(dist, n) for n in PROGRAMS)],
+                       env=signing, check=True, capture_output=True, timeout=120)
+        # The build's version, then an upgrade to the next one.
+        major, minor, patch = os.environ["PELNO_VERSION"].split(".")
+        cls.versions = (os.environ["PELNO_VERSION"], f"{major}.{minor}.{int(patch) + 1}")
         cls.setups = {}
-        for version in ("1.0.0", "1.0.1"):
+        for version in cls.versions:
             cls.setups[version] = os.path.join(cls.work, f"setup-{version}.exe")
             subprocess.run([os.environ["PELNO_MAKENSIS"], "-V1", f"-DPELNO_DIST_DIR={dist}",
                             f"-DPELNO_VERSION={version}", f"-DPELNO_SETUP_FILE={cls.setups[version]}",
-                            os.environ["PELNO_SETUP_SCRIPT"]], check=True, timeout=300)
+                            os.environ["PELNO_SETUP_SCRIPT"]], env=signing, check=True, timeout=300)
+
+    def signed(self, path):
+        return subprocess.run(["osslsigncode", "verify", "-CAfile", self.certificate, "-in", path],
+                              capture_output=True, timeout=60).returncode == 0
+
+    def test_shipped_files_are_hardened_stripped_versioned_and_signed(self):
+        version = self.versions[0]
+        for name, flags, description in SHIPPED:
+            with self.subTest(name):
+                path = os.path.join(self.dist, name)
+                headers = binutils("PELNO_OBJDUMP", "-p", "-h", "-t", path)
+                self.assertLessEqual(flags, set(headers.split()))
+                self.assertIn(" .reloc ", headers)  # relocations kept: the loader can move it
+                self.assertIn(" .gnu_debuglink ", headers)
+                self.assertNotIn(" .debug_", headers)
+                self.assertIn("SYMBOL TABLE:\nno symbols", headers)
+                kept = binutils("PELNO_OBJDUMP", "-t", os.path.join(os.environ["PELNO_SYMBOL_DIR"], name + ".debug"))
+                # Code compiled with the stack protector reads the guard (libssp alone would
+                # bring __stack_chk_fail in with _FORTIFY_SOURCE).
+                self.assertRegex(kept, r" \.refptr\.__stack_chk_guard\n")
+                if description:
+                    self.assertEqual(version_strings(path), {
+                        "FileVersion": version, "ProductVersion": version, "ProductName": "PelnoVPN",
+                        "FileDescription": description, "CompanyName": "PelnoVPN", "InternalName": name[:-4],
+                        "OriginalFilename": name, "LegalCopyright": "Copyright (C) PelnoVPN"})
+                self.assertTrue(self.signed(path))
+        setup = version_strings(self.setups[version])
+        self.assertEqual((setup["FileVersion"], setup["ProductVersion"]), (version, version))
+        self.assertTrue(self.signed(self.setups[version]))
 
     def test_install_then_upgrade_then_uninstall(self):
         os.makedirs(self.data)
@@ -54,7 +133,7 @@ class SetupTest(unittest.TestCase):
             f.write("{}")
         engine = None
         # /D= comes last and unquoted on the command line: Wine joins these with spaces.
-        for version, args in (("1.0.0", ["/S", *("/D=" + FOLDER).split()]), ("1.0.1", ["/S"])):
+        for version, args in zip(self.versions, (["/S", *("/D=" + FOLDER).split()], ["/S"])):
             foreign = self.start_foreign_program() if engine else None
             # Not captured: Wine's desktop process, started by the setup, keeps its output open
             # while the foreign program runs.
@@ -73,6 +152,9 @@ class SetupTest(unittest.TestCase):
             self.assertGreater(int(entry()["EstimatedSize"], 16), 1000)  # KiB: the helper's size
             for name in (*PLACEHOLDERS, *PROGRAMS, "Uninstall.exe", self.shortcut):  # shortcut: absolute
                 self.assertTrue(os.path.isfile(os.path.join(self.folder, name)), name)
+            self.assertTrue(self.signed(os.path.join(self.folder, "Uninstall.exe")))
+            for program in ("PelnoVPN.exe", HELPER_EXE):
+                self.assertEqual(values(DUMPS_KEY + "\\" + program), DUMP_VALUES, program)
             if engine:  # the upgrade ended the engine the user had placed and started there, nothing else
                 self.assertTrue(wait_until(lambda: engine.poll() is not None, timeout=30))
                 self.assertIsNone(foreign.poll())
@@ -87,6 +169,7 @@ class SetupTest(unittest.TestCase):
         self.assertTrue(wait_until(lambda: not port_open(CONTROL_PORT), timeout=30))
         self.assertTrue(wait_until(lambda: engine.poll() is not None, timeout=30))
         self.assertEqual((entry(), os.path.exists(self.shortcut)), ({}, False))
+        self.assertEqual([values(DUMPS_KEY + "\\" + p) for p in ("PelnoVPN.exe", HELPER_EXE)], [{}, {}])
         self.assertEqual(os.listdir(self.data), ["sing-box.json"])
 
     def start_foreign_program(self):
