@@ -93,13 +93,13 @@ class ScriptedControlPort {
 TEST(WinInetHelperTransportTest, FailsAtOnceWithoutListenerAndReadsRepliesAsTheyArrive) {
   WinInetHelperTransport transport({kHelperConnectTimeoutMs, kHelperSendTimeoutMs, 1500});
   const ULONGLONG start = ::GetTickCount64();
-  EXPECT_EQ(transport.Send("GET", "/ping", ""), nullptr);
+  EXPECT_EQ(transport.Send("GET", "/ping", "", kStepBoundsOnly), nullptr);
   EXPECT_LT(::GetTickCount64() - start, 3000u);
 
   // A 404 head and 6000 bytes at once, "late" 600 ms after.
   const std::string early(6000, 'a'), body = "{\"pad\":\"" + std::string(10000, 'x') + "\"}";
   ScriptedControlPort port(body, {{"HTTP/1.1 404 Not Found\r\nConnection: close\r\n\r\n" + early, 600}, {"late"}});
-  const std::unique_ptr<HelperReply> reply = transport.Send("POST", "/start-tun", body);
+  const std::unique_ptr<HelperReply> reply = transport.Send("POST", "/start-tun", body, kStepBoundsOnly);
   EXPECT_EQ(reply ? reply->Status() : 0, 404);
   std::string received, chunk;
   ULONGLONG earlyPartAt = 0;
@@ -153,7 +153,7 @@ TEST(WinInetHelperTransportTest, EveryWaitEndsWithinItsBound) {
   {
     const std::string head = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n";
     ScriptedControlPort partial("", {{head + "piece", ScriptedControlPort::kHold}});
-    const std::unique_ptr<HelperReply> reply = transport.Send("GET", "/partial", "");
+    const std::unique_ptr<HelperReply> reply = transport.Send("GET", "/partial", "", kStepBoundsOnly);
     std::string chunk;
     ASSERT_TRUE(reply && reply->ReadChunk(chunk) && chunk == "piece");
     start = ::GetTickCount64();
@@ -172,7 +172,7 @@ TEST(WinInetHelperTransportTest, EveryWaitEndsWithinItsBound) {
   }
   ::Sleep(300);
   start = ::GetTickCount64();
-  EXPECT_EQ(transport.Send("GET", "/ping", ""), nullptr);
+  EXPECT_EQ(transport.Send("GET", "/ping", "", kStepBoundsOnly), nullptr);
   EXPECT_TRUE(tookAtMost(900)) << ::GetTickCount64() - start;
 }
 

@@ -163,7 +163,7 @@ struct FakeHelperProgram : HelperTransport, HelperLauncher {
     bool ReadChunk(std::string& chunk) override { return chunk = "pong", !std::exchange(read, true); }
     bool read = false;
   };
-  std::unique_ptr<HelperReply> Send(std::string_view, std::string_view, std::string_view) override {
+  std::unique_ptr<HelperReply> Send(std::string_view, std::string_view, std::string_view, HelperBound) override {
     return running > 0 && answers ? std::make_unique<Pong>() : nullptr;
   }
   std::unique_ptr<HelperProcess> Launch() override {
@@ -292,8 +292,13 @@ struct ControllerTest : ::testing::Test, LaunchedHelper, LocalTrafficSource {
   }
   bool EnsureAnswering() override { return false; }
   void End() override { launched += "end "; }
-  void Close() override { launched += "close "; }
+  void Close() override { launched += Trail() + "close "; }
   std::string BuildSnapshot() override { return {}; }
+  std::string Trail() {  // the engine's calls since the last
+    std::string trail;
+    for (const std::string& call : std::exchange(engine.calls, {})) trail += call + " ";
+    return trail;
+  }
   std::vector<std::uint32_t> RunningProcessIds() const override { return {}; }
   static flutter::EncodableMap Connect(const char* config, const char* mode = "proxy", EncodableValue port = {}) {
     return Entries(Map({{"runtimeConfig", EncodableValue(config)}, {"accessMode", EncodableValue(mode)}, {"proxyPort", port}}));
@@ -327,9 +332,13 @@ TEST_F(ControllerTest, ProxySessionAnswersLocallyAndGivesTheUserTheirSettingsBac
   engine.Forget();
   EXPECT_EQ(controller.Disconnect(), MakeStatusMap("disconnected", "Windows sing-box disconnected"));
   EXPECT_TRUE(engine.calls == (testing::Calls{"restore", "stop"}) && !controller.LocalEngineCarriesTraffic());
+  ASSERT_EQ(StatusOf(controller.Connect(Connect("{}"))), "connected");
+  engine.Forget();
+  helper.onSend = [this](std::string_view path) { launched += Trail() + std::string(path) + " "; };
   controller.CleanUp();
   controller.CleanUp();
-  EXPECT_EQ(launched + helper.log(), "close POST /stop ;POST /stop ;POST /stop ;");  // by each connect and the clean-up
+  EXPECT_EQ(launched, "restore stop close /stop ");  // the user's proxy back before the helper is asked
+  EXPECT_EQ(helper.log(), "POST /stop ;POST /stop ;POST /stop ;POST /stop ;");  // by each connect and the clean-up
 }
 
 // A failed start leaves no local session, nor does an engine that dies (a disconnect

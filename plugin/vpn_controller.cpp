@@ -64,6 +64,7 @@ EncodableValue VpnController::ConnectProxyMode(const EncodableMap& arguments, co
     return MakeStatusMap(kStatusDisconnected, engine.Failed() ? engine.error : std::string(kEngineNotFoundMessage));
 
   std::lock_guard<std::mutex> guard(lock_);
+  if (cleanedUp_) return MakeStatusMap(kStatusDisconnected, "Windows sing-box disconnected");  // closing
   localEngine_ = false;
   // An engine that dies takes the system proxy with it at once.
   const auto onExit = [relay = relay_](std::uint64_t session, std::uint32_t exitCode) {
@@ -91,13 +92,16 @@ EncodableValue VpnController::ConnectTunMode(const std::string& config) {
   // A helper this application started for latency tests runs with the user's rights,
   // where TUN cannot work: it goes, so that the service answers the start.
   environment_.launchedHelper.End();
-  std::lock_guard<std::mutex> guard(lock_);
+  std::unique_lock<std::mutex> lock(lock_);
   std::string ignored;
   EndLocalSession(ignored);
+  lock.unlock();  // the clean-up doesn't wait for the service
   EncodableValue reply;
   std::string error;
-  if (!StartHelperTun(config, listenerCheck_, reply, error,
-                      Provisioning{environment_.provisioning, environment_.locations, environment_.helper})) {
+  const bool started = StartHelperTun(config, listenerCheck_, reply, error,
+                                      Provisioning{environment_.provisioning, environment_.locations, environment_.helper});
+  lock.lock();
+  if (!started) {
     connected_ = false;
     return MakeStatusMap(kStatusDisconnected, error.empty() ? "Windows helper service failed" : error);
   }
@@ -107,10 +111,13 @@ EncodableValue VpnController::ConnectTunMode(const std::string& config) {
 }
 
 EncodableValue VpnController::Disconnect() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::unique_lock<std::mutex> lock(lock_);
   if (mode_.empty() || mode_ == "tun") {
+    lock.unlock();  // the clean-up doesn't wait for the helper
     EncodableValue reply;
-    if (StopHelperSession(environment_.helper, reply)) {
+    const bool stopped = StopHelperSession(environment_.helper, reply);
+    lock.lock();
+    if (stopped) {
       connected_ = false;
       mode_.clear();
       return reply;
@@ -137,14 +144,16 @@ std::string VpnController::GetStatus() {
 }
 
 void VpnController::CleanUp() {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (cleanedUp_) return;
-  cleanedUp_ = true;
-  EncodableValue ignored;
-  StopHelperSession(environment_.helper, ignored);
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (cleanedUp_) return;
+    cleanedUp_ = true;
+    std::string restoreError;
+    EndLocalSession(restoreError);
+  }
   environment_.launchedHelper.Close();
-  std::string restoreError;
-  EndLocalSession(restoreError);
+  EncodableValue ignored;
+  StopHelperSession(environment_.helper, ignored, kStopAtCloseBound);
 }
 
 }  // namespace pelno
