@@ -148,14 +148,16 @@ TEST(LatencyClientTest, OnlyATestOrCancelWithWhatItNeedsReachesAHelper) {
 }
 
 // The helper program in memory: each start takes 50 ms, then the helper answers
-// "/ping" (when `answers`) until it is ended.
+// "/ping" (when `answers`) until it is ended or crashes.
 struct FakeHelperProgram : HelperTransport, HelperLauncher {
   struct Process : HelperProcess {
-    explicit Process(FakeHelperProgram& program) : program(program) {}
+    Process(FakeHelperProgram& program, int number) : program(program), number(number) {}
     std::uint32_t ProcessId() const override { return 7; }
-    bool HasExited() const override { return exited; }
-    void End() override { program.running -= !std::exchange(exited, true); }
+    bool Crashed() const { return number <= program.crashedUpTo; }
+    bool HasExited() const override { return exited || Crashed(); }
+    void End() override { program.running -= !std::exchange(exited, true) && !Crashed(); }
     FakeHelperProgram& program;
+    const int number;
     bool exited = false;
   };
   struct Pong : HelperReply {
@@ -171,18 +173,19 @@ struct FakeHelperProgram : HelperTransport, HelperLauncher {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (onLaunch) onLaunch();
     ++running;
-    return std::make_unique<Process>(*this);
+    return std::make_unique<Process>(*this, launches);
   }
   void Sleep(std::uint32_t) override {}
+  void CrashAll() { crashedUpTo = launches.load(), running = 0; }
 
-  std::atomic<int> launches{0}, running{0};
+  std::atomic<int> launches{0}, running{0}, crashedUpTo{0};
   std::atomic<bool> answers{true};
   std::function<void()> onLaunch;
 };
 
 // Six latency tests at once with no helper: one start, whose outcome all six share,
-// and the clean-up ends it. Starts that don't answer are all kept until ended; one
-// that finishes after the clean-up is ended at once.
+// and the clean-up ends it. Starts that don't answer are all kept until ended or
+// found exited at the next start; one that finishes after the clean-up is ended at once.
 TEST(LaunchedHelperSlotTest, CallersShareOneStartAndEveryStartIsEnded) {
   FakeHelperProgram program;
   LaunchedHelperSlot slot(program, program, 3);
@@ -204,11 +207,14 @@ TEST(LaunchedHelperSlotTest, CallersShareOneStartAndEveryStartIsEnded) {
   EXPECT_EQ(sixAtOnce(), 0);
   EXPECT_FALSE(slot.EnsureAnswering());
   EXPECT_EQ(state(), "3 started, 2 running, 2 held");
+  program.CrashAll();
+  EXPECT_FALSE(slot.EnsureAnswering());
+  EXPECT_EQ(state(), "4 started, 1 running, 1 held");
   program.onLaunch = [&slot] { slot.Close(); };
   EXPECT_FALSE(slot.EnsureAnswering());
-  EXPECT_EQ(state(), "4 started, 0 running, 0 held");
+  EXPECT_EQ(state(), "5 started, 0 running, 0 held");
   EXPECT_FALSE(slot.EnsureAnswering());
-  EXPECT_EQ(state(), "4 started, 0 running, 0 held");
+  EXPECT_EQ(state(), "5 started, 0 running, 0 held");
 }
 
 // Every kind of listener on 127.0.0.1:17891 when a configuration is about to go out.
