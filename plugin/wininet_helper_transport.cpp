@@ -25,7 +25,8 @@ void SetTimeout(HINTERNET handle, DWORD option, DWORD milliseconds) {
 }
 
 // One request's handles and the outcome of its current blocking step, shared by the
-// caller and the thread running the step, so that a step given up on still has them.
+// caller and the thread running the step: the handles close with the last of them, so
+// a step given up on never uses a handle value Windows may have handed out anew.
 struct Exchange {
   // Declared in opening order, so they close request, connection, session.
   UniqueInternetHandle session;
@@ -37,7 +38,7 @@ struct Exchange {
   std::condition_variable stepEnded;
   std::uint64_t stepsEnded = 0;
   bool stepSucceeded = false;
-  bool givenUp = false;  // a step outlived its bound: the request is closed
+  bool givenUp = false;  // a step outlived its bound: the exchange is over
 };
 
 using Step = bool (*)(HINTERNET request, Exchange& exchange);
@@ -72,8 +73,9 @@ bool RunBounded(const std::shared_ptr<Exchange>& exchange, DWORD boundMs, Step s
                                    [&] { return exchange->stepsEnded == mine; })) {
     return exchange->stepSucceeded;
   }
+  // The step is left to the time-outs set on the request; closing the request under
+  // it would leave it a dead handle value to use between its calls.
   exchange->givenUp = true;
-  exchange->request.Reset();
   return false;
 }
 

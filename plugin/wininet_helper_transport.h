@@ -28,9 +28,9 @@ class WinInetHelperTransport : public HelperTransport {
   explicit WinInetHelperTransport(const HelperTimeouts& timeouts = {}) : timeouts_(timeouts) {}
 
   // Each blocking WinINet call runs on a thread of its own that the caller waits for
-  // at most the call's bound; one still blocked then has its request closed (which
-  // ends it on Windows; under Wine, where it doesn't, the time-outs set on the
-  // request end it later) and the exchange fails as if the helper had not answered.
+  // at most the call's bound; one still blocked then is left to the time-outs set on
+  // the request, which stays open until that thread is done with it, and the exchange
+  // fails as if the helper had not answered.
   std::unique_ptr<HelperReply> Send(std::string_view verb, std::string_view path,
                                     std::string_view body, HelperBound bound) override;
 
