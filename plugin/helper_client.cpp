@@ -6,8 +6,8 @@
 namespace pelno {
 
 bool HelperRequest(HelperTransport& helper, std::string_view verb, std::string_view path,
-                   std::string_view body, const HelperChunkCallback& onChunk) {
-  const std::unique_ptr<HelperReply> reply = helper.Send(verb, path, body);
+                   std::string_view body, HelperBound bound, const HelperChunkCallback& onChunk) {
+  const std::unique_ptr<HelperReply> reply = helper.Send(verb, path, body, bound);
   if (!reply) return false;
   for (std::string chunk; reply->ReadChunk(chunk);) {
     if (!onChunk(chunk)) break;
@@ -16,8 +16,8 @@ bool HelperRequest(HelperTransport& helper, std::string_view verb, std::string_v
 }
 
 bool HelperRequestText(HelperTransport& helper, std::string_view verb, std::string_view path,
-                       std::string_view body, std::string& reply) {
-  return HelperRequest(helper, verb, path, body, [&reply](std::string_view chunk) {
+                       std::string_view body, HelperBound bound, std::string& reply) {
+  return HelperRequest(helper, verb, path, body, bound, [&reply](std::string_view chunk) {
     reply += chunk;
     return true;
   });
@@ -25,23 +25,23 @@ bool HelperRequestText(HelperTransport& helper, std::string_view verb, std::stri
 
 bool QueryHelperStatus(HelperTransport& helper, std::string& status) {
   std::string reply;
-  if (!HelperRequestText(helper, "GET", "/status", {}, reply)) return false;
+  if (!HelperRequestText(helper, "GET", "/status", {}, kStatusBound, reply)) return false;
   std::string text = JsonStringField(reply, "status");
   if (text.empty()) return false;
   status = std::move(text);
   return true;
 }
 
-bool StopHelperSession(HelperTransport& helper, flutter::EncodableValue& statusMap) {
+bool StopHelperSession(HelperTransport& helper, flutter::EncodableValue& statusMap, HelperBound bound) {
   std::string reply;
-  if (!HelperRequestText(helper, "POST", "/stop", {}, reply)) return false;
+  if (!HelperRequestText(helper, "POST", "/stop", {}, bound, reply)) return false;
   statusMap = ParseStatusReply(reply, kStatusDisconnected, "Windows helper disconnected");
   return true;
 }
 
 bool HelperAnswersPing(HelperTransport& helper) {
   std::string reply;
-  return HelperRequestText(helper, "GET", "/ping", {}, reply) && reply == "pong";
+  return HelperRequestText(helper, "GET", "/ping", {}, kPingBound, reply) && reply == "pong";
 }
 
 }  // namespace pelno

@@ -125,6 +125,9 @@ bool EnsureHelperReady(std::string& error, const Provisioning& with) {
   return false;
 }
 
+// Starting a session may take the engine's whole start: only each step is bounded.
+constexpr HelperBound kStartTunBound = kStepBoundsOnly;
+
 bool StartHelperTun(const std::string& config, HelperListenerCheck& listener, flutter::EncodableValue& statusMap,
                     std::string& error, const Provisioning& with) {
   if (!EnsureHelperReady(error, with)) return false;
@@ -134,7 +137,7 @@ bool StartHelperTun(const std::string& config, HelperListenerCheck& listener, fl
     return false;
   }
   std::string reply;
-  if (!HelperRequestText(with.helper, "POST", "/start-tun", config, reply)) {
+  if (!HelperRequestText(with.helper, "POST", "/start-tun", config, kStartTunBound, reply)) {
     error = kHelperSilentMessage;
     return false;
   }

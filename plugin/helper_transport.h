@@ -3,6 +3,7 @@
 // fake; WinInetHelperTransport (plugin/wininet_helper_transport.h) is the real one.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -19,13 +20,20 @@ class HelperReply {
   virtual bool ReadChunk(std::string& chunk) = 0;
 };
 
+// The longest one exchange may take in all, from sending the request to the end of
+// its reply; kStepBoundsOnly leaves each step to the transport's own bounds (a stream
+// is read for as long as each piece comes within its idle bound).
+using HelperBound = std::chrono::milliseconds;
+inline constexpr HelperBound kStepBoundsOnly{0};
+
 class HelperTransport {
  public:
   virtual ~HelperTransport() = default;
   // Sends `verb` `path` with `body` as JSON; null when the exchange failed before a
-  // reply came (nothing listening, a time-out). Safe to call from any thread.
+  // reply came (nothing listening, a time-out). Past `bound` the reply reads no
+  // further. Safe to call from any thread.
   virtual std::unique_ptr<HelperReply> Send(std::string_view verb, std::string_view path,
-                                            std::string_view body) = 0;
+                                            std::string_view body, HelperBound bound) = 0;
 };
 
 }  // namespace pelno

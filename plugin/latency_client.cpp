@@ -17,6 +17,11 @@ std::string StringArgument(const EncodableMap& arguments, const char* key) {
   return text != nullptr ? *text : std::string();
 }
 
+// A test runs as long as its results keep coming, each within the transport's idle
+// bound; its cancellation has the transport's bounds too.
+constexpr HelperBound kLatencyTestBound = kStepBoundsOnly;
+constexpr HelperBound kCancelBound = kStepBoundsOnly;
+
 EncodableValue RunLatencyTest(const EncodableMap& arguments, const LatencyResultCallback& onResult,
                               const LatencyClient& client) {
   const std::string config = StringArgument(arguments, "runtimeConfig");
@@ -40,6 +45,7 @@ EncodableValue RunLatencyTest(const EncodableMap& arguments, const LatencyResult
   LatencyStreamReader reader(onResult);
   const bool exchanged = HelperRequest(
       client.helper, "POST", "/urltest", BuildUrlTestBody(requestId, testUrl, tags, config),
+      kLatencyTestBound,
       [&reader, &client](std::string_view chunk) {
         reader.ConsumeLatencyStream(chunk);
         return client.stop == nullptr || !client.stop->load();
@@ -56,7 +62,7 @@ EncodableValue CancelLatencyTest(const EncodableMap& arguments, const LatencyCli
   bool canceled = false;
   if (!requestId.empty() && client.ensureHelper()) {
     std::string ignored;
-    canceled = HelperRequestText(client.helper, "POST", "/cancel-urltest", requestId, ignored);
+    canceled = HelperRequestText(client.helper, "POST", "/cancel-urltest", requestId, kCancelBound, ignored);
   }
   return EncodableValue(EncodableMap{
       {EncodableValue("status"), EncodableValue(canceled ? "canceled" : "ignored")}});

@@ -149,14 +149,16 @@ TEST(LatencyClientTest, OnlyATestOrCancelWithWhatItNeedsReachesAHelper) {
 }
 
 // The helper program in memory: each start takes 50 ms, then the helper answers
-// "/ping" (when `answers`) until it is ended.
+// "/ping" (when `answers`) until it is ended or crashes.
 struct FakeHelperProgram : HelperTransport, HelperLauncher {
   struct Process : HelperProcess {
-    explicit Process(FakeHelperProgram& program) : program(program) {}
+    Process(FakeHelperProgram& program, int number) : program(program), number(number) {}
     std::uint32_t ProcessId() const override { return 7; }
-    bool HasExited() const override { return exited; }
-    void End() override { program.running -= !std::exchange(exited, true); }
+    bool Crashed() const { return number <= program.crashedUpTo; }
+    bool HasExited() const override { return exited || Crashed(); }
+    void End() override { program.running -= !std::exchange(exited, true) && !Crashed(); }
     FakeHelperProgram& program;
+    const int number;
     bool exited = false;
   };
   struct Pong : HelperReply {
@@ -164,7 +166,7 @@ struct FakeHelperProgram : HelperTransport, HelperLauncher {
     bool ReadChunk(std::string& chunk) override { return chunk = "pong", !std::exchange(read, true); }
     bool read = false;
   };
-  std::unique_ptr<HelperReply> Send(std::string_view, std::string_view, std::string_view) override {
+  std::unique_ptr<HelperReply> Send(std::string_view, std::string_view, std::string_view, HelperBound) override {
     return running > 0 && answers ? std::make_unique<Pong>() : nullptr;
   }
   std::unique_ptr<HelperProcess> Launch() override {
@@ -172,19 +174,20 @@ struct FakeHelperProgram : HelperTransport, HelperLauncher {
     if (onLaunch) onLaunch();
     ++launches;
     ++running;
-    return std::make_unique<Process>(*this);
+    return std::make_unique<Process>(*this, launches);
   }
   void Sleep(std::uint32_t) override {}
+  void CrashAll() { crashedUpTo = launches.load(), running = 0; }
 
-  std::atomic<int> launches{0}, running{0};
+  std::atomic<int> launches{0}, running{0}, crashedUpTo{0};
   std::atomic<bool> answers{true};
   std::function<void()> onLaunch;
 };
 
 // Six latency tests at once with no helper: one start, whose outcome all six share,
-// and the clean-up ends it. Starts that don't answer are all kept until ended. A TUN
-// connect's End waits for a launch under way, which finishes after End began and is
-// ended at once; until Resume no helper is started.
+// and the clean-up ends it. Starts that don't answer are all kept until ended or
+// found exited at the next start. A TUN connect's End waits for a launch under way,
+// which finishes after End began and is ended at once; until Resume no helper is started.
 TEST(LaunchedHelperSlotTest, CallersShareOneStartAndEveryStartIsEnded) {
   FakeHelperProgram program;
   LaunchedHelperSlot slot(program, program, 3);
@@ -207,6 +210,9 @@ TEST(LaunchedHelperSlotTest, CallersShareOneStartAndEveryStartIsEnded) {
   EXPECT_EQ(sixAtOnce(), 0);
   EXPECT_FALSE(slot.EnsureAnswering());
   EXPECT_EQ(state(), "3 started, 2 running, 2 held");
+  program.CrashAll();
+  EXPECT_FALSE(slot.EnsureAnswering());
+  EXPECT_EQ(state(), "4 started, 1 running, 1 held");
   std::thread tunConnect;
   std::string whenEnded;
   program.onLaunch = [&] {  // End begins while this launch is under way
@@ -215,16 +221,16 @@ TEST(LaunchedHelperSlotTest, CallersShareOneStartAndEveryStartIsEnded) {
   };
   EXPECT_FALSE(slot.EnsureAnswering());
   tunConnect.join();
-  EXPECT_EQ(whenEnded, "4 started, 0 running, 0 held");
+  EXPECT_EQ(whenEnded, "5 started, 0 running, 0 held");
   program.onLaunch = nullptr;
   program.answers = true;
   EXPECT_FALSE(slot.EnsureAnswering());  // a latency test while the TUN connect runs
-  EXPECT_EQ(state(), "4 started, 0 running, 0 held");
+  EXPECT_EQ(state(), "5 started, 0 running, 0 held");
   slot.Resume();
   EXPECT_TRUE(slot.EnsureAnswering());
   slot.Close();
   EXPECT_FALSE(slot.EnsureAnswering());
-  EXPECT_EQ(state(), "5 started, 0 running, 0 held");
+  EXPECT_EQ(state(), "6 started, 0 running, 0 held");
 }
 
 // Every kind of listener on 127.0.0.1:17891 when a configuration is about to go out.
@@ -327,8 +333,13 @@ struct ControllerTest : ::testing::Test, LaunchedHelper, LocalTrafficSource {
   bool EnsureAnswering() override { return false; }
   void End() override { launched += "end "; }
   void Resume() override { launched += "resume "; }
-  void Close() override { launched += "close "; }
+  void Close() override { launched += Trail() + "close "; }
   std::string BuildSnapshot() override { return {}; }
+  std::string Trail() {  // the engine's calls since the last
+    std::string trail;
+    for (const std::string& call : std::exchange(engine.calls, {})) trail += call + " ";
+    return trail;
+  }
   std::vector<std::uint32_t> RunningProcessIds() const override { return {812}; }  // one that End missed
   static flutter::EncodableMap Connect(const char* config, const char* mode = "proxy", EncodableValue port = {}) {
     return Entries(Map({{"runtimeConfig", EncodableValue(config)}, {"accessMode", EncodableValue(mode)}, {"proxyPort", port}}));
@@ -362,9 +373,13 @@ TEST_F(ControllerTest, ProxySessionAnswersLocallyAndGivesTheUserTheirSettingsBac
   engine.Forget();
   EXPECT_EQ(controller.Disconnect(), MakeStatusMap("disconnected", "Windows sing-box disconnected"));
   EXPECT_TRUE(engine.calls == (testing::Calls{"restore", "stop"}) && !controller.LocalEngineCarriesTraffic());
+  ASSERT_EQ(StatusOf(controller.Connect(Connect("{}"))), "connected");
+  engine.Forget();
+  helper.onSend = [this](std::string_view path) { launched += Trail() + std::string(path) + " "; };
   controller.CleanUp();
   controller.CleanUp();
-  EXPECT_EQ(launched + helper.log(), "close POST /stop ;POST /stop ;POST /stop ;");  // by each connect and the clean-up
+  EXPECT_EQ(launched, "restore stop close /stop ");  // the user's proxy back before the helper is asked
+  EXPECT_EQ(helper.log(), "POST /stop ;POST /stop ;POST /stop ;POST /stop ;");  // by each connect and the clean-up
 }
 
 // A failed start leaves no local session, nor does an engine that dies (a disconnect

@@ -18,6 +18,7 @@ void SerialWorkQueue::Post(Job job) {
 }
 
 void SerialWorkQueue::Drain() {
+  std::shared_ptr<void> owner;  // let go of last, when the queue is no longer touched
   for (;;) {
     Job job;
     {
@@ -25,6 +26,7 @@ void SerialWorkQueue::Drain() {
       if (jobs_.empty()) {
         draining_ = false;
         idle_.notify_all();
+        owner = std::move(owner_);
         return;
       }
       job = std::move(jobs_.front());
@@ -41,6 +43,17 @@ void SerialWorkQueue::Close() {
     closed_ = true;
     dropped.swap(jobs_);
     idle_.wait(guard, [this] { return !draining_; });
+  }
+  for (Job& job : dropped) job.drop();
+}
+
+void SerialWorkQueue::Abandon(std::shared_ptr<void> owner) {
+  std::deque<Job> dropped;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    closed_ = true;
+    dropped.swap(jobs_);
+    if (draining_) owner_ = std::move(owner);
   }
   for (Job& job : dropped) job.drop();
 }

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include "plugin/worker_threads.h"
@@ -31,6 +32,9 @@ class SerialWorkQueue {
   void Post(Job job);
   // Drops the jobs not yet started and waits for the one running, if any.
   void Close();
+  // Close without waiting: the job running finishes on its own, and its thread holds
+  // `owner` (what holds the queue) until it is done with the queue.
+  void Abandon(std::shared_ptr<void> owner);
 
  private:
   void Drain();
@@ -41,6 +45,7 @@ class SerialWorkQueue {
   std::deque<Job> jobs_;
   bool draining_ = false;
   bool closed_ = false;
+  std::shared_ptr<void> owner_;  // while abandoned with a job running
 };
 
 }  // namespace pelno

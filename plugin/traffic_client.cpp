@@ -5,9 +5,12 @@
 
 namespace pelno {
 
+// A snapshot the helper has not given in this time is not waited for.
+constexpr HelperBound kTrafficSnapshotBound{5000};
+
 bool FetchHelperTrafficSnapshot(HelperTransport& helper, flutter::EncodableValue& snapshot) {
   std::string reply;
-  if (!HelperRequestText(helper, "GET", "/traffic-snapshot", {}, reply)) return false;
+  if (!HelperRequestText(helper, "GET", "/traffic-snapshot", {}, kTrafficSnapshotBound, reply)) return false;
   snapshot = ParseTrafficSnapshot(reply);
   return true;
 }

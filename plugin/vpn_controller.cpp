@@ -67,6 +67,7 @@ EncodableValue VpnController::ConnectProxyMode(const EncodableMap& arguments, co
     return MakeStatusMap(kStatusDisconnected, engine.Failed() ? engine.error : std::string(kEngineNotFoundMessage));
 
   std::lock_guard<std::mutex> guard(lock_);
+  if (cleanedUp_) return MakeStatusMap(kStatusDisconnected, "Windows sing-box disconnected");  // closing
   localEngine_ = false;
   // An engine that dies takes the system proxy with it at once.
   const auto onExit = [relay = relay_](std::uint64_t session, std::uint32_t exitCode) {
@@ -99,13 +100,16 @@ EncodableValue VpnController::ConnectTunMode(const std::string& config) {
     LaunchedHelper& launched;
     ~ResumeLaunches() { launched.Resume(); }
   } resume{environment_.launchedHelper};
-  std::lock_guard<std::mutex> guard(lock_);
+  std::unique_lock<std::mutex> lock(lock_);
   std::string ignored;
   EndLocalSession(ignored);
+  lock.unlock();  // the clean-up doesn't wait for the service
   EncodableValue reply;
   std::string error;
-  if (!StartHelperTun(config, listenerCheck_, reply, error,
-                      Provisioning{environment_.provisioning, environment_.locations, environment_.helper})) {
+  const bool started = StartHelperTun(config, listenerCheck_, reply, error,
+                                      Provisioning{environment_.provisioning, environment_.locations, environment_.helper});
+  lock.lock();
+  if (!started) {
     connected_ = false;
     return MakeStatusMap(kStatusDisconnected, error.empty() ? "Windows helper service failed" : error);
   }
@@ -115,10 +119,13 @@ EncodableValue VpnController::ConnectTunMode(const std::string& config) {
 }
 
 EncodableValue VpnController::Disconnect() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::unique_lock<std::mutex> lock(lock_);
   if (mode_.empty() || mode_ == "tun") {
+    lock.unlock();  // the clean-up doesn't wait for the helper
     EncodableValue reply;
-    if (StopHelperSession(environment_.helper, reply)) {
+    const bool stopped = StopHelperSession(environment_.helper, reply);
+    lock.lock();
+    if (stopped) {
       connected_ = false;
       mode_.clear();
       return reply;
@@ -145,14 +152,16 @@ std::string VpnController::GetStatus() {
 }
 
 void VpnController::CleanUp() {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (cleanedUp_) return;
-  cleanedUp_ = true;
-  EncodableValue ignored;
-  StopHelperSession(environment_.helper, ignored);
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (cleanedUp_) return;
+    cleanedUp_ = true;
+    std::string restoreError;
+    EndLocalSession(restoreError);
+  }
   environment_.launchedHelper.Close();
-  std::string restoreError;
-  EndLocalSession(restoreError);
+  EncodableValue ignored;
+  StopHelperSession(environment_.helper, ignored, kStopAtCloseBound);
 }
 
 }  // namespace pelno

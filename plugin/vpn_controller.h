@@ -39,6 +39,10 @@ struct PluginEnvironment {
   HelperListenerPlatform& listener;
 };
 
+// How long the clean-up asks a helper to stop: the application closes whatever the
+// helper does.
+inline constexpr HelperBound kStopAtCloseBound{1000};
+
 class VpnController {
  public:
   explicit VpnController(const PluginEnvironment& environment);
@@ -52,8 +56,10 @@ class VpnController {
   flutter::EncodableValue Connect(const flutter::EncodableMap& arguments);
   flutter::EncodableValue Disconnect();
   std::string GetStatus();
-  // Stops the helper's session, ends a helper this application started, restores
-  // the user's proxy and stops the engine. Runs once; later calls do nothing.
+  // Restores the user's proxy and stops the engine, ends a helper this application
+  // started, then asks the helper to stop its session within kStopAtCloseBound; a
+  // call still under way is not waited for (one still to start its engine starts
+  // none). Runs once; later calls do nothing.
   void CleanUp();
 
   // The application's own engine runs in proxy mode (any thread).

@@ -24,10 +24,7 @@ const EncodableMap* MapArguments(const VpnPluginHost::MethodCall& call) {
 
 VpnPluginHost::VpnPluginHost(flutter::BinaryMessenger* messenger, const PluginEnvironment& environment,
                              WorkerThreads::Starter startThread)
-    : helper_(environment.helper),
-      localTraffic_(environment.localTraffic),
-      workers_(std::move(startThread)),
-      controller_(environment) {
+    : core_(std::make_shared<Core>(environment, std::move(startThread))) {
   const auto* codec = &flutter::StandardMethodCodec::GetInstance();
   methodChannel_ = std::make_unique<flutter::MethodChannel<EncodableValue>>(messenger, kMethodChannelName, codec);
   methodChannel_->SetMethodCallHandler(
@@ -35,16 +32,17 @@ VpnPluginHost::VpnPluginHost(flutter::BinaryMessenger* messenger, const PluginEn
         DispatchMethodCall(call, std::move(result));
       });
   eventChannel_ = std::make_unique<flutter::EventChannel<EncodableValue>>(messenger, kLatencyEventChannelName, codec);
+  Core* core = core_.get();
   eventChannel_->SetStreamHandler(std::make_unique<flutter::StreamHandlerFunctions<EncodableValue>>(
-      [this](const EncodableValue*, std::unique_ptr<flutter::EventSink<EncodableValue>>&& events)
+      [core](const EncodableValue*, std::unique_ptr<flutter::EventSink<EncodableValue>>&& events)
           -> std::unique_ptr<StreamError> {
-        std::lock_guard<std::mutex> guard(sinkLock_);
-        latencySink_ = std::move(events);
+        std::lock_guard<std::mutex> guard(core->sinkLock);
+        core->latencySink = std::move(events);
         return nullptr;
       },
-      [this](const EncodableValue*) -> std::unique_ptr<StreamError> {
-        std::lock_guard<std::mutex> guard(sinkLock_);
-        latencySink_.reset();
+      [core](const EncodableValue*) -> std::unique_ptr<StreamError> {
+        std::lock_guard<std::mutex> guard(core->sinkLock);
+        core->latencySink.reset();
         return nullptr;
       }));
 }
@@ -52,19 +50,24 @@ VpnPluginHost::VpnPluginHost(flutter::BinaryMessenger* messenger, const PluginEn
 VpnPluginHost::~VpnPluginHost() {
   methodChannel_->SetMethodCallHandler(nullptr);
   eventChannel_->SetStreamHandler(nullptr);
-  stopping_ = true;
-  connectionCalls_.Close();  // the clean-up never overlaps a connect, disconnect or status query
-  controller_.CleanUp();     // also ends a helper started for latency tests, which ends their streams
-  workers_.JoinAll();
-  std::lock_guard<std::mutex> guard(sinkLock_);
-  latencySink_.reset();
+  core_->stopping = true;
+  core_->connectionCalls.Abandon(core_);
+  core_->controller.CleanUp();  // also ends a helper started for latency tests, which ends their streams
+  core_->workers.Abandon();
+  std::lock_guard<std::mutex> guard(core_->sinkLock);
+  core_->latencySink.reset();
 }
 
 void VpnPluginHost::EmitLatencyEvent(const std::string& requestId, const std::string& nodeTag,
                                      std::int32_t delayMs) {
-  std::lock_guard<std::mutex> guard(sinkLock_);
-  if (!latencySink_) return;
-  latencySink_->Success(EncodableValue(EncodableMap{
+  core_->EmitLatencyEvent(requestId, nodeTag, delayMs);
+}
+
+void VpnPluginHost::Core::EmitLatencyEvent(const std::string& requestId, const std::string& nodeTag,
+                                           std::int32_t delayMs) {
+  std::lock_guard<std::mutex> guard(sinkLock);
+  if (!latencySink) return;
+  latencySink->Success(EncodableValue(EncodableMap{
       {EncodableValue("requestId"), EncodableValue(requestId)},
       {EncodableValue("nodeTag"), EncodableValue(nodeTag)},
       {EncodableValue("delayMs"), EncodableValue(delayMs)},
@@ -74,27 +77,27 @@ void VpnPluginHost::EmitLatencyEvent(const std::string& requestId, const std::st
 void VpnPluginHost::DispatchMethodCall(const MethodCall& call, std::unique_ptr<MethodResult> result) {
   const std::string& method = call.method_name();
   if (method == "getStatus") {
-    ServeInOrder(std::move(result), [this] { return EncodableValue(controller_.GetStatus()); });
+    ServeInOrder(std::move(result), [](Core& core) { return EncodableValue(core.controller.GetStatus()); });
   } else if (method == "connect") {
     const EncodableMap* arguments = MapArguments(call);
     if (arguments == nullptr) return result->Error("bad_args", "Invalid VPN connect arguments");
-    ServeInOrder(std::move(result), [this, arguments = *arguments] { return controller_.Connect(arguments); });
+    ServeInOrder(std::move(result), [arguments = *arguments](Core& core) { return core.controller.Connect(arguments); });
   } else if (method == "disconnect") {
-    ServeInOrder(std::move(result), [this] { return controller_.Disconnect(); });
+    ServeInOrder(std::move(result), [](Core& core) { return core.controller.Disconnect(); });
   } else if (method == "getTrafficSnapshot") {
-    ServeOnWorker(std::move(result), [this] {
-      return GetTrafficSnapshot(helper_, localTraffic_, controller_.LocalEngineCarriesTraffic());
+    ServeOnWorker(std::move(result), [](Core& core) {
+      return GetTrafficSnapshot(core.helper, core.localTraffic, core.controller.LocalEngineCarriesTraffic());
     }, FallbackTrafficSnapshot());
   } else if (method == "testNodeDelays") {
     const EncodableMap* arguments = MapArguments(call);
     if (arguments == nullptr) return result->Error("bad_args", "Invalid latency test arguments");
-    ServeOnWorker(std::move(result), [this, arguments = *arguments] { return RunLatencyTestFor(arguments); },
+    ServeOnWorker(std::move(result), [arguments = *arguments](Core& core) { return core.RunLatencyTestFor(arguments); },
                   EncodableValue(EncodableMap{}));
   } else if (method == "cancelNodeDelayTests") {
     const EncodableMap* arguments = MapArguments(call);
     if (arguments == nullptr) return result->Error("bad_args", "Invalid latency cancel arguments");
-    ServeOnWorker(std::move(result), [this, arguments = *arguments] {
-      return CancelLatencyTest(arguments, controller_.LatencyClientFor(&stopping_));
+    ServeOnWorker(std::move(result), [arguments = *arguments](Core& core) {
+      return CancelLatencyTest(arguments, core.controller.LatencyClientFor(&core.stopping));
     }, EncodableValue(EncodableMap{{EncodableValue("status"), EncodableValue("ignored")}}));
   } else {
     result->NotImplemented();
@@ -103,21 +106,22 @@ void VpnPluginHost::DispatchMethodCall(const MethodCall& call, std::unique_ptr<M
 
 void VpnPluginHost::ServeInOrder(std::unique_ptr<MethodResult> result, Work work) {
   std::shared_ptr<MethodResult> call(std::move(result));
-  connectionCalls_.Post({[call, work = std::move(work)] { call->Success(work()); },
-                         [call] { call->NotImplemented(); }});
+  core_->connectionCalls.Post({[core = core_, call, work = std::move(work)] { call->Success(work(*core)); },
+                               [call] { call->NotImplemented(); }});
 }
 
 void VpnPluginHost::ServeOnWorker(std::unique_ptr<MethodResult> result, Work work, EncodableValue unserved) {
   std::shared_ptr<MethodResult> call(std::move(result));
-  if (!workers_.Start([call, work = std::move(work)] { call->Success(work()); })) call->Success(unserved);
+  if (!core_->workers.Start([core = core_, call, work = std::move(work)] { call->Success(work(*core)); }))
+    call->Success(unserved);
 }
 
-EncodableValue VpnPluginHost::RunLatencyTestFor(const EncodableMap& arguments) {
+EncodableValue VpnPluginHost::Core::RunLatencyTestFor(const EncodableMap& arguments) {
   const std::string requestId = StringArgument(arguments, "requestId");
   const auto onResult = [this, &requestId](const std::string& tag, std::int32_t delayMs) {
     EmitLatencyEvent(requestId, tag, delayMs);
   };
-  return RunLatencyTest(arguments, onResult, controller_.LatencyClientFor(&stopping_));
+  return RunLatencyTest(arguments, onResult, controller.LatencyClientFor(&stopping));
 }
 
 }  // namespace pelno

@@ -38,10 +38,12 @@ class VpnPluginHost {
                 WorkerThreads::Starter startThread = {});
   VpnPluginHost(const VpnPluginHost&) = delete;
   VpnPluginHost& operator=(const VpnPluginHost&) = delete;
-  // Unregisters the handlers; waits for the connection call in flight (those still
-  // queued are answered not implemented, as calls arriving now would be); runs the
-  // controller's clean-up; waits for the other workers (a latency stream is read no
-  // further); then drops the sink and channels.
+  // Unregisters the handlers; answers the connection calls still queued not
+  // implemented, as calls arriving now would be; runs the controller's clean-up
+  // (bounded, whatever the helper does); drops the sink and channels. Calls in
+  // flight are not waited for: they share what they use, which goes with the last
+  // of them, and answer through the messenger's counted reference, if it still
+  // has its engine; a latency stream is read no further.
   ~VpnPluginHost();
 
   // Answers every call exactly once. What can wait on a process, a socket or the
@@ -55,26 +57,38 @@ class VpnPluginHost {
   // Sends {"requestId", "nodeTag", "delayMs"} to the listener, if any.
   void EmitLatencyEvent(const std::string& requestId, const std::string& nodeTag, std::int32_t delayMs);
 
-  VpnController& controller() { return controller_; }
+  VpnController& controller() { return core_->controller; }
 
  private:
-  using Work = std::function<flutter::EncodableValue()>;
+  // What the calls use, shared with those in flight so that it outlives the host
+  // while they run on.
+  struct Core {
+    Core(const PluginEnvironment& environment, WorkerThreads::Starter startThread)
+        : helper(environment.helper),
+          localTraffic(environment.localTraffic),
+          workers(std::move(startThread)),
+          controller(environment) {}
+    void EmitLatencyEvent(const std::string& requestId, const std::string& nodeTag, std::int32_t delayMs);
+    flutter::EncodableValue RunLatencyTestFor(const flutter::EncodableMap& arguments);
+
+    HelperTransport& helper;
+    LocalTrafficSource& localTraffic;
+    std::unique_ptr<flutter::EventSink<flutter::EncodableValue>> latencySink;
+    std::mutex sinkLock;
+    std::atomic<bool> stopping{false};
+    WorkerThreads workers;
+    SerialWorkQueue connectionCalls{workers};  // "connect", "disconnect", "getStatus"
+    VpnController controller;
+  };
+  using Work = std::function<flutter::EncodableValue(Core&)>;
   // Queued behind the connection calls that came before.
   void ServeInOrder(std::unique_ptr<MethodResult> result, Work work);
   // On a worker thread of its own; without one, answered with `unserved` at once.
   void ServeOnWorker(std::unique_ptr<MethodResult> result, Work work, flutter::EncodableValue unserved);
-  flutter::EncodableValue RunLatencyTestFor(const flutter::EncodableMap& arguments);
 
   std::unique_ptr<flutter::MethodChannel<flutter::EncodableValue>> methodChannel_;
   std::unique_ptr<flutter::EventChannel<flutter::EncodableValue>> eventChannel_;
-  std::unique_ptr<flutter::EventSink<flutter::EncodableValue>> latencySink_;
-  std::mutex sinkLock_;
-  std::atomic<bool> stopping_{false};
-  HelperTransport& helper_;
-  LocalTrafficSource& localTraffic_;
-  WorkerThreads workers_;
-  SerialWorkQueue connectionCalls_{workers_};  // "connect", "disconnect", "getStatus"
-  VpnController controller_;
+  std::shared_ptr<Core> core_;
 };
 
 }  // namespace pelno

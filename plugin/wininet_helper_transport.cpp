@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -24,7 +25,8 @@ void SetTimeout(HINTERNET handle, DWORD option, DWORD milliseconds) {
 }
 
 // One request's handles and the outcome of its current blocking step, shared by the
-// caller and the thread running the step, so that a step given up on still has them.
+// caller and the thread running the step: the handles close with the last of them, so
+// a step given up on never uses a handle value Windows may have handed out anew.
 struct Exchange {
   // Declared in opening order, so they close request, connection, session.
   UniqueInternetHandle session;
@@ -36,16 +38,24 @@ struct Exchange {
   std::condition_variable stepEnded;
   std::uint64_t stepsEnded = 0;
   bool stepSucceeded = false;
-  bool givenUp = false;  // a step outlived its bound: the request is closed
+  bool givenUp = false;  // a step outlived its bound: the exchange is over
 };
 
 using Step = bool (*)(HINTERNET request, Exchange& exchange);
+using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+
+// A step's bound, cut to what is left before the exchange's deadline, if any.
+DWORD Within(const Deadline& deadline, DWORD stepMs) {
+  if (!deadline) return stepMs;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+  return left.count() <= 0 ? 0 : static_cast<DWORD>(std::min<long long>(left.count(), stepMs));
+}
 
 // Runs `step` on a thread of its own and waits for it at most `boundMs`; false when it
 // failed or was given up on.
 bool RunBounded(const std::shared_ptr<Exchange>& exchange, DWORD boundMs, Step step) {
   std::unique_lock<std::mutex> lock(exchange->lock);
-  if (exchange->givenUp) return false;
+  if (exchange->givenUp || boundMs == 0) return false;
   const std::uint64_t mine = exchange->stepsEnded + 1;
   const HINTERNET request = exchange->request.Get();
   try {
@@ -63,8 +73,9 @@ bool RunBounded(const std::shared_ptr<Exchange>& exchange, DWORD boundMs, Step s
                                    [&] { return exchange->stepsEnded == mine; })) {
     return exchange->stepSucceeded;
   }
+  // The step is left to the time-outs set on the request; closing the request under
+  // it would leave it a dead handle value to use between its calls.
   exchange->givenUp = true;
-  exchange->request.Reset();
   return false;
 }
 
@@ -91,8 +102,8 @@ bool ReadStep(HINTERNET request, Exchange& exchange) {
 
 class WinInetHelperReply : public HelperReply {
  public:
-  WinInetHelperReply(std::shared_ptr<Exchange> exchange, DWORD readBoundMs)
-      : exchange_(std::move(exchange)), readBoundMs_(readBoundMs) {
+  WinInetHelperReply(std::shared_ptr<Exchange> exchange, DWORD readBoundMs, const Deadline& deadline)
+      : exchange_(std::move(exchange)), readBoundMs_(readBoundMs), deadline_(deadline) {
     DWORD status = 0;
     DWORD size = sizeof(status);
     if (::HttpQueryInfoW(exchange_->request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
@@ -104,7 +115,7 @@ class WinInetHelperReply : public HelperReply {
   int Status() const override { return status_; }
 
   bool ReadChunk(std::string& chunk) override {
-    if (!RunBounded(exchange_, readBoundMs_, ReadStep)) return false;
+    if (!RunBounded(exchange_, Within(deadline_, readBoundMs_), ReadStep)) return false;
     chunk = std::move(exchange_->chunk);
     return true;
   }
@@ -112,13 +123,16 @@ class WinInetHelperReply : public HelperReply {
  private:
   std::shared_ptr<Exchange> exchange_;
   DWORD readBoundMs_;
+  Deadline deadline_;
   int status_ = 0;
 };
 
 }  // namespace
 
 std::unique_ptr<HelperReply> WinInetHelperTransport::Send(std::string_view verb, std::string_view path,
-                                                          std::string_view body) {
+                                                          std::string_view body, HelperBound bound) {
+  Deadline deadline;
+  if (bound != kStepBoundsOnly) deadline = std::chrono::steady_clock::now() + bound;
   const auto exchange = std::make_shared<Exchange>();
   exchange->session.Reset(::InternetOpenW(L"PelnoVPN", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
   if (!exchange->session) return nullptr;
@@ -132,12 +146,14 @@ std::unique_ptr<HelperReply> WinInetHelperTransport::Send(std::string_view verb,
                                              INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
   if (!exchange->request) return nullptr;
   // Set on the request itself: Wine's WinINet takes no time-out from the session.
-  SetTimeout(exchange->request.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, timeouts_.connectMs);
-  SetTimeout(exchange->request.Get(), INTERNET_OPTION_SEND_TIMEOUT, timeouts_.sendMs);
-  SetTimeout(exchange->request.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts_.receiveMs);
+  // Within the exchange's bound, so that a step given up on ends soon after.
+  SetTimeout(exchange->request.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, Within(deadline, timeouts_.connectMs));
+  SetTimeout(exchange->request.Get(), INTERNET_OPTION_SEND_TIMEOUT, Within(deadline, timeouts_.sendMs));
+  SetTimeout(exchange->request.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, Within(deadline, timeouts_.receiveMs));
   exchange->body.assign(body);
-  if (!RunBounded(exchange, timeouts_.connectMs + timeouts_.sendMs + timeouts_.receiveMs, SendStep)) return nullptr;
-  return std::make_unique<WinInetHelperReply>(exchange, timeouts_.receiveMs);
+  const DWORD sendBoundMs = timeouts_.connectMs + timeouts_.sendMs + timeouts_.receiveMs;
+  if (!RunBounded(exchange, Within(deadline, sendBoundMs), SendStep)) return nullptr;
+  return std::make_unique<WinInetHelperReply>(exchange, timeouts_.receiveMs, deadline);
 }
 
 }  // namespace pelno

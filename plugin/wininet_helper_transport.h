@@ -13,9 +13,10 @@ inline constexpr unsigned long kHelperReceiveTimeoutMs = 180000;
 // Each read takes what has arrived, at most this much.
 inline constexpr unsigned long kHelperReadChunk = 4096;
 
-// The bounds of one request. Sending it and receiving the reply's head end within
-// connect + send + receive; every later piece of the body within receive of the one
-// before (an idle bound: a latency test's stream may run long, a line at a time).
+// The bounds of one request's steps. Sending it and receiving the reply's head end
+// within connect + send + receive; every later piece of the body within receive of
+// the one before (an idle bound: a latency test's stream may run long, a line at a
+// time). A call's own bound, when it has one, cuts each of them to what is left.
 struct HelperTimeouts {
   unsigned long connectMs = kHelperConnectTimeoutMs;
   unsigned long sendMs = kHelperSendTimeoutMs;
@@ -27,11 +28,11 @@ class WinInetHelperTransport : public HelperTransport {
   explicit WinInetHelperTransport(const HelperTimeouts& timeouts = {}) : timeouts_(timeouts) {}
 
   // Each blocking WinINet call runs on a thread of its own that the caller waits for
-  // at most the call's bound; one still blocked then has its request closed (which
-  // ends it on Windows; under Wine, where it doesn't, the time-outs set on the
-  // request end it later) and the exchange fails as if the helper had not answered.
+  // at most the call's bound; one still blocked then is left to the time-outs set on
+  // the request, which stays open until that thread is done with it, and the exchange
+  // fails as if the helper had not answered.
   std::unique_ptr<HelperReply> Send(std::string_view verb, std::string_view path,
-                                    std::string_view body) override;
+                                    std::string_view body, HelperBound bound) override;
 
  private:
   HelperTimeouts timeouts_;

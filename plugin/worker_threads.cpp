@@ -42,4 +42,15 @@ void WorkerThreads::JoinAll() {
   }
 }
 
+void WorkerThreads::Abandon() {
+  std::list<Worker> all;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    all.swap(workers_);
+  }
+  for (Worker& worker : all) {
+    if (worker.thread.joinable()) worker.thread.detach();
+  }
+}
+
 }  // namespace pelno

@@ -1,5 +1,6 @@
 // The plug-in's worker threads: each call that must not block the platform thread
-// gets one, and the plug-in host joins them all before it goes, so none outlives it.
+// gets one. The plug-in host lets those still running go when it closes: each holds
+// what it uses.
 #pragma once
 
 #include <atomic>
@@ -25,6 +26,8 @@ class WorkerThreads {
   bool Start(std::function<void()> job);
   // Waits for every thread started so far.
   void JoinAll();
+  // Lets every thread started so far run on, unjoined.
+  void Abandon();
 
  private:
   struct Worker {

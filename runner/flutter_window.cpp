@@ -4,7 +4,7 @@ FlutterWindow::FlutterWindow(const flutter::DartProject& project, const pelno::P
     : project_(project), plugin_environment_(environment) {}
 
 FlutterWindow::~FlutterWindow() {
-  // The plug-in's clean-up (helper session stopped, proxy restored, engine stopped)
+  // The plug-in's clean-up (proxy restored, engine stopped, helper session stopped)
   // has normally run when the window was destroyed; this covers a window that
   // never got that far.
   plugin_host_.reset();

@@ -59,5 +59,8 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
     ::DispatchMessageW(&message);
   }
   ::CoUninitialize();
-  return 0;
+  // The window's clean-up has run. Calls it did not wait for (a helper that doesn't
+  // answer) may still reach the platforms above: the process ends here, before
+  // they are destroyed under those calls.
+  ::ExitProcess(0);
 }

@@ -151,10 +151,21 @@ class DesktopAppTest(unittest.TestCase):
         self.assertEqual(ui.call("disconnect")[1]["status"], "disconnected")
         self.assertEqual(read_proxy_values(), USER)
 
-        # Closing runs the plug-in's clean-up: proxy back, engine stopped.
-        self.proxy_connect(ui)
-        self.assertEqual(tool("pelno-window-probe.exe", "close").returncode, 0)
-        self.assert_cleaned_up_and_exited()
+        # A program on the helper's port takes requests and never answers: a proxy connect
+        # asks it to stop only briefly; closing while a second connect and a status query
+        # wait on it runs the plug-in's clean-up (proxy back, engine stopped) at once and
+        # ends within seconds.
+        with SilentHelper():
+            started = time.monotonic()
+            self.proxy_connect(ui)
+            self.assertLess(time.monotonic() - started, 5)
+            ui.send("connect", {"runtimeConfig": config(free_port()), "accessMode": "proxy"})
+            ui.send("getStatus")
+            time.sleep(0.5)
+            started = time.monotonic()
+            self.assertEqual(tool("pelno-window-probe.exe", "close").returncode, 0)
+            self.assert_cleaned_up_and_exited()
+            self.assertLess(time.monotonic() - started, 5)
 
     def test_2_tun_session_traffic_and_end_of_windows_session(self):
         write_proxy_values(USER)
