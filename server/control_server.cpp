@@ -155,7 +155,7 @@ void HandleControlConnection(UniqueSocket socket, ConnectionTable::Place& place,
   milliseconds timeout = kConnectionIdleTimeout;
   if (!SetReceiveTimeout(socket.Get(), timeout, services.setOption)) return;
   if (!SetSendTimeout(socket.Get(), kConnectionSendTimeout, services.setOption)) return;
-  RequestAssembler assembler(services.budget, [&](std::string_view method, std::string_view path) {
+  RequestAssembler assembler(services.headerBudget, services.budget, [&](std::string_view method, std::string_view path) {
     return services.callers.Admits(method, path, [&socket] { return PeerOf(socket.Get()); });
   });
   std::array<char, kReceiveChunkSize> chunk;

@@ -60,12 +60,13 @@ inline constexpr std::chrono::milliseconds kAcceptRetryInterval{250};
 // What every connection is served with, shared by the server and its connection
 // threads, which may outlive the server: the routes and the caller check (which
 // must outlive every connection thread; the program keeps them to its end), the
-// setsockopt function, the memory budget of all requests and the table of open
+// setsockopt function, the memory budgets of all requests and the table of open
 // connections.
 struct ConnectionServices {
   const RouteTable& routes;
   CallerGate& callers;
   SetSocketOption setOption;
+  RequestMemoryBudget headerBudget{kHeaderMemoryBudget};
   RequestMemoryBudget budget{kRequestMemoryBudget};
   ConnectionTable connections{kMaxControlConnections};
 };
@@ -133,7 +134,7 @@ void InterruptConnection(SOCKET socket);
 
 // Reads and answers one request on `socket` within kConnectionIdleTimeout and
 // kRequestDeadline, each send bounded by kConnectionSendTimeout, its bytes held against
-// the services' budget, its caller checked once its header is read (a refused one gets
+// the services' budgets, its caller checked once its header is read (a refused one gets
 // the same 403 as a foreign Host), and leaves `place` before the socket closes. When
 // either time-out cannot be set the connection is closed unanswered: without it a
 // silent client, or one that never reads, would hold its thread for ever.
