@@ -71,17 +71,6 @@ std::optional<PeerEndpoint> PeerOf(SOCKET socket) {
   return PeerEndpoint{address.sin_addr.s_addr, ::ntohs(address.sin_port)};
 }
 
-// Waits until `socket` has something to read (for a listener: a connection to
-// accept), at most `limit`.
-void WaitUntilReadable(SOCKET socket, std::chrono::milliseconds limit) {
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(socket, &readable);
-  const auto micro = std::chrono::duration_cast<std::chrono::microseconds>(limit).count();
-  timeval wait{static_cast<long>(micro / 1000000), static_cast<long>(micro % 1000000)};
-  ::select(0, &readable, nullptr, nullptr, &wait);
-}
-
 }  // namespace
 
 UniqueSocket OpenListeningSocket(std::uint16_t port, SetupFailure& failure, SetSocketOption setOption) {
@@ -121,12 +110,10 @@ UniqueSocket AcceptConnection(SOCKET listener, int& error) {
     error = ::WSAGetLastError();
     return connection;
   }
-  // Accepted sockets take the listener's attributes: clearing the flag again keeps
-  // them out of any child process whatever the provider does (Wine hands them out
-  // inheritable), and the server's listener is non-blocking.
+  // Accepted sockets take the listener's attributes, blocking mode included: clearing
+  // the flag again keeps them out of any child process whatever the provider does
+  // (Wine hands them out inheritable).
   ::SetHandleInformation(reinterpret_cast<HANDLE>(connection.Get()), HANDLE_FLAG_INHERIT, 0);
-  u_long blocking = 0;
-  ::ioctlsocket(connection.Get(), FIONBIO, &blocking);
   return connection;
 }
 
@@ -212,8 +199,10 @@ ControlServer::ControlServer(const RouteTable& routes, LogJournal& journal, Call
       services_(std::make_shared<ConnectionServices>(routes, callers, setOption)) {}
 
 void ControlServer::Stop() {
+  std::lock_guard<std::mutex> lock(listenerLock_);
   stopping_ = true;
   ::SetEvent(stopEvent_.Get());
+  listener_.Reset();
 }
 
 void ControlServer::TakeConnection(UniqueSocket connection, ThreadRecycler& threads) {
@@ -249,15 +238,21 @@ int ControlServer::Run(const std::function<void()>& whenListening) {
   }
   SetupFailure failure;
   UniqueSocket listener = OpenListeningSocket(kControlPort, failure, services_->setOption);
-  // Non-blocking, so that an empty queue ends a round of accepts at once.
-  u_long nonBlocking = 1;
-  if (listener && (!stopEvent_ || ::ioctlsocket(listener.Get(), FIONBIO, &nonBlocking) == SOCKET_ERROR)) {
-    failure = {"wait for connections", ::WSAGetLastError()};
+  if (listener && !stopEvent_) {
+    failure = {"wait for connections", static_cast<int>(::GetLastError())};
     listener.Reset();
   }
   if (!listener) {
     ::WSACleanup();
     return failed(failure.step, failure.error);
+  }
+  SOCKET listening = INVALID_SOCKET;
+  {
+    // Handed to Stop's reach before stopping_ is read: a Stop from here on closes
+    // it, and one that came before ends the loop below before its first accept.
+    std::lock_guard<std::mutex> lock(listenerLock_);
+    listening = listener.Get();
+    listener_ = std::move(listener);
   }
 
   if (whenListening) whenListening();
@@ -265,19 +260,20 @@ int ControlServer::Run(const std::function<void()>& whenListening) {
       [](ThreadJob job) { StartDetachedThread(std::move(job), kConnectionThreadStackReserve); },
       kMaxIdleConnectionThreads, kConnectionThreadIdleLifetime);
   while (!stopping_) {
-    // Accepting first and waiting only on an empty queue keeps a busy loop to one
-    // call per connection; the bounded wait means a lost wake-up costs at most
-    // kAcceptRetryInterval, never the connection.
+    // One call per connection. Once Stop has closed the listener the accept fails
+    // at once, whatever `listening` names by then: this process has no other
+    // listening socket that the value could have been given to.
     int error = 0;
-    if (UniqueSocket connection = AcceptConnection(listener.Get(), error)) {
+    if (UniqueSocket connection = AcceptConnection(listening, error)) {
       TakeConnection(std::move(connection), threads);
-    } else if (error == WSAEWOULDBLOCK || error == WSAECONNRESET) {
-      WaitUntilReadable(listener.Get(), kAcceptRetryInterval);
-    } else {
+    } else if (error != WSAECONNRESET && !stopping_) {
       ::WaitForSingleObject(stopEvent_.Get(), static_cast<DWORD>(kAcceptRetryInterval.count()));
     }
   }
-  listener.Reset();
+  {
+    std::lock_guard<std::mutex> lock(listenerLock_);
+    listener_.Reset();
+  }
   // Winsock stays initialised: connection threads may still be answering.
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -50,11 +51,12 @@ inline constexpr unsigned kConnectionThreadStackReserve = 256 * 1024;
 // connection, at most this many at a time; beyond that they end.
 inline constexpr std::chrono::milliseconds kConnectionThreadIdleLifetime{60000};
 inline constexpr std::size_t kMaxIdleConnectionThreads = 32;
-// The accept loop accepts until the queue is empty and then waits for the next
-// connection at most this long before it tries again; Stop is noticed within it. A
-// wait without a bound could miss a connection for good: under Wine the listener's
-// FD_ACCEPT signal is sometimes lost. An accept that fails for another reason than
-// an empty queue also waits this long, so a lasting failure cannot spin the loop.
+// The accept loop waits in a blocking accept, which the next connection ends at
+// once: no readiness signal sits between them (under Wine the listener's FD_ACCEPT
+// signal is sometimes lost). Stop closes the listener, which ends the accept that
+// waits and makes any later one fail at once. An accept that fails for another
+// reason than a client's reset waits this long before the next, so a lasting
+// failure cannot spin the loop.
 inline constexpr std::chrono::milliseconds kAcceptRetryInterval{250};
 
 // What every connection is served with, shared by the server and its connection
@@ -91,7 +93,7 @@ class ControlServer {
   int Run(const std::function<void()>& whenListening);
 
   // Makes Run stop accepting and return; callable from any thread, before or
-  // during Run.
+  // during Run. Closes the listener.
   void Stop();
 
  private:
@@ -100,7 +102,9 @@ class ControlServer {
   void TakeConnection(UniqueSocket connection, ThreadRecycler& threads);
 
   LogJournal& journal_;
+  std::mutex listenerLock_;  // over stopping_'s setting and listener_
   std::atomic<bool> stopping_{false};
+  UniqueSocket listener_;   // while Run accepts; Stop closes it
   UniqueHandle stopEvent_;  // set with stopping_; ends the pause after a failed accept
   std::shared_ptr<ConnectionServices> services_;
   bool atConnectionLimit_ = false;  // the limit has been logged for this burst
@@ -124,8 +128,8 @@ struct SetupFailure {
 UniqueSocket OpenListeningSocket(std::uint16_t port, SetupFailure& failure,
                                  SetSocketOption setOption = ::setsockopt);
 
-// Accepts one connection, blocking and not inheritable whatever the listener is.
-// Empty on failure, with the Winsock error in `error`.
+// Accepts one connection, not inheritable whatever the listener is, blocking as the
+// listener is. Empty on failure, with the Winsock error in `error`.
 UniqueSocket AcceptConnection(SOCKET listener, int& error);
 
 // Ends the reads of a connection at once, from another thread: a blocked read
