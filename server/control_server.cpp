@@ -71,6 +71,15 @@ std::optional<PeerEndpoint> PeerOf(SOCKET socket) {
   return PeerEndpoint{address.sin_addr.s_addr, ::ntohs(address.sin_port)};
 }
 
+// True when another connection waits in the listener's queue; never waits itself.
+bool ConnectionWaits(SOCKET listener) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(listener, &readable);
+  timeval noWait{0, 0};
+  return ::select(0, &readable, nullptr, nullptr, &noWait) == 1;
+}
+
 }  // namespace
 
 UniqueSocket OpenListeningSocket(std::uint16_t port, SetupFailure& failure, SetSocketOption setOption) {
@@ -179,16 +188,14 @@ void HandleControlConnection(UniqueSocket socket, ConnectionTable::Place& place,
   ServeRequest(services.routes, request, channel);
 }
 
-void StartConnectionThread(UniqueSocket connection, ThreadRecycler& threads, LogJournal& journal,
-                           std::function<void(SOCKET)> serve) {
-  const SOCKET socket = connection.Get();
+bool StartOnAnotherThread(ThreadRecycler& threads, LogJournal& journal, ThreadJob job) {
   try {
-    threads.Run([socket, serve = std::move(serve)] { serve(socket); });
-    connection.Release();  // the thread owns it now
+    threads.Run(std::move(job));
+    return true;
   } catch (const std::system_error& error) {
     journal.AppendLog(std::string("Control connection dropped: no thread could be started (") +
                       error.what() + ")");
-    // `connection` closes the socket on the way out.
+    return false;
   }
 }
 
@@ -205,11 +212,10 @@ void ControlServer::Stop() {
   listener_.Reset();
 }
 
-void ControlServer::TakeConnection(UniqueSocket connection, ThreadRecycler& threads) {
-  const SOCKET socket = connection.Get();
+std::unique_ptr<ConnectionTable::Place> ControlServer::Admit(SOCKET connection) {
   ConnectionTable::Admission admission;
-  std::shared_ptr<ConnectionTable::Place> place =
-      services_->connections.Admit([socket] { InterruptConnection(socket); }, admission);
+  std::unique_ptr<ConnectionTable::Place> place =
+      services_->connections.Admit([connection] { InterruptConnection(connection); }, admission);
   if (admission == ConnectionTable::Admission::kAdmitted) {
     atConnectionLimit_ = false;
   } else if (!atConnectionLimit_) {
@@ -219,11 +225,52 @@ void ControlServer::TakeConnection(UniqueSocket connection, ThreadRecycler& thre
                               : "; new connections are closed"));
     atConnectionLimit_ = true;
   }
-  if (!place) return;  // `connection` closes here
-  StartConnectionThread(std::move(connection), threads, journal_,
-                        [services = services_, place = std::move(place)](SOCKET socket) {
-                          HandleControlConnection(UniqueSocket(socket), *place, *services);
-                        });
+  return place;
+}
+
+void ControlServer::TakeTurnAtAccepting(SOCKET listening, ThreadRecycler& threads, HANDLE accepting) {
+  for (;;) {
+    if (stopping_) {
+      ::SetEvent(accepting);  // Run returns; nothing of the server is touched after this
+      return;
+    }
+    // A Stop from here on has closed the listener: the accept fails at once, whatever
+    // `listening` names by then (this process has no other listening socket that the
+    // value could have been given to). A Stop before it was seen just above.
+    int error = 0;
+    UniqueSocket connection = AcceptConnection(listening, error);
+    if (stopping_) continue;  // `connection`, if any, closes unanswered
+    if (!connection) {
+      if (error != WSAECONNRESET) {
+        ::WaitForSingleObject(stopEvent_.Get(), static_cast<DWORD>(kAcceptRetryInterval.count()));
+      }
+      continue;
+    }
+    std::unique_ptr<ConnectionTable::Place> place = Admit(connection.Get());
+    if (!place) continue;  // `connection` closes
+    const std::shared_ptr<ConnectionServices> services = services_;
+    if (ConnectionWaits(listening)) {
+      // More clients queue: this one is served on a thread of its own while this
+      // thread goes on accepting, each accept without a thread's wake-up between.
+      const SOCKET socket = connection.Get();
+      if (StartOnAnotherThread(threads, journal_,
+                               [services, place = std::shared_ptr<ConnectionTable::Place>(std::move(place)),
+                                socket] { HandleControlConnection(UniqueSocket(socket), *place, *services); })) {
+        connection.Release();  // the thread owns it now
+      }
+      continue;  // on failure the job, and with it the place, is gone before `connection` closes
+    }
+    // The last one queued is served here, the accepting handed on first, so that
+    // its request waits for no other thread to wake.
+    if (!StartOnAnotherThread(threads, journal_, [this, listening, &threads, accepting] {
+          TakeTurnAtAccepting(listening, threads, accepting);
+        })) {
+      place.reset();  // leaves the table before `connection` closes
+      continue;
+    }
+    HandleControlConnection(std::move(connection), *place, *services);
+    return;
+  }
 }
 
 int ControlServer::Run(const std::function<void()>& whenListening) {
@@ -259,23 +306,25 @@ int ControlServer::Run(const std::function<void()>& whenListening) {
   ThreadRecycler threads(
       [](ThreadJob job) { StartDetachedThread(std::move(job), kConnectionThreadStackReserve); },
       kMaxIdleConnectionThreads, kConnectionThreadIdleLifetime);
-  while (!stopping_) {
-    // One call per connection. Once Stop has closed the listener the accept fails
-    // at once, whatever `listening` names by then: this process has no other
-    // listening socket that the value could have been given to.
-    int error = 0;
-    if (UniqueSocket connection = AcceptConnection(listening, error)) {
-      TakeConnection(std::move(connection), threads);
-    } else if (error != WSAECONNRESET && !stopping_) {
-      ::WaitForSingleObject(stopEvent_.Get(), static_cast<DWORD>(kAcceptRetryInterval.count()));
-    }
+  // One thread at a time accepts; it is set once that thread has seen Stop.
+  const UniqueHandle accepting(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  int result = 0;
+  try {
+    if (!accepting) throw std::system_error(static_cast<int>(::GetLastError()), std::system_category());
+    threads.Run([this, listening, &threads, event = accepting.Get()] {
+      TakeTurnAtAccepting(listening, threads, event);
+    });
+    ::WaitForSingleObject(accepting.Get(), INFINITE);
+  } catch (const std::system_error& error) {
+    journal_.AppendLog(std::string("Control server could not start accepting (") + error.what() + ")");
+    result = 1;
   }
   {
     std::lock_guard<std::mutex> lock(listenerLock_);
     listener_.Reset();
   }
   // Winsock stays initialised: connection threads may still be answering.
-  return 0;
+  return result;
 }
 
 }  // namespace pelno

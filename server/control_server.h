@@ -1,5 +1,6 @@
 // The helper's loopback HTTP/1.1 control server: one request per connection,
-// each connection on a thread of its own.
+// each connection on a thread of its own: the thread that accepted it, which first
+// passes the accepting on to another.
 #pragma once
 
 #include <atomic>
@@ -51,12 +52,15 @@ inline constexpr unsigned kConnectionThreadStackReserve = 256 * 1024;
 // connection, at most this many at a time; beyond that they end.
 inline constexpr std::chrono::milliseconds kConnectionThreadIdleLifetime{60000};
 inline constexpr std::size_t kMaxIdleConnectionThreads = 32;
-// The accept loop waits in a blocking accept, which the next connection ends at
-// once: no readiness signal sits between them (under Wine the listener's FD_ACCEPT
-// signal is sometimes lost). Stop closes the listener, which ends the accept that
-// waits and makes any later one fail at once. An accept that fails for another
-// reason than a client's reset waits this long before the next, so a lasting
-// failure cannot spin the loop.
+// One thread at a time accepts, waiting in a blocking accept, which the next
+// connection ends at once: no readiness signal sits between them (under Wine the
+// listener's FD_ACCEPT signal is sometimes lost). While more connections wait it
+// hands each to a thread and accepts on; with the last one it passes the accepting
+// on to a waiting (or new) thread and serves that connection itself, so a lone
+// client's request waits for no other thread to wake. Stop closes the listener, which ends
+// the accept that waits and makes any later one fail at once. An accept that fails
+// for another reason than a client's reset waits this long before the next, so a
+// lasting failure cannot spin the loop.
 inline constexpr std::chrono::milliseconds kAcceptRetryInterval{250};
 
 // What every connection is served with, shared by the server and its connection
@@ -84,9 +88,9 @@ class ControlServer {
   ControlServer(const ControlServer&) = delete;
   ControlServer& operator=(const ControlServer&) = delete;
 
-  // RunControlServer: logs the start line, listens and accepts on the calling
-  // thread. Returns 1 when the set-up fails (after one log line naming the failing
-  // step and its error), 0 once Stop has ended the accepting. Connections already
+  // RunControlServer: logs the start line, listens, and waits while connection
+  // threads take turns at accepting. Returns 1 when the set-up fails (after one log
+  // line naming the failing step and its error), 0 once Stop has ended the accepting. Connections already
   // accepted finish on their own threads. `whenListening`, unless empty, runs once
   // the port is this process's alone and before the first connection is accepted:
   // no other helper serves then, and no request of this one has begun.
@@ -97,9 +101,13 @@ class ControlServer {
   void Stop();
 
  private:
-  // Hands an accepted connection to a thread, making room at the limit, or closes
-  // it when no room can be made.
-  void TakeConnection(UniqueSocket connection, ThreadRecycler& threads);
+  // A place for an accepted connection, making room at the limit; null when no room
+  // can be made.
+  std::unique_ptr<ConnectionTable::Place> Admit(SOCKET connection);
+  // Accepts until a connection has its place and none waits behind it, passes the
+  // accepting to another thread and serves that connection; sets `accepting`
+  // instead once Stop is seen.
+  void TakeTurnAtAccepting(SOCKET listening, ThreadRecycler& threads, HANDLE accepting);
 
   LogJournal& journal_;
   std::mutex listenerLock_;  // over stopping_'s setting and listener_
@@ -145,9 +153,9 @@ void InterruptConnection(SOCKET socket);
 void HandleControlConnection(UniqueSocket socket, ConnectionTable::Place& place,
                              ConnectionServices& services);
 
-// Hands the connection to a thread that runs `serve` on it. When no thread can be
-// had the connection is closed, one line is logged and the caller goes on accepting.
-void StartConnectionThread(UniqueSocket connection, ThreadRecycler& threads, LogJournal& journal,
-                           std::function<void(SOCKET)> serve);
+// Runs `job` (a connection, or the accepting from now on) on another thread. When
+// no thread can be had, logs one line and returns false: the job is dropped
+// unstarted, and the caller closes the connection and goes on accepting.
+bool StartOnAnotherThread(ThreadRecycler& threads, LogJournal& journal, ThreadJob job);
 
 }  // namespace pelno
