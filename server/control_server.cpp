@@ -234,9 +234,9 @@ void ControlServer::TakeTurnAtAccepting(SOCKET listening, ThreadRecycler& thread
       ::SetEvent(accepting);  // Run returns; nothing of the server is touched after this
       return;
     }
-    // A Stop from here on has closed the listener: the accept fails at once, whatever
+    // A Stop from here on closes the listener: the accept fails at once, whatever
     // `listening` names by then (this process has no other listening socket that the
-    // value could have been given to). A Stop before it was seen just above.
+    // value could have been given to). An earlier Stop was seen just above.
     int error = 0;
     UniqueSocket connection = AcceptConnection(listening, error);
     if (stopping_) continue;  // `connection`, if any, closes unanswered
@@ -296,7 +296,7 @@ int ControlServer::Run(const std::function<void()>& whenListening) {
   SOCKET listening = INVALID_SOCKET;
   {
     // Handed to Stop's reach before stopping_ is read: a Stop from here on closes
-    // it, and one that came before ends the loop below before its first accept.
+    // it, and one that came before ends the first turn before its accept.
     std::lock_guard<std::mutex> lock(listenerLock_);
     listening = listener.Get();
     listener_ = std::move(listener);
