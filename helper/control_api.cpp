@@ -23,7 +23,7 @@ RouteTable MakeControlApiRoutes(const ControlApiParts& parts) {
        [&session](const ControlRequest&) { return session.GetSessionStatus(); }, nullptr},
       // The session lock is held only for the running check: the controller requests
       // and table reads that follow never delay a start or stop. Requests that come
-      // while a snapshot is being built share it.
+      // while a snapshot is being built share the one built after it.
       {"GET", "/traffic-snapshot", kApplicationJson,
        [&session, snapshot = std::make_shared<SharedSnapshot>(parts.trafficSnapshot)](const ControlRequest&) {
          return session.IsEngineRunning() ? snapshot->Get() : std::string(kEmptyTrafficSnapshot);

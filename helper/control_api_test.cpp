@@ -5,12 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
-#include <vector>
 
 #include "helper/session_controller.h"
 #include "engine/testing/fake_session_runtime.h"
@@ -110,49 +105,6 @@ TEST_F(ControlApiTest, EveryRouteIsAnsweredByItsHandlerAndOtherRequestsAreNotFou
     EXPECT_TRUE(notFound(route.method == "GET" ? "POST" : "GET", std::string(route.path))) << route.path;
   }
   for (const char* path : {"/", "/PING", "/ping/", "/ping?x", "/nope"}) EXPECT_TRUE(notFound("GET", path)) << path;
-}
-
-// Snapshot requests that arrive while one is being built take its result; one that
-// comes after it has ended builds anew.
-TEST_F(ControlApiTest, TrafficSnapshotsAskedTogetherShareOneBuild) {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool release = false;
-  std::atomic<int> builds{0}, asking{0};
-  const RouteTable sharing = MakeControlApiRoutes({session, journal,
-                                                   [&] {
-                                                     const int number = ++builds;
-                                                     std::unique_lock<std::mutex> lock(mutex);
-                                                     changed.wait(lock, [&] { return release; });
-                                                     return "{\"build\":" + std::to_string(number) + "}";
-                                                   },
-                                                   urlTests, registry});
-  runtime.engineRunning = true;
-  const auto snapshot = [&sharing] {
-    Recorder channel;
-    ServeRequest(sharing, ControlRequest{"GET", "/traffic-snapshot", "", ""}, channel);
-    return channel.sent.substr(channel.sent.find("\r\n\r\n") + 4);
-  };
-  constexpr int kRequests = 8;
-  std::vector<std::string> replies(kRequests);
-  std::vector<std::thread> requests;
-  for (int i = 0; i < kRequests; ++i) {
-    requests.emplace_back([&, i] {
-      ++asking;
-      replies[i] = snapshot();
-    });
-  }
-  while (asking < kRequests || builds == 0) std::this_thread::yield();
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the last ones reach the route
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    release = true;
-  }
-  changed.notify_all();
-  for (std::thread& request : requests) request.join();
-  EXPECT_EQ(builds, 1);
-  EXPECT_EQ(replies, std::vector<std::string>(kRequests, "{\"build\":1}"));
-  EXPECT_EQ(snapshot(), "{\"build\":2}");
 }
 
 }  // namespace

@@ -119,25 +119,6 @@ TEST_F(HostTest, ArgumentsAreCheckedAndNamesMatchedExactly) {
   EXPECT_EQ(Call("getTrafficSnapshot"), Success(FallbackTrafficSnapshot()));
 }
 
-// While a connect waits for the helper, argument errors and unknown methods are
-// answered at once; the disconnect and status query sent after it wait their turn,
-// and the disconnect ends the session that connect made.
-TEST_F(HostTest, ConnectionCallsRunOneAtATimeInOrderOffThePlatformThread) {
-  helper.replies = {{"/stop", {{"{}", kSlowStopMs}}}};
-  MakeHost();
-  const EncodableValue list(EncodableList{});
-  const int connect = Send("connect", &proxyConnect), disconnect = Send("disconnect"), status = Send("getStatus");
-  const int unknown = Send("nope"), badArgs = Send("connect", &list);
-  EXPECT_EQ(fake.ResponseCount(unknown) + fake.ResponseCount(badArgs), 2);
-  EXPECT_EQ(fake.ResponseCount(connect), 0);
-  EXPECT_EQ(Response(status), Success(EncodableValue("disconnected")));
-  EXPECT_EQ(fake.ResponseCount(connect) + fake.ResponseCount(disconnect), 2);  // before the status, not after
-  EXPECT_EQ(Response(connect), Success(MakeStatusMap("connected", "Windows sing-box connected")));
-  EXPECT_EQ(Response(disconnect), Success(MakeStatusMap("disconnected", "Windows sing-box disconnected")));
-  EXPECT_EQ(helper.log(), "POST /stop ;GET /status ;");
-  EXPECT_FALSE(engine.overlapped);
-}
-
 // A helper that takes every request and never answers: closing gives the user their
 // proxy back and stops the engine before it asks the helper anything, and ends within
 // the bound of its own "/stop" while a status query and a latency test still wait on

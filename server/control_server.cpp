@@ -71,15 +71,13 @@ std::optional<PeerEndpoint> PeerOf(SOCKET socket) {
   return PeerEndpoint{address.sin_addr.s_addr, ::ntohs(address.sin_port)};
 }
 
-// Waits until `socket` has something to read (for a listener: a connection to
-// accept), at most `limit`.
-void WaitUntilReadable(SOCKET socket, std::chrono::milliseconds limit) {
+// True when another connection waits in the listener's queue; never waits itself.
+bool ConnectionWaits(SOCKET listener) {
   fd_set readable;
   FD_ZERO(&readable);
-  FD_SET(socket, &readable);
-  const auto micro = std::chrono::duration_cast<std::chrono::microseconds>(limit).count();
-  timeval wait{static_cast<long>(micro / 1000000), static_cast<long>(micro % 1000000)};
-  ::select(0, &readable, nullptr, nullptr, &wait);
+  FD_SET(listener, &readable);
+  timeval noWait{0, 0};
+  return ::select(0, &readable, nullptr, nullptr, &noWait) == 1;
 }
 
 }  // namespace
@@ -121,12 +119,10 @@ UniqueSocket AcceptConnection(SOCKET listener, int& error) {
     error = ::WSAGetLastError();
     return connection;
   }
-  // Accepted sockets take the listener's attributes: clearing the flag again keeps
-  // them out of any child process whatever the provider does (Wine hands them out
-  // inheritable), and the server's listener is non-blocking.
+  // Accepted sockets take the listener's attributes, blocking mode included: clearing
+  // the flag again keeps them out of any child process whatever the provider does
+  // (Wine hands them out inheritable).
   ::SetHandleInformation(reinterpret_cast<HANDLE>(connection.Get()), HANDLE_FLAG_INHERIT, 0);
-  u_long blocking = 0;
-  ::ioctlsocket(connection.Get(), FIONBIO, &blocking);
   return connection;
 }
 
@@ -155,7 +151,7 @@ void HandleControlConnection(UniqueSocket socket, ConnectionTable::Place& place,
   milliseconds timeout = kConnectionIdleTimeout;
   if (!SetReceiveTimeout(socket.Get(), timeout, services.setOption)) return;
   if (!SetSendTimeout(socket.Get(), kConnectionSendTimeout, services.setOption)) return;
-  RequestAssembler assembler(services.budget, [&](std::string_view method, std::string_view path) {
+  RequestAssembler assembler(services.headerBudget, services.budget, [&](std::string_view method, std::string_view path) {
     return services.callers.Admits(method, path, [&socket] { return PeerOf(socket.Get()); });
   });
   std::array<char, kReceiveChunkSize> chunk;
@@ -192,16 +188,14 @@ void HandleControlConnection(UniqueSocket socket, ConnectionTable::Place& place,
   ServeRequest(services.routes, request, channel);
 }
 
-void StartConnectionThread(UniqueSocket connection, ThreadRecycler& threads, LogJournal& journal,
-                           std::function<void(SOCKET)> serve) {
-  const SOCKET socket = connection.Get();
+bool StartOnAnotherThread(ThreadRecycler& threads, LogJournal& journal, ThreadJob job) {
   try {
-    threads.Run([socket, serve = std::move(serve)] { serve(socket); });
-    connection.Release();  // the thread owns it now
+    threads.Run(std::move(job));
+    return true;
   } catch (const std::system_error& error) {
     journal.AppendLog(std::string("Control connection dropped: no thread could be started (") +
                       error.what() + ")");
-    // `connection` closes the socket on the way out.
+    return false;
   }
 }
 
@@ -212,15 +206,16 @@ ControlServer::ControlServer(const RouteTable& routes, LogJournal& journal, Call
       services_(std::make_shared<ConnectionServices>(routes, callers, setOption)) {}
 
 void ControlServer::Stop() {
+  std::lock_guard<std::mutex> lock(listenerLock_);
   stopping_ = true;
   ::SetEvent(stopEvent_.Get());
+  listener_.Reset();
 }
 
-void ControlServer::TakeConnection(UniqueSocket connection, ThreadRecycler& threads) {
-  const SOCKET socket = connection.Get();
+std::unique_ptr<ConnectionTable::Place> ControlServer::Admit(SOCKET connection) {
   ConnectionTable::Admission admission;
-  std::shared_ptr<ConnectionTable::Place> place =
-      services_->connections.Admit([socket] { InterruptConnection(socket); }, admission);
+  std::unique_ptr<ConnectionTable::Place> place =
+      services_->connections.Admit([connection] { InterruptConnection(connection); }, admission);
   if (admission == ConnectionTable::Admission::kAdmitted) {
     atConnectionLimit_ = false;
   } else if (!atConnectionLimit_) {
@@ -230,11 +225,52 @@ void ControlServer::TakeConnection(UniqueSocket connection, ThreadRecycler& thre
                               : "; new connections are closed"));
     atConnectionLimit_ = true;
   }
-  if (!place) return;  // `connection` closes here
-  StartConnectionThread(std::move(connection), threads, journal_,
-                        [services = services_, place = std::move(place)](SOCKET socket) {
-                          HandleControlConnection(UniqueSocket(socket), *place, *services);
-                        });
+  return place;
+}
+
+void ControlServer::TakeTurnAtAccepting(SOCKET listening, ThreadRecycler& threads, HANDLE accepting) {
+  for (;;) {
+    if (stopping_) {
+      ::SetEvent(accepting);  // Run returns; nothing of the server is touched after this
+      return;
+    }
+    // A Stop from here on closes the listener: the accept fails at once, whatever
+    // `listening` names by then (this process has no other listening socket that the
+    // value could have been given to). An earlier Stop was seen just above.
+    int error = 0;
+    UniqueSocket connection = AcceptConnection(listening, error);
+    if (stopping_) continue;  // `connection`, if any, closes unanswered
+    if (!connection) {
+      if (error != WSAECONNRESET) {
+        ::WaitForSingleObject(stopEvent_.Get(), static_cast<DWORD>(kAcceptRetryInterval.count()));
+      }
+      continue;
+    }
+    std::unique_ptr<ConnectionTable::Place> place = Admit(connection.Get());
+    if (!place) continue;  // `connection` closes
+    const std::shared_ptr<ConnectionServices> services = services_;
+    if (ConnectionWaits(listening)) {
+      // More clients queue: this one is served on a thread of its own while this
+      // thread goes on accepting, each accept without a thread's wake-up between.
+      const SOCKET socket = connection.Get();
+      if (StartOnAnotherThread(threads, journal_,
+                               [services, place = std::shared_ptr<ConnectionTable::Place>(std::move(place)),
+                                socket] { HandleControlConnection(UniqueSocket(socket), *place, *services); })) {
+        connection.Release();  // the thread owns it now
+      }
+      continue;  // on failure the job, and with it the place, is gone before `connection` closes
+    }
+    // The last one queued is served here, the accepting handed on first, so that
+    // its request waits for no other thread to wake.
+    if (!StartOnAnotherThread(threads, journal_, [this, listening, &threads, accepting] {
+          TakeTurnAtAccepting(listening, threads, accepting);
+        })) {
+      place.reset();  // leaves the table before `connection` closes
+      continue;
+    }
+    HandleControlConnection(std::move(connection), *place, *services);
+    return;
+  }
 }
 
 int ControlServer::Run(const std::function<void()>& whenListening) {
@@ -249,37 +285,46 @@ int ControlServer::Run(const std::function<void()>& whenListening) {
   }
   SetupFailure failure;
   UniqueSocket listener = OpenListeningSocket(kControlPort, failure, services_->setOption);
-  // Non-blocking, so that an empty queue ends a round of accepts at once.
-  u_long nonBlocking = 1;
-  if (listener && (!stopEvent_ || ::ioctlsocket(listener.Get(), FIONBIO, &nonBlocking) == SOCKET_ERROR)) {
-    failure = {"wait for connections", ::WSAGetLastError()};
+  if (listener && !stopEvent_) {
+    failure = {"wait for connections", static_cast<int>(::GetLastError())};
     listener.Reset();
   }
   if (!listener) {
     ::WSACleanup();
     return failed(failure.step, failure.error);
   }
+  SOCKET listening = INVALID_SOCKET;
+  {
+    // Handed to Stop's reach before stopping_ is read: a Stop from here on closes
+    // it, and one that came before ends the first turn before its accept.
+    std::lock_guard<std::mutex> lock(listenerLock_);
+    listening = listener.Get();
+    listener_ = std::move(listener);
+  }
 
   if (whenListening) whenListening();
   ThreadRecycler threads(
       [](ThreadJob job) { StartDetachedThread(std::move(job), kConnectionThreadStackReserve); },
       kMaxIdleConnectionThreads, kConnectionThreadIdleLifetime);
-  while (!stopping_) {
-    // Accepting first and waiting only on an empty queue keeps a busy loop to one
-    // call per connection; the bounded wait means a lost wake-up costs at most
-    // kAcceptRetryInterval, never the connection.
-    int error = 0;
-    if (UniqueSocket connection = AcceptConnection(listener.Get(), error)) {
-      TakeConnection(std::move(connection), threads);
-    } else if (error == WSAEWOULDBLOCK || error == WSAECONNRESET) {
-      WaitUntilReadable(listener.Get(), kAcceptRetryInterval);
-    } else {
-      ::WaitForSingleObject(stopEvent_.Get(), static_cast<DWORD>(kAcceptRetryInterval.count()));
-    }
+  // One thread at a time accepts; it is set once that thread has seen Stop.
+  const UniqueHandle accepting(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  int result = 0;
+  try {
+    if (!accepting) throw std::system_error(static_cast<int>(::GetLastError()), std::system_category());
+    threads.Run([this, listening, &threads, event = accepting.Get()] {
+      TakeTurnAtAccepting(listening, threads, event);
+    });
+    ::WaitForSingleObject(accepting.Get(), INFINITE);
+  } catch (const std::system_error& error) {
+    journal_.AppendLog(std::string("Control server could not start accepting (") + error.what() + ")");
+    result = 1;
   }
-  listener.Reset();
+  {
+    std::lock_guard<std::mutex> lock(listenerLock_);
+    listener_.Reset();
+  }
   // Winsock stays initialised: connection threads may still be answering.
-  return 0;
+  return result;
 }
 
 }  // namespace pelno

@@ -1,5 +1,6 @@
 // The helper's loopback HTTP/1.1 control server: one request per connection,
-// each connection on a thread of its own.
+// each connection on a thread of its own: the thread that accepted it, which first
+// passes the accepting on to another.
 #pragma once
 
 #include <atomic>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -50,22 +52,27 @@ inline constexpr unsigned kConnectionThreadStackReserve = 256 * 1024;
 // connection, at most this many at a time; beyond that they end.
 inline constexpr std::chrono::milliseconds kConnectionThreadIdleLifetime{60000};
 inline constexpr std::size_t kMaxIdleConnectionThreads = 32;
-// The accept loop accepts until the queue is empty and then waits for the next
-// connection at most this long before it tries again; Stop is noticed within it. A
-// wait without a bound could miss a connection for good: under Wine the listener's
-// FD_ACCEPT signal is sometimes lost. An accept that fails for another reason than
-// an empty queue also waits this long, so a lasting failure cannot spin the loop.
+// One thread at a time accepts, waiting in a blocking accept, which the next
+// connection ends at once: no readiness signal sits between them (under Wine the
+// listener's FD_ACCEPT signal is sometimes lost). While more connections wait it
+// hands each to a thread and accepts on; with the last one it passes the accepting
+// on to a waiting (or new) thread and serves that connection itself, so a lone
+// client's request waits for no other thread to wake. Stop closes the listener, which ends
+// the accept that waits and makes any later one fail at once. An accept that fails
+// for another reason than a client's reset waits this long before the next, so a
+// lasting failure cannot spin the loop.
 inline constexpr std::chrono::milliseconds kAcceptRetryInterval{250};
 
 // What every connection is served with, shared by the server and its connection
 // threads, which may outlive the server: the routes and the caller check (which
 // must outlive every connection thread; the program keeps them to its end), the
-// setsockopt function, the memory budget of all requests and the table of open
+// setsockopt function, the memory budgets of all requests and the table of open
 // connections.
 struct ConnectionServices {
   const RouteTable& routes;
   CallerGate& callers;
   SetSocketOption setOption;
+  RequestMemoryBudget headerBudget{kHeaderMemoryBudget};
   RequestMemoryBudget budget{kRequestMemoryBudget};
   ConnectionTable connections{kMaxControlConnections};
 };
@@ -81,25 +88,31 @@ class ControlServer {
   ControlServer(const ControlServer&) = delete;
   ControlServer& operator=(const ControlServer&) = delete;
 
-  // RunControlServer: logs the start line, listens and accepts on the calling
-  // thread. Returns 1 when the set-up fails (after one log line naming the failing
-  // step and its error), 0 once Stop has ended the accepting. Connections already
+  // RunControlServer: logs the start line, listens, and waits while connection
+  // threads take turns at accepting. Returns 1 when the set-up fails (after one log
+  // line naming the failing step and its error), 0 once Stop has ended the accepting. Connections already
   // accepted finish on their own threads. `whenListening`, unless empty, runs once
   // the port is this process's alone and before the first connection is accepted:
   // no other helper serves then, and no request of this one has begun.
   int Run(const std::function<void()>& whenListening);
 
   // Makes Run stop accepting and return; callable from any thread, before or
-  // during Run.
+  // during Run. Closes the listener.
   void Stop();
 
  private:
-  // Hands an accepted connection to a thread, making room at the limit, or closes
-  // it when no room can be made.
-  void TakeConnection(UniqueSocket connection, ThreadRecycler& threads);
+  // A place for an accepted connection, making room at the limit; null when no room
+  // can be made.
+  std::unique_ptr<ConnectionTable::Place> Admit(SOCKET connection);
+  // Accepts until a connection has its place and none waits behind it, passes the
+  // accepting to another thread and serves that connection; sets `accepting`
+  // instead once Stop is seen.
+  void TakeTurnAtAccepting(SOCKET listening, ThreadRecycler& threads, HANDLE accepting);
 
   LogJournal& journal_;
+  std::mutex listenerLock_;  // over stopping_'s setting and listener_
   std::atomic<bool> stopping_{false};
+  UniqueSocket listener_;   // while Run accepts; Stop closes it
   UniqueHandle stopEvent_;  // set with stopping_; ends the pause after a failed accept
   std::shared_ptr<ConnectionServices> services_;
   bool atConnectionLimit_ = false;  // the limit has been logged for this burst
@@ -123,8 +136,8 @@ struct SetupFailure {
 UniqueSocket OpenListeningSocket(std::uint16_t port, SetupFailure& failure,
                                  SetSocketOption setOption = ::setsockopt);
 
-// Accepts one connection, blocking and not inheritable whatever the listener is.
-// Empty on failure, with the Winsock error in `error`.
+// Accepts one connection, not inheritable whatever the listener is, blocking as the
+// listener is. Empty on failure, with the Winsock error in `error`.
 UniqueSocket AcceptConnection(SOCKET listener, int& error);
 
 // Ends the reads of a connection at once, from another thread: a blocked read
@@ -133,16 +146,16 @@ void InterruptConnection(SOCKET socket);
 
 // Reads and answers one request on `socket` within kConnectionIdleTimeout and
 // kRequestDeadline, each send bounded by kConnectionSendTimeout, its bytes held against
-// the services' budget, its caller checked once its header is read (a refused one gets
+// the services' budgets, its caller checked once its header is read (a refused one gets
 // the same 403 as a foreign Host), and leaves `place` before the socket closes. When
 // either time-out cannot be set the connection is closed unanswered: without it a
 // silent client, or one that never reads, would hold its thread for ever.
 void HandleControlConnection(UniqueSocket socket, ConnectionTable::Place& place,
                              ConnectionServices& services);
 
-// Hands the connection to a thread that runs `serve` on it. When no thread can be
-// had the connection is closed, one line is logged and the caller goes on accepting.
-void StartConnectionThread(UniqueSocket connection, ThreadRecycler& threads, LogJournal& journal,
-                           std::function<void(SOCKET)> serve);
+// Runs `job` (a connection, or the accepting from now on) on another thread. When
+// no thread can be had, logs one line and returns false: the job is dropped
+// unstarted, and the caller closes the connection and goes on accepting.
+bool StartOnAnotherThread(ThreadRecycler& threads, LogJournal& journal, ThreadJob job);
 
 }  // namespace pelno

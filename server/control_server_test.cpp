@@ -111,13 +111,30 @@ TEST_F(ControlServerTest, RunLogsTheFailingStepAndReturnsOne) {
   }
 }
 
-TEST_F(ControlServerTest, WithoutAThreadTheConnectionIsClosedAndLogged) {
+// Stop ends Run at once, whether it comes before Run or while Run waits for a
+// connection.
+TEST_F(ControlServerTest, StopEndsRunBeforeOrDuringItsWait) {
+  for (const bool duringRun : {false, true}) {
+    LogJournal journal;
+    ControlServer server(kPingRoutes, journal, callers_);
+    if (!duringRun) server.Stop();
+    std::thread stopping;
+    const auto whenListening = [&] {
+      if (duringRun) stopping = std::thread([&server] { std::this_thread::sleep_for(200ms); server.Stop(); });
+    };
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(server.Run(whenListening), 0) << duringRun << "\n" << journal.ReadLogJournal();
+    if (stopping.joinable()) stopping.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 200ms + kAcceptRetryInterval) << duringRun;
+  }
+}
+
+TEST_F(ControlServerTest, WithoutAThreadTheJobIsDroppedAndLogged) {
   ThreadRecycler threads(
       [](ThreadJob) { throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)); },
       1, 0ms);
   LogJournal journal;
-  StartConnectionThread(Accept(), threads, journal, [](SOCKET) {});
-  EXPECT_EQ(ReadAll(), "");
+  EXPECT_FALSE(StartOnAnotherThread(threads, journal, [] { ADD_FAILURE() << "ran"; }));
   EXPECT_NE(journal.ReadLogJournal().rfind("Control connection dropped: no thread could be started"),
             std::string::npos);
 }

@@ -38,6 +38,13 @@ std::string_view NextToken(std::string_view line, std::size_t& pos) {
   return line.substr(start, pos - start);
 }
 
+// Gives `buffer` room for `size` bytes, with `share` covering the memory it then holds.
+bool ReserveHeld(std::string& buffer, std::size_t size, BudgetShare& share) {
+  if (!share.GrowTo(size)) return false;
+  buffer.reserve(size);
+  return share.GrowTo(buffer.capacity());
+}
+
 }  // namespace
 
 bool ForEachHeaderValue(std::string_view headerBlock, std::string_view name,
@@ -87,7 +94,12 @@ RequestState RequestAssembler::Append(std::string_view bytes) {
     buffer_.append(bytes.substr(0, RequestSize() - buffer_.size()));
     return state_ = CheckBody();
   }
-  if (!share_.GrowTo(buffer_.size() + bytes.size())) return state_ = RequestState::kOverBudget;
+  const std::size_t needed = buffer_.size() + bytes.size();
+  if (needed > buffer_.capacity()) {
+    // Doubling, as the string itself would grow, but never past what a header phase holds.
+    const std::size_t room = std::max(needed, std::min(2 * buffer_.capacity(), kHeaderPhaseHeld));
+    if (!ReserveHeld(buffer_, room, headerShare_)) return state_ = RequestState::kOverBudget;
+  }
   // Only the new bytes and the three before them can complete a terminator, so
   // each search covers a bounded window instead of the whole buffer.
   const std::size_t searchFrom = buffer_.size() >= 3 ? buffer_.size() - 3 : 0;
@@ -114,9 +126,13 @@ RequestState RequestAssembler::FinishHeader() {
   const std::string lengthText = FindHeaderValue(headerBlock, "Content-Length");
   contentLength_ = lengthText.empty() ? 0 : ParseContentLength(lengthText);
   if (contentLength_ > kBodyLimit) return RequestState::kBodyTooLarge;
-  if (!share_.GrowTo(RequestSize())) return RequestState::kOverBudget;
-  if (buffer_.size() > RequestSize()) buffer_.resize(RequestSize());
-  buffer_.reserve(RequestSize());  // one allocation for the body, not a doubling series
+  // The admitted request moves to the main budget in a buffer of its exact size: one
+  // allocation for the body, not a doubling series, and the header phase's given back.
+  std::string whole;
+  if (!ReserveHeld(whole, RequestSize(), share_)) return RequestState::kOverBudget;
+  whole.append(buffer_, 0, std::min(buffer_.size(), RequestSize()));
+  buffer_ = std::move(whole);
+  headerShare_.Clear();
   return CheckBody();
 }
 

@@ -18,9 +18,16 @@ inline constexpr std::size_t kReceiveChunkSize = 4096;
 inline constexpr std::size_t kHeaderPhaseLimit = 1048576;
 // Largest Content-Length accepted; a larger one is refused before any body byte is read.
 inline constexpr std::uint32_t kBodyLimit = 64u * 1024u * 1024u;
-// Bytes all requests together may hold in memory at once: four of the largest
-// requests allowed. Beyond it a request is refused (413), its body unread.
+// Bytes all admitted requests together may hold in memory at once: four of the
+// largest requests allowed. Beyond it a request is refused (413), its body unread.
 inline constexpr std::size_t kRequestMemoryBudget = 4 * (kHeaderPhaseLimit + std::size_t{kBodyLimit});
+// The most one request holds before its "\r\n\r\n" has been seen (the limit and
+// the read that passes it), and the bytes all requests together may hold then,
+// before their caller is known: eight such requests. Beyond it a request is refused
+// (413). Apart from kRequestMemoryBudget, so that the connections of a caller that
+// will be refused cannot take the memory that admitted callers' bodies need.
+inline constexpr std::size_t kHeaderPhaseHeld = kHeaderPhaseLimit + kReceiveChunkSize;
+inline constexpr std::size_t kHeaderMemoryBudget = 8 * kHeaderPhaseHeld;
 
 inline constexpr std::string_view kHeaderTerminator = "\r\n\r\n";
 
@@ -61,17 +68,18 @@ enum class RequestState {
 // request (kForbidden) with the same reply as a foreign Host or an Origin.
 using RequestAdmission = std::function<bool(std::string_view method, std::string_view path)>;
 
-// Collects the bytes of one request as they arrive, holding them against `budget`:
-// the header's bytes as they come, then at once the whole length the header
-// announces, so that a body the budget cannot hold is refused before it is read.
-// Once the state is no longer kIncomplete further bytes are ignored, as are bytes
-// past the announced body. The share is given back when the assembler goes. An
-// `admission`, when given, is asked after the Host/Origin guard and before the
-// limits of the body.
+// Collects the bytes of one request as they arrive, holding the memory of its
+// buffer against the budgets: while the header arrives, against `headerBudget`;
+// once the request is admitted, against `budget`, which takes at once the whole
+// length the header announces, so that a body the budget cannot hold is refused
+// before it is read. Once the state is no longer kIncomplete further bytes are
+// ignored, as are bytes past the announced body. The shares are given back when
+// the assembler goes. An `admission`, when given, is asked after the Host/Origin
+// guard and before the limits of the body.
 class RequestAssembler {
  public:
-  explicit RequestAssembler(RequestMemoryBudget& budget, RequestAdmission admission = {})
-      : share_(budget), admission_(std::move(admission)) {}
+  RequestAssembler(RequestMemoryBudget& headerBudget, RequestMemoryBudget& budget, RequestAdmission admission = {})
+      : headerShare_(headerBudget), share_(budget), admission_(std::move(admission)) {}
 
   RequestState Append(std::string_view bytes);
   RequestState state() const { return state_; }
@@ -84,7 +92,8 @@ class RequestAssembler {
   RequestState CheckBody() const;
   std::size_t RequestSize() const;  // header, terminator and announced body
 
-  BudgetShare share_;
+  BudgetShare headerShare_;  // the buffer while the header arrives
+  BudgetShare share_;        // the buffer once the request is admitted
   RequestAdmission admission_;
   std::string buffer_;
   std::string method_;  // from the request line, once the header is read

@@ -58,10 +58,12 @@ TEST(RequestAssemblerTest, StatesAndRequestsFromPieces) {
   std::string unfinished = "GET /ping HTTP/1.1\r\nX-Fill: ";  // header bytes without a terminator
   unfinished.resize(kHeaderPhaseLimit, 'a');
   const std::string bigBody(kHeaderPhaseLimit + 10, 'b');
+  const std::string fitting = start + "Content-Length: 40\r\n\r\n" + std::string(40, 'f');
   const struct {
     std::vector<std::string> pieces;
     std::vector<RequestState> states;
     std::string request = "";
+    std::size_t budget = kRequestMemoryBudget;
   } cases[] = {
       {{"GET /ping HTTP/1.1\r", "\n\r", "\n"}, {kIncomplete, kIncomplete, kComplete}, "GET /ping "},
       {{"GET  /ping?x=1\tHTTP/1.1 extra\r\n\r\n"}, {kComplete}, "GET /ping?x=1 "},
@@ -80,11 +82,14 @@ TEST(RequestAssemblerTest, StatesAndRequestsFromPieces) {
       {{start + "Content-Length: 99999999999\r\n\r\n"}, {kBodyTooLarge}},
       {{start + "Content-Length: 67108864\r\n\r\n"}, {kIncomplete}},
       {{"POST /stop HTTP/1.1\r\nOrigin: x\r\nContent-Length: 5\r\n\r\n"}, {kForbidden}},
+      // A request that fills the budget to the byte is served; one byte less of budget refuses it.
+      {{fitting}, {kComplete}, "POST /start " + fitting.substr(fitting.size() - 40), fitting.size()},
+      {{fitting}, {kOverBudget}, "", fitting.size() - 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pieces.front().substr(0, 60));
-    RequestMemoryBudget budget(kRequestMemoryBudget);
-    RequestAssembler assembler(budget);
+    RequestMemoryBudget headers(kHeaderMemoryBudget), budget(c.budget);
+    RequestAssembler assembler(headers, budget);
     std::vector<RequestState> states;
     for (const std::string& piece : c.pieces) states.push_back(assembler.Append(piece));
     EXPECT_EQ(states, c.states);
@@ -96,44 +101,58 @@ TEST(RequestAssemblerTest, StatesAndRequestsFromPieces) {
   }
 }
 
-// All requests together hold at most the budget: the header's bytes as they come,
-// then the whole announced length before any body byte is read; given back at the end.
-TEST(RequestAssemblerTest, RequestsShareOneMemoryBudget) {
+// Admitted requests together hold at most the budget: the whole announced length,
+// in a buffer of that size, before any body byte is read. While a header arrives its
+// buffer holds the header budget instead, charged as the buffer grows (doubling),
+// ahead of the bytes. Both are given back at the end.
+TEST(RequestAssemblerTest, RequestsShareTheMemoryBudgets) {
   using enum RequestState;
-  const std::string head = "POST /start HTTP/1.1\r\nContent-Length: 600\r\n\r\n";
-  RequestMemoryBudget budget(1000);
+  const std::string head =
+      "POST /start HTTP/1.1\r\nX-Fill: " + std::string(400, 'x') + "\r\nContent-Length: 600\r\n\r\n";
+  const std::string ping = "GET /ping HTTP/1.1\r\nHost: 127.0.0.1:17891\r\n\r\n";
+  RequestMemoryBudget headers(1000), budget(1200);
   {
-    RequestAssembler first(budget), second(budget), small(budget);
-    EXPECT_EQ(first.Append(head + "abc"), kIncomplete);
+    RequestAssembler first(headers, budget), second(headers, budget), small(headers, budget);
+    EXPECT_EQ(first.Append(head.substr(0, 430)), kIncomplete);
+    EXPECT_EQ(first.Append(head.substr(430) + "abc"), kIncomplete);
     EXPECT_EQ(budget.InUse(), head.size() + 600);
+    EXPECT_EQ(headers.InUse(), 0u);  // its header phase's buffer is gone
     EXPECT_EQ(second.Append(head), kOverBudget);  // refused before its body
-    EXPECT_EQ(small.Append("GET /ping HTTP/1.1\r\n\r\n"), kComplete);
+    EXPECT_EQ(headers.InUse(), head.size());      // until it goes
+    EXPECT_EQ(small.Append(ping), kComplete);
     EXPECT_EQ(first.Append(std::string(597, 'b') + "past the body"), kComplete);
-    EXPECT_EQ(budget.InUse(), head.size() + 600 + head.size() + 22);  // the refused one's header too
+    EXPECT_EQ(budget.InUse(), head.size() + 600 + ping.size());
     EXPECT_EQ(first.TakeRequest().body.size(), 600u);
   }
-  EXPECT_EQ(budget.InUse(), 0u);
-  RequestAssembler headerOnly(budget);
-  EXPECT_EQ(headerOnly.Append("GET /ping HTTP/1.1\r\nX-Fill: "), kIncomplete);
-  EXPECT_EQ(headerOnly.Append(std::string(1000, 'a')), kOverBudget);
+  EXPECT_EQ(budget.InUse() + headers.InUse(), 0u);
+  RequestAssembler headerOnly(headers, budget);
+  EXPECT_EQ(headerOnly.Append(std::string(400, 'a')), kIncomplete);
+  EXPECT_EQ(headerOnly.Append(std::string(100, 'a')), kIncomplete);
+  EXPECT_EQ(headers.InUse(), 800u);  // what the buffer holds, not the 500 bytes in it
+  EXPECT_EQ(headerOnly.Append(std::string(300, 'a')), kIncomplete);
+  EXPECT_EQ(headerOnly.Append("a"), kOverBudget);  // 801 bytes would hold 1600
 }
 
 // The admission sees method and path once the header is read, after the Host/Origin
-// guard; its refusal comes before the body is held or read.
+// guard; its refusal comes before the body is held or read, and before any of the
+// request is charged to the budget of admitted requests.
 TEST(RequestAssemblerTest, AdmissionIsAskedOnceTheHeaderIsRead) {
   using enum RequestState;
-  RequestMemoryBudget budget(kRequestMemoryBudget);
+  RequestMemoryBudget headers(kHeaderMemoryBudget), budget(kRequestMemoryBudget);
   std::vector<std::string> asked;
   const auto stopOnly = [&asked](std::string_view method, std::string_view path) {
     asked.push_back(std::string(method) + " " + std::string(path));
     return path == "/stop";
   };
-  RequestAssembler refused(budget, stopOnly), allowed(budget, stopOnly), guarded(budget, stopOnly);
+  RequestAssembler refused(headers, budget, stopOnly), allowed(headers, budget, stopOnly),
+      guarded(headers, budget, stopOnly);
   const std::string head = "POST /start-tun HTTP/1.1\r\nContent-Length: 67108864\r\n";
   EXPECT_EQ(refused.Append(head), kIncomplete);
   EXPECT_TRUE(asked.empty());
   EXPECT_EQ(refused.Append("\r\n{}"), kForbidden);
-  EXPECT_EQ(budget.InUse(), head.size() + 4);
+  // A refused caller's bytes never reach the budget that admitted callers' bodies need.
+  EXPECT_EQ(budget.InUse(), 0u);
+  EXPECT_GE(headers.InUse(), head.size() + 4);
   EXPECT_EQ(allowed.Append("POST  /stop HTTP/1.1\r\n\r\n"), kComplete);
   EXPECT_EQ(guarded.Append("POST /stop HTTP/1.1\r\nOrigin: x\r\n\r\n"), kForbidden);
   EXPECT_EQ(asked, (std::vector<std::string>{"POST /start-tun", "POST /stop"}));

@@ -26,4 +26,9 @@ bool BudgetShare::GrowTo(std::size_t total) {
   return true;
 }
 
+void BudgetShare::Clear() {
+  budget_.Give(held_);
+  held_ = 0;
+}
+
 }  // namespace pelno

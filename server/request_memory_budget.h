@@ -1,6 +1,7 @@
 // The bytes of requests that all connections together may hold in memory at once
-// (the server's is kRequestMemoryBudget of server/http_request.h). Each request
-// holds a share that grows as it needs.
+// (the server's are kHeaderMemoryBudget and kRequestMemoryBudget of
+// server/http_request.h). Each request holds a share that grows as it needs; a
+// share counts the memory its buffer holds (its capacity), not the bytes in it.
 #pragma once
 
 #include <cstddef>
@@ -36,6 +37,8 @@ class BudgetShare {
   // Makes the share `total` bytes (never smaller than it is). False, and the share
   // unchanged, when the budget cannot cover the growth.
   bool GrowTo(std::size_t total);
+  // Gives the whole share back.
+  void Clear();
   std::size_t held() const { return held_; }
 
  private:

@@ -5,27 +5,39 @@
 namespace pelno {
 
 std::string SharedSnapshot::Get() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (next_.valid()) {  // a build that has not started yet: share it
+    const std::shared_future<std::string> result = next_;
+    lock.unlock();
+    return result.get();
+  }
   std::promise<std::string> built;
-  std::shared_future<std::string> result;
-  bool building = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!running_.valid()) {
-      running_ = built.get_future().share();
-      building = true;
-    }
-    result = running_;
+  if (building_) {  // this call runs the next build, for those that come meanwhile too
+    next_ = built.get_future().share();
+    buildEnded_.wait(lock, [this] { return !building_; });
+    next_ = {};
   }
-  if (building) {
-    try {
-      built.set_value(build_());
-    } catch (...) {
-      built.set_exception(std::current_exception());
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    running_ = {};
+  building_ = true;
+  lock.unlock();
+
+  std::string result;
+  std::exception_ptr failure;
+  try {
+    result = build_();
+  } catch (...) {
+    failure = std::current_exception();
   }
-  return result.get();
+  lock.lock();
+  building_ = false;
+  lock.unlock();
+  buildEnded_.notify_all();
+  // The callers sharing this build wait on its future: they are woken with its failure too.
+  if (failure) {
+    built.set_exception(failure);
+    std::rethrow_exception(failure);
+  }
+  built.set_value(result);
+  return result;
 }
 
 }  // namespace pelno

@@ -1,9 +1,11 @@
-// One traffic snapshot build shared by the requests that arrive while it runs. A
-// build costs two controller exchanges and four socket-table reads; callers that
-// come meanwhile wait for it and take its result instead of paying for their own.
-// Nothing is kept: a caller that comes after a build has ended starts a new one.
+// One traffic snapshot build shared by the requests that arrive together. A build
+// costs two controller exchanges and four socket-table reads; callers that come
+// while a build runs share the one build that follows it. They never take the
+// running build's result: it may have read the tables before they asked.
+// Nothing is kept: a caller that comes when no build runs or waits starts a new one.
 #pragma once
 
+#include <condition_variable>
 #include <functional>
 #include <future>
 #include <mutex>
@@ -17,13 +19,17 @@ class SharedSnapshot {
   SharedSnapshot(const SharedSnapshot&) = delete;
   SharedSnapshot& operator=(const SharedSnapshot&) = delete;
 
-  // The result of the build running now, or of a new one started by this call.
+  // The result of a build that starts after this call, run by this call or shared
+  // with others; a build's exception reaches every caller sharing it.
   std::string Get();
 
  private:
   std::function<std::string()> build_;
   std::mutex mutex_;
-  std::shared_future<std::string> running_;  // valid while a build runs
+  std::condition_variable buildEnded_;
+  bool building_ = false;
+  // The result of the build that waits for the running one to end; valid until it starts.
+  std::shared_future<std::string> next_;
 };
 
 }  // namespace pelno

@@ -7,7 +7,7 @@
 
 #include "server/http_request.h"
 
-static pelno::RequestMemoryBudget budget(pelno::kRequestMemoryBudget);
+static pelno::RequestMemoryBudget headerBudget(pelno::kHeaderMemoryBudget), budget(pelno::kRequestMemoryBudget);
 
 static void Assemble(pelno::RequestAssembler& assembler, std::string_view bytes, std::size_t piece) {
   for (; !bytes.empty(); bytes.remove_prefix(std::min(piece, bytes.size()))) assembler.Append(bytes.substr(0, piece));
@@ -16,7 +16,7 @@ static void Assemble(pelno::RequestAssembler& assembler, std::string_view bytes,
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
   if (size == 0) return 0;
   const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
-  pelno::RequestAssembler whole(budget), pieces(budget);
+  pelno::RequestAssembler whole(headerBudget, budget), pieces(headerBudget, budget);
   Assemble(whole, bytes, bytes.size());
   Assemble(pieces, bytes, data[0] % 16 + 1);
   if (whole.state() != pieces.state()) std::abort();
