@@ -34,9 +34,6 @@ using Bytes = std::vector<uint8_t>;
 const flutter::StandardMethodCodec& Codec() { return flutter::StandardMethodCodec::GetInstance(); }
 Bytes Success(const EncodableValue& value) { return *Codec().EncodeSuccessEnvelope(&value); }
 
-// How long the fake helper takes to answer "/stop": a connect waits that long at its start.
-constexpr int kSlowStopMs = 300;
-
 struct HostTest : ::testing::Test, LaunchedHelper, LocalTrafficSource {
   HostTest() { locations.AddEntry(L"C:\\Apps\\Client\\sing-box.exe"); }
   bool EnsureAnswering() override { return true; }
