@@ -69,7 +69,7 @@ TEST(LaunchedHelperSlotTest, CallersShareOneStartAndEveryStartIsEnded) {
   };
   const auto state = [&] {
     return std::to_string(program.launches) + " started, " + std::to_string(program.running) + " running, " +
-           std::to_string(slot.Held()) + " held";
+           std::to_string(slot.HeldHelperCount()) + " held";
   };
   EXPECT_EQ(sixAtOnce(), 6);
   EXPECT_EQ(state(), "1 started, 1 running, 1 held");

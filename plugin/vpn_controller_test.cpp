@@ -46,7 +46,7 @@ struct ControllerTest : ::testing::Test, LaunchedHelper, LocalTrafficSource {
 
   std::string launched;
   testing::FakeLocationPlatform locations;
-  testing::FakeRuntime engine;
+  testing::FakeSessionRuntime engine;
   testing::FakeProvisioningPlatform provisioning;
   FakeHelperTransport helper;
   testing::FakeHelperListenerPlatform listener;
