@@ -17,7 +17,7 @@
 #include "engine/process_launcher.h"
 #include "engine/win32_location_platform.h"
 #include "engine/win32_proxy_settings_platform.h"
-#include "engine/win32_session_runtime.h"
+#include "plugin/application_session_runtime.h"
 #include "plugin/launched_helper_slot.h"
 #include "plugin/vpn_plugin_host.h"
 #include "plugin/win32_helper_launcher.h"

@@ -51,7 +51,7 @@ std::wstring ModuleFileText(LocationPlatform& platform) {
   return text;
 }
 
-ExecutableLookup FirstExisting(LocationPlatform& platform,
+ExecutableSearchResult FirstExisting(LocationPlatform& platform,
                                const std::vector<std::wstring>& candidates) {
   for (const std::wstring& candidate : candidates) {
     PathExistence existence = PathExists(candidate, platform);
@@ -100,10 +100,10 @@ PathExistence PathExists(const std::wstring& path, LocationPlatform& platform) {
   return {false, FileSystemErrorText("exists", platform.ErrorMessage(code), path)};
 }
 
-ExecutableLookup FindEngineExecutable(EngineSearch search, LocationPlatform& platform) {
+ExecutableSearchResult FindEngineExecutable(EngineSearch search, LocationPlatform& platform) {
   const std::wstring directory = ExecutableDirectory(platform);
   const std::wstring name(kEngineFileName);
-  ExecutableLookup found =
+  ExecutableSearchResult found =
       FirstExisting(platform, {directory + L"\\" + name, directory + L"\\data\\" + name});
   if (found.Failed() || found.Found() || search == EngineSearch::kProgramFolders) return found;
 
@@ -115,7 +115,7 @@ ExecutableLookup FindEngineExecutable(EngineSearch search, LocationPlatform& pla
   return {std::wstring(buffer.data(), copied), {}};
 }
 
-ExecutableLookup FindHelperExecutable(LocationPlatform& platform) {
+ExecutableSearchResult FindHelperExecutable(LocationPlatform& platform) {
   const std::wstring directory = ExecutableDirectory(platform);
   return FirstExisting(platform, {directory + L"\\PelnoVpnHelperService.exe",
                                   directory + L"\\PelnoVpnHelper.exe",

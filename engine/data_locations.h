@@ -32,7 +32,7 @@ struct PathExistence {
 
 // Result of a program lookup: the path of the first hit, empty when nothing was
 // found, or, when an existence test failed unexpectedly, an error text (and no path).
-struct ExecutableLookup {
+struct ExecutableSearchResult {
   std::wstring path;
   std::string error;
   bool Failed() const { return !error.empty(); }
@@ -50,10 +50,10 @@ enum class EngineSearch { kProgramFolders, kProgramFoldersThenSearchPath };
 // Any kind of entry counts; codes 2, 3, 53, 64, 123 and 267 mean absent.
 PathExistence PathExists(const std::wstring& path, LocationPlatform& platform);
 // Next to the program, then its "data" folder, then (when asked) the system search path.
-ExecutableLookup FindEngineExecutable(EngineSearch search, LocationPlatform& platform);
+ExecutableSearchResult FindEngineExecutable(EngineSearch search, LocationPlatform& platform);
 // PelnoVpnHelperService.exe, then PelnoVpnHelper.exe, next to the program and then
 // in its "data" folder. Never the search path.
-ExecutableLookup FindHelperExecutable(LocationPlatform& platform);
+ExecutableSearchResult FindHelperExecutable(LocationPlatform& platform);
 
 // Directory part of a Windows path, both '\' and '/' being separators: the file
 // name and the separators before it go, a root ("C:\", "\\server") stays.

@@ -95,12 +95,12 @@ TEST(LookupTest, HelperCandidatesInOrderAndUnexpectedStatusFailuresStopBothLooku
   platform.AddEntry(L"C:\\Apps\\Client\\data\\PelnoVpnHelper.exe");
   platform.AddEntry(L"C:\\Apps\\Client\\data\\sing-box.exe");
   platform.searchHit = L"D:\\tools\\sing-box.exe";
-  const ExecutableLookup helper = FindHelperExecutable(platform);
+  const ExecutableSearchResult helper = FindHelperExecutable(platform);
   EXPECT_EQ(helper.path, L"");
   EXPECT_EQ(helper.error,
             "filesystem error: exists: system message 1920 [C:\\Apps\\Client\\PelnoVpnHelper.exe]");
   platform.queriedPaths.clear();
-  const ExecutableLookup engine = FindEngineExecutable(kWithSearchPath, platform);
+  const ExecutableSearchResult engine = FindEngineExecutable(kWithSearchPath, platform);
   EXPECT_EQ(engine.path, L"");
   EXPECT_EQ(engine.error,
             "filesystem error: exists: system message 5 [C:\\Apps\\Client\\sing-box.exe]");

@@ -34,8 +34,8 @@ TEST(DataLocationsWinTest, RealFoldersProgramPathStatusAndSearchPath) {
   wchar_t previous[MAX_PATH] = {};
   ::GetCurrentDirectoryW(MAX_PATH, previous);
   ASSERT_TRUE(::SetCurrentDirectoryW(elsewhere.path().c_str()));
-  const ExecutableLookup fromSearch = FindEngineExecutable(EngineSearch::kProgramFoldersThenSearchPath, platform);
-  const ExecutableLookup helperLookup = FindEngineExecutable(EngineSearch::kProgramFolders, platform);
+  const ExecutableSearchResult fromSearch = FindEngineExecutable(EngineSearch::kProgramFoldersThenSearchPath, platform);
+  const ExecutableSearchResult helperLookup = FindEngineExecutable(EngineSearch::kProgramFolders, platform);
   ::SetCurrentDirectoryW(previous);
   EXPECT_EQ(fromSearch.path, elsewhere / L"sing-box.exe");
   EXPECT_EQ(helperLookup.path, L"");

@@ -42,7 +42,7 @@ HANDLE InheritableStandardInput() {
 // The engine's path into `path`, or false with the lookup's message in `error`.
 bool LocateEngine(LocationPlatform& locations, EngineSearch search, std::wstring& path,
                   std::string& error) {
-  ExecutableLookup engine = FindEngineExecutable(search, locations);
+  ExecutableSearchResult engine = FindEngineExecutable(search, locations);
   if (engine.Failed()) {
     error = engine.error;
     return false;

@@ -12,12 +12,12 @@ namespace pelno {
 namespace {
 
 using testing::Calls;
-using testing::FakeRuntime;
+using testing::FakeSessionRuntime;
 
 // An engine that dies takes the system proxy with it, once; a report that comes
 // after an end or a newer start changes nothing.
 TEST(EngineSessionTest, AnExitEndsOnlyTheSessionThatIsStillCurrent) {
-  FakeRuntime runtime;
+  FakeSessionRuntime runtime;
   EngineSession engine(runtime);
   std::vector<bool> ended;
   const auto report = [&](std::uint64_t session, std::uint32_t exitCode) {

@@ -34,10 +34,4 @@ void Win32SessionRuntime::WatchEngine(std::function<void(std::uint32_t exitCode)
     AppendLog("sing-box.exe cannot be watched; its exit shows at the next request");
 }
 
-bool ApplicationSessionRuntime::StartEngine(std::string& error) {
-  if (StartApplicationEngine(engine_, EngineConfigPath(locations_), error, locations_)) return true;
-  pelno::StopEngine(engine_);  // an engine that exited at once stays in the slot until stopped
-  return false;
-}
-
 }  // namespace pelno

@@ -1,6 +1,6 @@
 // The session runtime over the real Win32 operations: one engine slot with its exit
 // watch and one saved proxy record. A program's runtime adds how its engine starts
-// and where its lines go: the application's is below, the helper's in helper/.
+// and where its lines go: the application's in plugin/, the helper's in helper/.
 #pragma once
 
 #include <string>
@@ -38,17 +38,6 @@ class Win32SessionRuntime : public SessionRuntime {
   ProxySettingsPlatform& proxySettings_;
   ProcessExitWatch watch_;
   SavedProxySettings proxy_;
-};
-
-// The application's engine, found on the search path too (StartApplicationEngine);
-// the application keeps no log.
-class ApplicationSessionRuntime : public Win32SessionRuntime {
- public:
-  ApplicationSessionRuntime(LocationPlatform& locations, ProxySettingsPlatform& proxySettings)
-      : Win32SessionRuntime(EngineVariant::kApplication, locations, proxySettings) {}
-
-  bool StartEngine(std::string& error) override;
-  void AppendLog(std::string_view) override {}
 };
 
 }  // namespace pelno

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "engine/engine_contract.h"
-#include "helper/session_controller.h"
+#include "helper/helper_session_controller.h"
 #include "server/log_journal.h"
 #include "traffic/shared_snapshot.h"
 #include "traffic/traffic_snapshot.h"
@@ -12,7 +12,7 @@
 namespace pelno {
 
 RouteTable MakeControlApiRoutes(const ControlApiParts& parts) {
-  SessionController& session = parts.session;
+  HelperSessionController& session = parts.session;
   LogJournal& journal = parts.journal;
   UrlTestPlatform& urlTests = parts.urlTests;
   UrlTestRegistry& registry = parts.urlTestRegistry;

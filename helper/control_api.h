@@ -10,14 +10,14 @@
 namespace pelno {
 
 class LogJournal;
-class SessionController;
+class HelperSessionController;
 class UrlTestPlatform;
 class UrlTestRegistry;
 
 // What the routes serve with. The program builds each part once; all must outlive
 // the table.
 struct ControlApiParts {
-  SessionController& session;
+  HelperSessionController& session;
   LogJournal& journal;
   // The whole traffic snapshot, asked only while the engine runs (BuildTrafficSnapshot);
   // requests that come while it is being built share that build.

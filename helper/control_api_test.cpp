@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "helper/session_controller.h"
+#include "helper/helper_session_controller.h"
 #include "engine/testing/fake_session_runtime.h"
 #include "server/log_journal.h"
 #include "traffic/traffic_snapshot.h"
@@ -46,8 +46,8 @@ struct ControlApiTest : ::testing::Test {
     return channel.sent;
   }
 
-  testing::FakeRuntime runtime;
-  SessionController session{runtime};
+  testing::FakeSessionRuntime runtime;
+  HelperSessionController session{runtime};
   LogJournal journal;
   FakeUrlTests urlTests;
   UrlTestRegistry registry{[](UrlTestRegistry::ProcessRef) {}};

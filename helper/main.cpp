@@ -10,9 +10,9 @@
 #include "engine/win32_location_platform.h"
 #include "engine/win32_proxy_settings_platform.h"
 #include "helper/control_api.h"
-#include "helper/engine_session_runtime.h"
+#include "helper/helper_session_runtime.h"
 #include "helper/service_host.h"
-#include "helper/session_controller.h"
+#include "helper/helper_session_controller.h"
 #include "server/caller_check.h"
 #include "server/control_server.h"
 #include "server/log_journal.h"
@@ -33,8 +33,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
   Win32UrlTestPlatform urlTests(urlTestRegistry, locations);
 
   LogJournal journal;
-  EngineSessionRuntime runtime(journal, locations, proxySettings, pipes);
-  SessionController session(runtime);
+  HelperSessionRuntime runtime(journal, locations, proxySettings, pipes);
+  HelperSessionController session(runtime);
   const RouteTable routes =
       MakeControlApiRoutes({session, journal, BuildTrafficSnapshot, urlTests, urlTestRegistry});
   Win32CallerLookup callerLookup(kControlPort);

@@ -13,7 +13,7 @@
 #include "helper/service_status_reporter.h"
 #include "helper/stale_run_files.h"
 #include "helper/win32_service_files.h"
-#include "helper/session_controller.h"
+#include "helper/helper_session_controller.h"
 #include "server/control_server.h"
 #include "server/log_journal.h"
 

@@ -12,7 +12,7 @@ class ControlServer;
 class LocationPlatform;
 class LogJournal;
 class ProxySettingsPlatform;
-class SessionController;
+class HelperSessionController;
 
 inline constexpr wchar_t kSingleInstanceMutexName[] = L"PelnoVpnHelperSingletonV2";
 
@@ -20,7 +20,7 @@ inline constexpr wchar_t kSingleInstanceMutexName[] = L"PelnoVpnHelperSingletonV
 // whole life of the process.
 struct HelperProgram {
   LogJournal& journal;
-  SessionController& session;
+  HelperSessionController& session;
   ControlServer& server;
   LocationPlatform& locations;          // the installer's program path, the data directory
   ProxySettingsPlatform& proxySettings;  // the recovery at start

@@ -73,7 +73,7 @@ void ApplyExtraSettings(ServiceControlManager& manager) {
 int ChooseServiceProgram(ServiceFiles& files, LocationPlatform& locations, std::wstring& program) {
   const std::wstring helper = ExecutablePath(locations);
   if (helper.empty()) return kNoProgramPath;
-  const ExecutableLookup engine = FindEngineExecutable(EngineSearch::kProgramFolders, locations);
+  const ExecutableSearchResult engine = FindEngineExecutable(EngineSearch::kProgramFolders, locations);
   if (engine.Failed()) return kProtectedCopyFailed;
   std::vector<GuardedEntry> entries;
   if (ReadGuardedEntries(files, helper, engine.path, entries) && OnlyAdministratorsCanChange(entries)) {

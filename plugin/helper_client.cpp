@@ -39,6 +39,13 @@ bool StopHelperSession(HelperTransport& helper, flutter::EncodableValue& statusM
   return true;
 }
 
+bool StartHelperTunSession(HelperTransport& helper, std::string_view config, flutter::EncodableValue& statusMap) {
+  std::string reply;
+  if (!HelperRequestText(helper, "POST", "/start-tun", config, kStartTunBound, reply)) return false;
+  statusMap = ParseStatusReply(reply, kStatusDisconnected, "Invalid Windows helper response");
+  return true;
+}
+
 bool HelperAnswersPing(HelperTransport& helper) {
   std::string reply;
   return HelperRequestText(helper, "GET", "/ping", {}, kPingBound, reply) && reply == "pong";

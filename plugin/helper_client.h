@@ -37,6 +37,13 @@ bool QueryHelperStatus(HelperTransport& helper, std::string& status);
 inline constexpr HelperBound kStopBound{3000};
 bool StopHelperSession(HelperTransport& helper, flutter::EncodableValue& statusMap, HelperBound bound = kStopBound);
 
+// POST "/start-tun" with the configuration: the reply as a status map ("disconnected" /
+// "Invalid Windows helper response" where it says nothing); false, `statusMap`
+// untouched, without a reply. Starting a session may take the engine's whole start:
+// only each step is bounded.
+inline constexpr HelperBound kStartTunBound = kStepBoundsOnly;
+bool StartHelperTunSession(HelperTransport& helper, std::string_view config, flutter::EncodableValue& statusMap);
+
 // GET "/ping" answered with exactly "pong" within kPingBound.
 inline constexpr HelperBound kPingBound{1000};
 bool HelperAnswersPing(HelperTransport& helper);

@@ -205,12 +205,12 @@ TEST(HelperClientTest, RealHelperStartedForLatencyAnswersAndIsEndedByTheCleanUp)
   EXPECT_EQ(RunLatencyTest(Entries(test), [&](const std::string&, std::int32_t) { ++events; }, client),
             Map({{"B", EncodableValue(0)}}));
   EXPECT_EQ(events, 1);
-  ASSERT_EQ(launched.Held(), 1u);
+  ASSERT_EQ(launched.HeldHelperCount(), 1u);
   EXPECT_EQ(CancelLatencyTest(Entries(test), client), Map({{"status", EncodableValue("canceled")}}));
   std::string status;
   EXPECT_TRUE(QueryHelperStatus(transport, status) && status == "disconnected");
   launched.Close();
-  EXPECT_FALSE(launched.Held() != 0 || HelperAnswersPing(transport));
+  EXPECT_FALSE(launched.HeldHelperCount() != 0 || HelperAnswersPing(transport));
 }
 
 constexpr char kHolderFolderVariable[] = "PELNO_HOLD_HELPER_FROM";

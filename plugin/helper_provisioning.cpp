@@ -2,13 +2,11 @@
 
 #include "plugin/helper_client.h"
 #include "plugin/service_image_path.h"
-#include "plugin/status_map.h"
 
 namespace pelno {
 namespace {
 
 constexpr char kManagerFailed[] = "Failed to open Windows Service Control Manager";
-constexpr char kHelperSilentMessage[] = "Windows helper service did not respond";
 
 bool SameBytes(const std::wstring& a, const std::wstring& b, ProvisioningPlatform& platform) {
   std::string digestA, digestB;
@@ -20,7 +18,7 @@ bool SameBytes(const std::wstring& a, const std::wstring& b, ProvisioningPlatfor
 // the helper's bytes and, where the application has an engine, that engine's bytes.
 bool IsCopyOfHelper(const std::wstring& helper, const std::wstring& installed, const Provisioning& with) {
   if (!SameBytes(helper, installed, with.platform)) return false;
-  const ExecutableLookup engine = FindEngineExecutable(EngineSearch::kProgramFolders, with.locations);
+  const ExecutableSearchResult engine = FindEngineExecutable(EngineSearch::kProgramFolders, with.locations);
   if (engine.Failed()) return false;
   return !engine.Found() ||
          SameBytes(engine.path, ParentPath(installed) + L"\\" + std::wstring(kEngineFileName), with.platform);
@@ -49,7 +47,7 @@ bool QueryInstalledHelper(bool& current, std::wstring& installedPath, std::strin
   }
   if (binaryPath.empty()) return true;
   installedPath = ServiceBinaryFromImagePath(binaryPath);
-  const ExecutableLookup expected = FindHelperExecutable(with.locations);
+  const ExecutableSearchResult expected = FindHelperExecutable(with.locations);
   if (expected.Found()) {
     current = with.platform.IsSameFile(expected.path, installedPath) || IsCopyOfHelper(expected.path, installedPath, with);
   }
@@ -57,7 +55,7 @@ bool QueryInstalledHelper(bool& current, std::wstring& installedPath, std::strin
 }
 
 bool InstallHelperService(std::string& error, const Provisioning& with) {
-  const ExecutableLookup program = FindHelperExecutable(with.locations);
+  const ExecutableSearchResult program = FindHelperExecutable(with.locations);
   if (!program.Found()) {
     error = program.Failed() ? program.error
                              : "PelnoVpnHelperService.exe not found; place it next to the app exe";
@@ -123,26 +121,6 @@ bool EnsureHelperReady(std::string& error, const Provisioning& with) {
   }
   error = "Windows helper service started but did not become ready";
   return false;
-}
-
-// Starting a session may take the engine's whole start: only each step is bounded.
-constexpr HelperBound kStartTunBound = kStepBoundsOnly;
-
-bool StartHelperTun(const std::string& config, HelperListenerCheck& listener, flutter::EncodableValue& statusMap,
-                    std::string& error, const Provisioning& with) {
-  if (!EnsureHelperReady(error, with)) return false;
-  const ListenerVerdict verdict = listener.Check();
-  if (!MaySendConfiguration(verdict, ConfigurationTarget::kTun)) {
-    error = verdict == ListenerVerdict::kNoListener ? kHelperSilentMessage : kOtherListenerMessage;
-    return false;
-  }
-  std::string reply;
-  if (!HelperRequestText(with.helper, "POST", "/start-tun", config, kStartTunBound, reply)) {
-    error = kHelperSilentMessage;
-    return false;
-  }
-  statusMap = ParseStatusReply(reply, kStatusDisconnected, "Invalid Windows helper response");
-  return true;
 }
 
 }  // namespace pelno

@@ -6,8 +6,6 @@
 #include <string>
 
 #include "engine/data_locations.h"
-#include "flutter/encodable_value.h"
-#include "plugin/helper_listener_check.h"
 #include "plugin/helper_transport.h"
 #include "plugin/provisioning_platform.h"
 
@@ -25,12 +23,6 @@ struct Provisioning {
   LocationPlatform& locations;
   HelperTransport& helper;
 };
-
-// EnsureHelperReady, then, once `listener` finds the service's process on the port
-// (or Wine can't tell), POST "/start-tun" with the configuration: true with the reply's status map ("Invalid
-// Windows helper response" where it says nothing).
-bool StartHelperTun(const std::string& config, HelperListenerCheck& listener, flutter::EncodableValue& statusMap,
-                    std::string& error, const Provisioning& with);
 
 // A helper answering "pong" is used as it is; otherwise the service is installed
 // when missing, unreadable or not current (QueryInstalledHelper), started (after a

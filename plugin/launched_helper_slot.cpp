@@ -90,7 +90,7 @@ std::vector<std::uint32_t> LaunchedHelperSlot::RunningProcessIds() const {
   return running;
 }
 
-std::size_t LaunchedHelperSlot::Held() const {
+std::size_t LaunchedHelperSlot::HeldHelperCount() const {
   std::lock_guard<std::mutex> guard(lock_);
   return started_.size();
 }

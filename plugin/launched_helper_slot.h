@@ -39,7 +39,7 @@ class LaunchedHelperSlot : public LaunchedHelper {
   void Close() override;
   std::vector<std::uint32_t> RunningProcessIds() const override;
   // How many helpers started here are held (running or not yet found exited).
-  std::size_t Held() const;
+  std::size_t HeldHelperCount() const;
 
  private:
   // Pings, and starts a helper when none answers; the lock is not held.

@@ -8,6 +8,30 @@ namespace pelno {
 using flutter::EncodableMap;
 using flutter::EncodableValue;
 
+namespace {
+
+constexpr char kHelperSilentMessage[] = "Windows helper service did not respond";
+
+// The service made ready, then, once `listener` finds the service's process on the
+// port (or Wine can't tell), the TUN session started there: true with the reply's
+// status map.
+bool StartHelperTun(const std::string& config, HelperListenerCheck& listener, EncodableValue& statusMap,
+                    std::string& error, const Provisioning& with) {
+  if (!EnsureHelperReady(error, with)) return false;
+  const ListenerVerdict verdict = listener.Check();
+  if (!MaySendConfiguration(verdict, ConfigurationTarget::kTun)) {
+    error = verdict == ListenerVerdict::kNoListener ? kHelperSilentMessage : kOtherListenerMessage;
+    return false;
+  }
+  if (!StartHelperTunSession(with.helper, config, statusMap)) {
+    error = kHelperSilentMessage;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::int32_t ProxyPortArgument(const EncodableMap& arguments) {
   const auto found = arguments.find(EncodableValue("proxyPort"));
   if (found == arguments.end()) return kDefaultProxyPort;
@@ -61,7 +85,7 @@ void VpnController::EndLocalSession(std::string& restoreError) {
 EncodableValue VpnController::ConnectProxyMode(const EncodableMap& arguments, const std::string& config) {
   EncodableValue ignored;
   StopHelperSession(environment_.helper, ignored);
-  const ExecutableLookup engine =
+  const ExecutableSearchResult engine =
       FindEngineExecutable(EngineSearch::kProgramFoldersThenSearchPath, environment_.locations);
   if (!engine.Found())
     return MakeStatusMap(kStatusDisconnected, engine.Failed() ? engine.error : std::string(kEngineNotFoundMessage));
@@ -78,7 +102,7 @@ EncodableValue VpnController::ConnectProxyMode(const EncodableMap& arguments, co
   if (!engine_.Start(config, ProxyPortArgument(arguments), onExit, error))
     return MakeStatusMap(kStatusDisconnected, error);
   connected_ = true;
-  mode_ = "proxy";
+  mode_ = Mode::kProxy;
   localEngine_ = true;
   return MakeStatusMap(kStatusConnected, "Windows sing-box connected");
 }
@@ -88,7 +112,7 @@ void VpnController::OnEngineExited(std::uint64_t session, std::uint32_t exitCode
   if (!engine_.EndAfterExit(session, exitCode)) return;  // stopped or replaced meanwhile
   localEngine_ = false;
   connected_ = false;
-  mode_.clear();
+  mode_ = Mode::kNone;
 }
 
 EncodableValue VpnController::ConnectTunMode(const std::string& config) {
@@ -114,27 +138,27 @@ EncodableValue VpnController::ConnectTunMode(const std::string& config) {
     return MakeStatusMap(kStatusDisconnected, error.empty() ? "Windows helper service failed" : error);
   }
   connected_ = StatusOf(reply) == kStatusConnected;
-  mode_ = connected_ ? "tun" : "";
+  mode_ = connected_ ? Mode::kTun : Mode::kNone;
   return reply;
 }
 
 EncodableValue VpnController::Disconnect() {
   std::unique_lock<std::mutex> lock(lock_);
-  if (mode_.empty() || mode_ == "tun") {
+  if (mode_ != Mode::kProxy) {
     lock.unlock();  // the clean-up doesn't wait for the helper
     EncodableValue reply;
     const bool stopped = StopHelperSession(environment_.helper, reply);
     lock.lock();
     if (stopped) {
       connected_ = false;
-      mode_.clear();
+      mode_ = Mode::kNone;
       return reply;
     }
   }
   std::string ignored;
   EndLocalSession(ignored);
   connected_ = false;
-  mode_.clear();
+  mode_ = Mode::kNone;
   return MakeStatusMap(kStatusDisconnected, "Windows sing-box disconnected");
 }
 
@@ -143,7 +167,7 @@ std::string VpnController::GetStatus() {
     // The application's own proxy session is told by its engine, not by a helper
     // that may run idle beside it (for latency tests).
     std::lock_guard<std::mutex> guard(lock_);
-    if (mode_ == "proxy" && engine_.IsEngineRunning()) return std::string(kStatusConnected);
+    if (mode_ == Mode::kProxy && engine_.IsEngineRunning()) return std::string(kStatusConnected);
   }
   std::string status;
   if (QueryHelperStatus(environment_.helper, status)) return status;

@@ -83,7 +83,10 @@ class VpnController {
   HelperListenerCheck listenerCheck_;
   std::mutex lock_;  // connection fields below; the engine's exit arrives on another thread
   bool connected_ = false;
-  std::string mode_;
+  // Which session Connect last opened: the application's own engine (proxy) or the
+  // helper's (TUN); kNone after a disconnect or the engine's exit.
+  enum class Mode { kNone, kProxy, kTun };
+  Mode mode_ = Mode::kNone;
   EngineSession engine_;
   bool cleanedUp_ = false;
   std::atomic<bool> localEngine_{false};

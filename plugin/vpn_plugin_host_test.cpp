@@ -91,7 +91,7 @@ struct HostTest : ::testing::Test, LaunchedHelper, LocalTrafficSource {
   int threadsRunning = 0;
   std::string launched;
   testing::FakeLocationPlatform locations;
-  testing::FakeRuntime engine;
+  testing::FakeSessionRuntime engine;
   testing::FakeProvisioningPlatform provisioning;
   FakeHelperTransport helper;
   testing::FakeHelperListenerPlatform listener;

@@ -5,7 +5,7 @@
 #include "engine/process_launcher.h"
 #include "engine/system_proxy.h"
 #include "engine/testing/fake_proxy_settings_platform.h"
-#include "engine/win32_session_runtime.h"
+#include "plugin/application_session_runtime.h"
 #include "plugin/launched_helper_slot.h"
 #include "plugin/status_map.h"
 #include "plugin/testing/encodable_maps.h"

@@ -25,7 +25,7 @@ class Win32HelperProcess : public HelperProcess {
 }  // namespace
 
 std::unique_ptr<HelperProcess> Win32HelperLauncher::Launch() {
-  const ExecutableLookup program = FindHelperExecutable(locations_);
+  const ExecutableSearchResult program = FindHelperExecutable(locations_);
   if (!program.Found()) return nullptr;
   LaunchOptions options;
   options.commandLine = L"\"" + program.path + L"\"";

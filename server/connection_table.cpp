@@ -14,7 +14,7 @@ std::unique_ptr<ConnectionTable::Place> ConnectionTable::Admit(Interrupt interru
   admission = Admission::kAdmitted;
   if (entries.size() >= state_->limit) {
     const auto oldest =
-        std::find_if(entries.begin(), entries.end(), [](const Entry& entry) { return entry.reading; });
+        std::find_if(entries.begin(), entries.end(), [](const Entry& entry) { return entry.evictable; });
     if (oldest == entries.end()) {
       admission = Admission::kRefused;
       return nullptr;
@@ -41,10 +41,10 @@ void ConnectionTable::Place::Leave() {
   inTable_ = false;
 }
 
-bool ConnectionTable::Place::FinishReading() {
+bool ConnectionTable::Place::KeepPlace() {
   std::lock_guard<std::mutex> lock(state_->mutex);
   if (!inTable_) return false;
-  entry_->reading = false;
+  entry_->evictable = false;
   return true;
 }
 

@@ -37,7 +37,7 @@ class ConnectionTable {
   struct Entry {
     Interrupt interrupt;
     Place* place;
-    bool reading = true;  // has not finished sending its request
+    bool evictable = true;  // still sending its request: may be closed to make room
   };
   // Shared with the places, which may outlive the table.
   struct State {
@@ -63,7 +63,7 @@ class ConnectionTable::Place {
 
   // The whole request has arrived: from now on the connection keeps its place.
   // False when it has already been closed to make room.
-  bool FinishReading();
+  bool KeepPlace();
 
  private:
   friend class ConnectionTable;

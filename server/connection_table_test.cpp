@@ -32,16 +32,16 @@ TEST(ConnectionTableTest, AtTheLimitTheOldestStillReadingMakesRoom) {
   auto a = t.Admit("a", Admission::kAdmitted);
   auto b = t.Admit("b", Admission::kAdmitted);
   auto c = t.Admit("c", Admission::kAdmitted);
-  EXPECT_TRUE(a->FinishReading());
+  EXPECT_TRUE(a->KeepPlace());
   auto d = t.Admit("d", Admission::kAdmittedInPlace);
   EXPECT_EQ(t.interrupted, (std::vector<std::string>{"b"}));
   EXPECT_EQ(t.table.size(), 3u);
-  EXPECT_FALSE(b->FinishReading());  // closed to make room: it must not answer
+  EXPECT_FALSE(b->KeepPlace());  // closed to make room: it must not answer
   b.reset();                          // leaving again changes nothing
   EXPECT_EQ(t.table.size(), 3u);
 
-  EXPECT_TRUE(c->FinishReading());
-  EXPECT_TRUE(d->FinishReading());
+  EXPECT_TRUE(c->KeepPlace());
+  EXPECT_TRUE(d->KeepPlace());
   t.Admit("e", Admission::kRefused);
   EXPECT_EQ(t.interrupted.size(), 1u);
 
@@ -57,7 +57,7 @@ TEST(ConnectionTableTest, PlacesMayOutliveTheTable) {
     Table t(1);
     place = t.Admit("a", Admission::kAdmitted);
   }
-  EXPECT_TRUE(place->FinishReading());
+  EXPECT_TRUE(place->KeepPlace());
   place.reset();
 }
 

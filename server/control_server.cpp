@@ -168,7 +168,7 @@ void HandleControlConnection(UniqueSocket socket, ConnectionTable::Place& place,
     if (received <= 0) return;  // closed, failed, out of time or interrupted: no response
     assembler.Append(std::string_view(chunk.data(), static_cast<std::size_t>(received)));
   }
-  if (!place.FinishReading()) return;  // closed to make room as the last bytes came
+  if (!place.KeepPlace()) return;  // closed to make room as the last bytes came
   if (const auto refusal = RefusalResponse(assembler.state())) {
     WriteHttpResponse(socket.Get(), refusal->contentType, refusal->body, refusal->status,
                       refusal->reason);

@@ -35,7 +35,7 @@ bool MeasureNode(const std::wstring& configPath, UrlTestRegistry::RunId run,
     record.waitResult = kSkippedWaitResult;
     return Fail(record, "URLTest canceled before start");
   }
-  const ExecutableLookup engine = FindEngineExecutable(EngineSearch::kProgramFolders, locations);
+  const ExecutableSearchResult engine = FindEngineExecutable(EngineSearch::kProgramFolders, locations);
   if (!engine.Found()) return Fail(record, "sing-box.exe not found");
   // A NUL would end the command line early and cut off the arguments after it.
   if (nodeTag.find('\0') != std::string::npos || testUrl.find('\0') != std::string::npos)

@@ -22,7 +22,7 @@ using Calls = std::vector<std::string>;
 // milliseconds); a controller that serialises the report waits it out in full.
 constexpr auto kExitRaceWindow = std::chrono::milliseconds(500);
 
-class FakeRuntime : public SessionRuntime {
+class FakeSessionRuntime : public SessionRuntime {
  public:
   std::map<std::string, std::string> failures;
   Calls calls, logs;
@@ -63,11 +63,11 @@ class FakeRuntime : public SessionRuntime {
 
  private:
   struct Inside {
-    explicit Inside(FakeRuntime& runtime) : runtime(runtime) {
+    explicit Inside(FakeSessionRuntime& runtime) : runtime(runtime) {
       if (runtime.inside_.fetch_add(1) != 0) runtime.overlapped = true;
     }
     ~Inside() { runtime.inside_.fetch_sub(1); }
-    FakeRuntime& runtime;
+    FakeSessionRuntime& runtime;
   };
   std::atomic<int> inside_{0};
   std::mutex record_;

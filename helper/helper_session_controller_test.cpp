@@ -1,4 +1,4 @@
-#include "helper/session_controller.h"
+#include "helper/helper_session_controller.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@ namespace pelno {
 namespace {
 
 using testing::Calls;
-using testing::FakeRuntime;
+using testing::FakeSessionRuntime;
 
 const std::string kMixedConfig =
     R"({"inbounds":[{"type":"mixed","tag": "pelno-vpn-mixed","listen_port":2080}]})";
@@ -60,9 +60,9 @@ TEST(SessionStartTest, SequencesAndFailures) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeRuntime runtime;
+    FakeSessionRuntime runtime;
     runtime.failures = c.failures;
-    SessionController controller(runtime);
+    HelperSessionController controller(runtime);
     if (c.underServiceManager) controller.RunUnderServiceManager();
     const bool connected = c.message.find("connected") != std::string::npos;
     EXPECT_EQ(c.tun ? controller.StartTunSession(c.config) : controller.StartProxySession(c.config),
@@ -75,9 +75,9 @@ TEST(SessionStartTest, SequencesAndFailures) {
 
 // A stop always answers the same; a failed restore is logged.
 TEST(SessionStopTest, RepliesDisconnectedAndLogsEachTime) {
-  FakeRuntime runtime;
+  FakeSessionRuntime runtime;
   runtime.failures["restore"] = kRestore;
-  SessionController controller(runtime);
+  HelperSessionController controller(runtime);
   for (int i = 0; i < 2; ++i)
     EXPECT_EQ(controller.StopSession(), MakeStatusReply("disconnected", "Windows helper disconnected"));
   EXPECT_EQ(runtime.calls, (Calls{"restore", "stop", "restore", "stop"}));
@@ -87,8 +87,8 @@ TEST(SessionStopTest, RepliesDisconnectedAndLogsEachTime) {
 
 // Once shut down, the helper starts no session.
 TEST(SessionShutDownTest, LaterStartsAreRefused) {
-  FakeRuntime runtime;
-  SessionController controller(runtime);
+  FakeSessionRuntime runtime;
+  HelperSessionController controller(runtime);
   controller.StartProxySession(kMixedConfig);
   controller.ShutDown();
   EXPECT_EQ(controller.StartTunSession(kMixedConfig), MakeStatusReply("disconnected", "PelnoVpnHelper is stopping"));
@@ -96,9 +96,9 @@ TEST(SessionShutDownTest, LaterStartsAreRefused) {
 }
 
 TEST(SessionConcurrencyTest, OperationsFromSeveralThreadsNeverInterleave) {
-  FakeRuntime runtime;
+  FakeSessionRuntime runtime;
   runtime.slow = true;
-  SessionController controller(runtime);
+  HelperSessionController controller(runtime);
   const std::function<void()> operations[] = {
       [&] { controller.StartProxySession(kMixedConfig); },
       [&] { controller.StartTunSession(kMixedConfig); },
@@ -114,9 +114,9 @@ TEST(SessionConcurrencyTest, OperationsFromSeveralThreadsNeverInterleave) {
 // An engine that ends while its start is still under way: the report waits for the
 // start, then takes the proxy back.
 TEST(SessionConcurrencyTest, AnEngineExitDuringItsStartWaitsForIt) {
-  FakeRuntime runtime;
+  FakeSessionRuntime runtime;
   runtime.exitsWhenWatched = true;
-  SessionController controller(runtime);
+  HelperSessionController controller(runtime);
   EXPECT_EQ(controller.StartProxySession(kMixedConfig), MakeStatusReply("connected", "Windows helper connected"));
   runtime.JoinExitReport();
   EXPECT_FALSE(runtime.overlapped);

@@ -11,10 +11,10 @@ namespace pelno {
 
 class LogJournal;
 
-class EngineSessionRuntime : public Win32SessionRuntime {
+class HelperSessionRuntime : public Win32SessionRuntime {
  public:
   // Every part must outlive the runtime.
-  EngineSessionRuntime(LogJournal& journal, LocationPlatform& locations,
+  HelperSessionRuntime(LogJournal& journal, LocationPlatform& locations,
                        ProxySettingsPlatform& proxySettings, OutputPipeFactory& pipes)
       : Win32SessionRuntime(EngineVariant::kHelper, locations, proxySettings), journal_(journal), pipes_(pipes) {}
 

@@ -1,4 +1,4 @@
-#include "helper/session_controller.h"
+#include "helper/helper_session_controller.h"
 
 #include "engine/config_file_check.h"
 #include "engine/mixed_inbound_port.h"
@@ -14,7 +14,7 @@ constexpr std::string_view kServiceProxyMessage =
 
 }  // namespace
 
-std::string SessionController::StartProxySession(std::string_view configText) {
+std::string HelperSessionController::StartProxySession(std::string_view configText) {
   if (underServiceManager_) {
     runtime_.AppendLog(kServiceProxyMessage);
     return MakeStatusReply(kStatusDisconnected, kServiceProxyMessage);
@@ -22,11 +22,11 @@ std::string SessionController::StartProxySession(std::string_view configText) {
   return Start(configText, Mode::kProxy);
 }
 
-std::string SessionController::StartTunSession(std::string_view configText) {
+std::string HelperSessionController::StartTunSession(std::string_view configText) {
   return Start(configText, Mode::kTun);
 }
 
-std::string SessionController::Start(std::string_view configText, Mode mode) {
+std::string HelperSessionController::Start(std::string_view configText, Mode mode) {
   if (configText.empty()) return MakeStatusReply(kStatusDisconnected, kEmptyConfigMessage);
   // The engine runs with the helper's rights: a configuration naming files outside the
   // data directory is refused before anything is stopped, written or started.
@@ -54,7 +54,7 @@ std::string SessionController::Start(std::string_view configText, Mode mode) {
   return MakeStatusReply(kStatusConnected, "Windows helper connected");
 }
 
-std::string SessionController::StopSession() {
+std::string HelperSessionController::StopSession() {
   std::lock_guard<std::mutex> guard(lock_);
   std::string restoreError;
   engine_.End(restoreError);
@@ -63,18 +63,18 @@ std::string SessionController::StopSession() {
   return MakeStatusReply(kStatusDisconnected, "Windows helper disconnected");
 }
 
-bool SessionController::IsEngineRunning() {
+bool HelperSessionController::IsEngineRunning() {
   std::lock_guard<std::mutex> guard(lock_);
   return engine_.IsEngineRunning();
 }
 
-std::string SessionController::GetSessionStatus() {
+std::string HelperSessionController::GetSessionStatus() {
   if (IsEngineRunning())
     return MakeStatusReply(kStatusConnected, "Windows helper running");
   return MakeStatusReply(kStatusDisconnected, "Windows helper idle");
 }
 
-void SessionController::ShutDown() {
+void HelperSessionController::ShutDown() {
   std::lock_guard<std::mutex> guard(lock_);
   shutDown_ = true;
   std::string restoreError;

@@ -1,14 +1,14 @@
-#include "helper/engine_session_runtime.h"
+#include "helper/helper_session_runtime.h"
 
 #include "engine/data_locations.h"
 #include "server/log_journal.h"
 
 namespace pelno {
 
-bool EngineSessionRuntime::StartEngine(std::string& error) {
+bool HelperSessionRuntime::StartEngine(std::string& error) {
   return StartHelperEngine(engine_, EngineConfigPath(locations_), error, locations_, pipes_);
 }
 
-void EngineSessionRuntime::AppendLog(std::string_view message) { journal_.AppendLog(message); }
+void HelperSessionRuntime::AppendLog(std::string_view message) { journal_.AppendLog(message); }
 
 }  // namespace pelno

@@ -1,171 +1,30 @@
+// A run of the latency test and its stream over a fake system and client.
+#include "urltest/url_test_stream.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <future>
+#include <mutex>
 #include <string>
 #include <system_error>
-#include <tuple>
+#include <thread>
 #include <vector>
 
 #include "server/log_journal.h"
-#include "server/response_channel.h"
-#include "urltest/fetch_command_line.h"
+#include "urltest/testing/fake_client.h"
 #include "urltest/url_test_registry.h"
-#include "urltest/url_test_stream.h"
 
 namespace pelno {
 namespace {
 
-const std::string kV2 = "PELNOVPN_URLTEST_V2\n", kExample = kV2 + "2\nr1\n1\nu\n1\n1\nA\n2\n{}";
+using testing::FakeClient;
 
-// "requestId|testUrl|tag,tag|config", or "refused".
-std::string Parsed(const std::string& body) {
-  UrlTestRequest r;
-  if (!ParseUrlTestRequest(body, r)) return "refused";
-  std::string tags;
-  for (const std::string& tag : r.nodeTags) tags += (tags.empty() ? "" : ",") + tag;
-  return r.requestId + "|" + r.testUrl + "|" + tags + "|" + r.config;
-}
-
-TEST(UrlTestRequest, ParsesBothVersionsAndRefusesMalformedBodies) {
-  const std::pair<std::string, std::string> cases[] = {
-      {kExample, "r1|u|A|{}"},
-      {kExample + "\nanything", "r1|u|A|{}"},
-      {kV2 + "2\nr11\nu1\n1\nA2\n{}", "r1|u|A|{}"},  // optional line feeds absent
-      {"PELNOVPN_URLTEST_V1\n1\nu\n1\n1\nA\n2\n{}", "|u|A|{}"},
-      {kV2 + "0\n1\nu\n4\n0\n1\nA\n0\n1\nA\n2\n{}", "|u|A,A|{}"},
-      {kV2 + "0\n1\nu\n1\n0\n0\n", "|u||"},  // no tag, no config: the run refuses it
-      {kV2 + "2\n\"\n3\nu\"\n1\n4\na\nb\"3\n{\n}", "\"\n|u\"\n|a\nb\"|{\n}"},
-      {"PELNOVPN_URLTEST_V2", "refused"}, {"\xEF\xBB\xBF" + kExample, "refused"}, {" " + kExample, "refused"},
-      {kV2 + "2\nr1\n1\nu\n1\n1\nA\n3\n{}", "refused"},   // length past the end
-      {kV2 + "2\nr1\n1\nu\n2\n1\nA\n2\n{}", "refused"},   // count beyond the fields
-      {kV2 + "-1\nr1\n1\nu\n1\n1\nA\n2\n{}", "refused"},  // -1 is 4294967295
-      {kV2 + "2\nr1\n1\nu\n1", "refused"},
-  };
-  for (const auto& [body, parsed] : cases) EXPECT_EQ(Parsed(body), parsed) << body;
-  EXPECT_EQ(std::pair(ReadUnsigned32(" +12x"), ReadUnsigned32("99999999999")), std::pair(12u, 4294967295u));
-}
-
-// The C runtime's (and CommandLineToArgvW's) reading of the arguments after the
-// program name: 2n backslashes before a quote give n and the quote opens or closes a
-// quoted part, 2n+1 give n and a literal quote, other backslashes are literal. The
-// "" inside a quoted part, which the readers take differently, is left out: a quoting
-// that leaned on it would fail here.
-std::vector<std::wstring> SplitArguments(std::wstring_view line) {
-  std::vector<std::wstring> args;
-  for (std::size_t i = 0;;) {
-    while (i < line.size() && (line[i] == L' ' || line[i] == L'\t')) ++i;
-    if (i == line.size()) return args;
-    std::wstring& arg = args.emplace_back();
-    for (bool quoted = false; i < line.size() && (quoted || (line[i] != L' ' && line[i] != L'\t'));) {
-      std::size_t backslashes = 0;
-      for (; i < line.size() && line[i] == L'\\'; ++i) ++backslashes;
-      if (i < line.size() && line[i] == L'"') {
-        arg.append(backslashes / 2, L'\\');
-        if (backslashes % 2 == 1) arg += L'"';
-        else quoted = !quoted;
-        ++i;
-      } else {
-        arg.append(backslashes, L'\\');
-        if (backslashes == 0) arg += line[i++];
-      }
-    }
-  }
-}
-
-// Each node tag reaches the engine as exactly one argument, whatever it holds.
-TEST(FetchCommandLine, QuotesEachTextSoTheEngineReadsItBack) {
-  const std::pair<std::wstring, std::wstring> cases[] = {
-      {L"A", LR"("A")"}, {L"plain tag", LR"("plain tag")"}, {L"a\tb", L"\"a\tb\""}, {LR"(a"b)", LR"("a\"b")"},
-      {LR"(a" run -c "x)", LR"("a\" run -c \"x")"}, {LR"(")", LR"("\"")"}, {LR"(ends\)", LR"("ends\\")"},
-      {LR"(C:\dir\x)", LR"("C:\dir\x")"}, {LR"(a\"b)", LR"("a\\\"b")"}, {LR"(a\\"b)", LR"("a\\\\\"b")"},
-      {LR"(\\\)", LR"("\\\\\\")"}, {L"", LR"("")"},
-  };
-  const std::wstring engine = LR"(C:\Program Files\PelnoVPN\sing-box.exe)";
-  for (const auto& [text, quoted] : cases) {
-    EXPECT_EQ(QuoteCommandLineArgument(text), quoted) << text;
-    const std::vector<std::wstring> arguments = {engine, L"--disable-color", L"-c", L"run 1.json", L"tools", L"-o",
-                                                 text, L"fetch", text};
-    EXPECT_EQ(SplitArguments(UrlTestFetchCommandLine(engine, L"run 1.json", text, text)), arguments) << text;
-  }
-}
-
-// A client: takes `accepted` sends, then fails the others or, with `stall`, blocks in
-// the next one until the stream is interrupted.
-struct FakeClient : ResponseChannel {
-  bool Send(std::string_view bytes) override {
-    std::unique_lock lock(mutex);
-    if (interrupted) return false;
-    if (sent.size() < accepted) return (sent.emplace_back(bytes), true);
-    stalled = stall;
-    changed.notify_all();
-    changed.wait(lock, [&] { return !stall || interrupted; });
-    return false;
-  }
-  void Interrupt() override {
-    std::lock_guard lock(mutex);
-    ++interrupts;
-    interrupted = true;
-    changed.notify_all();
-  }
-  std::size_t accepted = SIZE_MAX;
-  bool stall = false, stalled = false, interrupted = false;
-  int interrupts = 0;
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::vector<std::string> sent;
-};
-
-TEST(UrlTestRegistry, StopsTerminateTheRunsEnginesUnderTheLockOnly) {
-  std::vector<UrlTestRegistry::ProcessRef> terminated;
-  std::vector<std::future<void>> closing;
-  UrlTestRegistry* self = nullptr;
-  UrlTestRegistry::RunId first = 0;
-  UrlTestRegistry registry([&](UrlTestRegistry::ProcessRef p) {
-    terminated.push_back(p);
-    // The worker that owns the handle cannot unregister (and close) it meanwhile.
-    closing.push_back(std::async(std::launch::async, [&, p] { self->UnregisterRunProcess(first, p); }));
-    EXPECT_EQ(closing.back().wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
-  });
-  self = &registry;
-  FakeClient streams[3];
-  int a = 0, b = 0, c = 0, late = 0;
-  EXPECT_EQ(registry.CancelRun("r"), 0u);  // before its runs: forgotten
-  first = registry.BeginRun("r", streams[0]);
-  const auto second = registry.BeginRun("r", streams[1]), other = registry.BeginRun("o", streams[2]);
-  EXPECT_TRUE(!registry.IsRunStopping(first) && registry.RegisterRunProcess(first, &a));
-  registry.RegisterRunProcess(first, &b);
-  registry.RegisterRunProcess(second, &c);
-  registry.UnregisterRunProcess(first, &a);
-  EXPECT_TRUE(registry.AbandonRun(other));  // alone, its stream left as it is
-  EXPECT_EQ(std::tuple(registry.AbandonRun(other), registry.IsRunStopping(first), streams[2].interrupts),
-            std::tuple(false, false, 0));
-  EXPECT_EQ(registry.CancelRun("r"), 2u);  // every run of the requestId
-  EXPECT_EQ(terminated, (std::vector<UrlTestRegistry::ProcessRef>{&b, &c}));
-  EXPECT_EQ(std::tuple(streams[0].interrupts, streams[1].interrupts, registry.AbandonRun(first)),
-            std::tuple(1, 1, false));
-  EXPECT_FALSE(registry.RegisterRunProcess(first, &late));  // launched after the cancel
-  EXPECT_FALSE(registry.IsRunStopping(registry.BeginRun("r", streams[0])));
-  for (std::future<void>& unregistered : closing) unregistered.get();
-}
-
-TEST(UrlTestRegistry, EnginePlacesGoInTurnAndAStoppedRunStopsWaiting) {
-  UrlTestRegistry registry([](UrlTestRegistry::ProcessRef) {});
-  FakeClient stream;
-  const auto holder = registry.BeginRun("h", stream), early = registry.BeginRun("e", stream),
-             late = registry.BeginRun("l", stream);
-  for (std::size_t i = 0; i < kMaxFetchEngines; ++i) ASSERT_TRUE(registry.TakeEnginePlace(holder));
-  auto first = std::async(std::launch::async, [&] { return registry.TakeEnginePlace(early); });
-  ASSERT_EQ(first.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
-  auto second = std::async(std::launch::async, [&] { return registry.TakeEnginePlace(late); });
-  ASSERT_EQ(second.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
-  registry.GiveEnginePlace();
-  EXPECT_TRUE(first.get());
-  EXPECT_EQ(second.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
-  registry.CancelRun("l");
-  EXPECT_FALSE(second.get());
-}
+const std::string kV2 = "PELNOVPN_URLTEST_V2\n";
 
 // The system under a run, fake: "slow..." nodes measure 2 s unless their run stops
 // (then at once), the others `measureTime`; it counts the engines running at once

@@ -12,9 +12,9 @@
 
 namespace pelno {
 
-class SessionController {
+class HelperSessionController {
  public:
-  explicit SessionController(SessionRuntime& runtime) : runtime_(runtime), engine_(runtime) {}
+  explicit HelperSessionController(SessionRuntime& runtime) : runtime_(runtime), engine_(runtime) {}
 
   // Under the service manager a proxy start is refused and changes nothing: the system
   // proxy it would set is LocalSystem's own, not the signed-in user's.
