@@ -180,7 +180,7 @@ TEST(RunUrlTestStream, RunsShareTheHelpersEnginePlaces) {
   for (int i = 0; i < 5; ++i)
     runs.push_back(std::async(std::launch::async, [&, i] { system.Run(Body("r", Tags("n", 12)), clients[i]); }));
   for (auto& run : runs) run.get();
-  EXPECT_EQ(system.most, kMaxFetchEngines);
+  EXPECT_LE(system.most, kMaxFetchEngines);  // reaching it is timing: the holders below prove it
   for (const FakeClient& client : clients) EXPECT_EQ(client.sent.size(), 13u);
 
   FakeClient holders[2], waiter;
