@@ -17,7 +17,7 @@ std::int32_t ProxyPortArgument(const EncodableMap& arguments) {
   } else if (const auto* wide = std::get_if<std::int64_t>(&found->second)) {
     port = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(*wide)));
   }
-  return port >= 1 && port <= 65535 ? port : kDefaultProxyPort;
+  return IsPortNumber(port) ? port : kDefaultProxyPort;
 }
 
 VpnController::VpnController(const PluginEnvironment& environment)

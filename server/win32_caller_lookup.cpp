@@ -47,14 +47,12 @@ std::string SessionUserSid(DWORD sessionId) {
     return TokenUserSid(owned.Get());
   }
   const auto sessionText = [sessionId](WTS_INFO_CLASS what) {
-    LPWSTR text = nullptr;
+    UniqueWtsMemory<LPWSTR> text;
     DWORD bytes = 0;
-    if (!::WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, what, &text, &bytes)) {
+    if (!::WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, what, text.Receive(), &bytes)) {
       return std::wstring();
     }
-    std::wstring copy = text != nullptr ? text : L"";
-    ::WTSFreeMemory(text);
-    return copy;
+    return std::wstring(text ? text.Get() : L"");
   };
   const std::wstring user = sessionText(WTSUserName);
   if (user.empty()) return {};
