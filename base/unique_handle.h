@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <wininet.h>
 #include <winsvc.h>
+#include <wtsapi32.h>
 
 #include <utility>
 
@@ -109,5 +110,17 @@ struct LocalMemoryTraits {
 
 template <typename T>
 using UniqueLocalMemory = ScopedHandle<T, LocalMemoryTraits<T>>;
+
+// Memory the terminal services calls allocated (WTSQuerySessionInformationW's
+// text), freed with WTSFreeMemory; the user links wtsapi32.
+template <typename T>
+struct WtsMemoryTraits {
+  static T Invalid() { return nullptr; }
+  static bool IsValid(T p) { return p != nullptr; }
+  static void Close(T p) { ::WTSFreeMemory(p); }
+};
+
+template <typename T>
+using UniqueWtsMemory = ScopedHandle<T, WtsMemoryTraits<T>>;
 
 }  // namespace pelno

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/engine_contract.h"
 #include "engine/file_system_error.h"
 #include "engine/location_platform.h"
 
@@ -117,10 +118,10 @@ ExecutableSearchResult FindEngineExecutable(EngineSearch search, LocationPlatfor
 
 ExecutableSearchResult FindHelperExecutable(LocationPlatform& platform) {
   const std::wstring directory = ExecutableDirectory(platform);
-  return FirstExisting(platform, {directory + L"\\PelnoVpnHelperService.exe",
-                                  directory + L"\\PelnoVpnHelper.exe",
-                                  directory + L"\\data\\PelnoVpnHelperService.exe",
-                                  directory + L"\\data\\PelnoVpnHelper.exe"});
+  return FirstExisting(platform, {directory + L"\\" + kHelperFileName,
+                                  directory + L"\\" + kHelperShortFileName,
+                                  directory + L"\\data\\" + kHelperFileName,
+                                  directory + L"\\data\\" + kHelperShortFileName});
 }
 
 }  // namespace pelno

@@ -14,7 +14,6 @@ constexpr std::string_view kMixedTag = "pelno-vpn-mixed";
 constexpr std::string_view kMixedTagSpaced = "\"tag\": \"pelno-vpn-mixed\"";
 constexpr std::string_view kMixedTagTight = "\"tag\":\"pelno-vpn-mixed\"";
 constexpr std::string_view kListenPortKey = "\"listen_port\"";
-constexpr int kLargestPort = 65535;
 
 bool IsJsonSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -44,7 +43,7 @@ int ScanListenPort(std::string_view configText, std::size_t start) {
     if (value < kSaturated) value = value * 10 + (configText[pos] - '0');
     if (value > kSaturated) value = kSaturated;
   }
-  if (digits == 0 || value < 1 || value > kLargestPort) return kDefaultProxyPort;
+  if (digits == 0 || !IsPortNumber(value)) return kDefaultProxyPort;
   return static_cast<int>(value);
 }
 
@@ -79,7 +78,7 @@ int PortOf(const json& inbound) {
   // integers, floats and other types are never a port.
   if (port == inbound.end() || !port->is_number_unsigned()) return kDefaultProxyPort;
   const auto value = port->get<std::uint64_t>();
-  return value >= 1 && value <= kLargestPort ? static_cast<int>(value) : kDefaultProxyPort;
+  return IsPortNumber(value) ? static_cast<int>(value) : kDefaultProxyPort;
 }
 
 }  // namespace

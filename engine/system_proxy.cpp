@@ -9,7 +9,6 @@
 namespace pelno {
 namespace {
 
-constexpr std::int32_t kLargestPort = 65535;
 constexpr std::wstring_view kLocalOverride = L"localhost;127.0.0.1;<local>";
 
 constexpr std::string_view kReadKeyFailed = "Failed to read Windows proxy registry key";
@@ -52,7 +51,7 @@ bool PutProxyValues(ProxySettingsPlatform& platform, const ProxyValues& values,
 }  // namespace
 
 std::wstring FormatProxyServer(std::int32_t port) {
-  if (port < 1 || port > kLargestPort) port = kDefaultProxyPort;
+  if (!IsPortNumber(port)) port = kDefaultProxyPort;
   const std::wstring p = std::to_wstring(port);
   return L"http=127.0.0.1:" + p + L";https=127.0.0.1:" + p + L";socks=127.0.0.1:" + p;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/engine_contract.h"
 #include "engine/proxy_record.h"
 
 namespace pelno {
@@ -23,7 +24,7 @@ struct SavedProxySettings {
 };
 
 // The record names of the two programs.
-inline constexpr wchar_t kHelperProxyRecordName[] = L"PelnoVpnHelperService";
+inline constexpr const wchar_t* kHelperProxyRecordName = kHelperServiceName;  // "PelnoVpnHelperService"
 inline constexpr wchar_t kApplicationProxyRecordName[] = L"PelnoVPN";
 
 // Each operation below works on `platform`: the program's Win32ProxySettingsPlatform

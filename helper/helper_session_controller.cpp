@@ -1,6 +1,7 @@
 #include "helper/helper_session_controller.h"
 
 #include "engine/config_file_check.h"
+#include "engine/engine_contract.h"
 #include "engine/mixed_inbound_port.h"
 #include "helper/status_reply.h"
 
@@ -47,10 +48,10 @@ std::string HelperSessionController::Start(std::string_view configText, Mode mod
   if (!engine_.Start(configText, proxyPort, onExit, error)) return MakeStatusReply(kStatusDisconnected, error);
 
   if (mode == Mode::kTun) {
-    runtime_.AppendLog("TUN VPN started through PelnoVpnHelperService");
+    runtime_.AppendLog(std::string("TUN VPN started through ") + kHelperServiceNameText.data());
     return MakeStatusReply(kStatusConnected, "Windows TUN helper connected");
   }
-  runtime_.AppendLog("VPN started through PelnoVpnHelper");
+  runtime_.AppendLog(std::string("VPN started through ") + kHelperShortNameText.data());
   return MakeStatusReply(kStatusConnected, "Windows helper connected");
 }
 

@@ -41,7 +41,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
   // Wine's socket tables name no owner: there the callers cannot be known.
   CallerGate callers(callerLookup, journal, RunningUnderWine(),
                      [] { return std::chrono::steady_clock::now(); });
-  ControlServer server(routes, journal, callers);
+  ControlServer server(routes, journal, callers, ::setsockopt);
   HelperProgram program{journal, session, server, locations, proxySettings};
   const int exitCode = RunHelperProgram(commandLine != nullptr ? commandLine : L"", program);
   // Connection threads may still be answering and use the objects above: end the

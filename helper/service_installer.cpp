@@ -15,7 +15,6 @@ namespace {
 constexpr DWORD kManagerAccess = SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE;
 constexpr DWORD kServiceAccess =
     SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | SERVICE_START | WRITE_DAC;
-constexpr wchar_t kHelperFileName[] = L"PelnoVpnHelperService.exe";
 
 std::wstring Lowered(std::wstring text) {
   for (wchar_t& unit : text) unit = static_cast<wchar_t>(std::towlower(unit));
@@ -45,7 +44,7 @@ bool ReadGuardedEntries(ServiceFiles& files, const std::wstring& helper, const s
 // manager refused goes to the debugger output.
 void NoteRefused(const wchar_t* setting, DWORD error) {
   const std::wstring line =
-      std::wstring(L"PelnoVpnHelperService install: ") + setting + L" refused, error " + std::to_wstring(error) + L"\n";
+      std::wstring(kHelperServiceName) + L" install: " + setting + L" refused, error " + std::to_wstring(error) + L"\n";
   ::OutputDebugStringW(line.c_str());
 }
 

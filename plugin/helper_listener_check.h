@@ -13,11 +13,14 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/engine_contract.h"
 #include "plugin/launched_helper.h"
 
 namespace pelno {
 
-inline constexpr char kOtherListenerMessage[] = "Another program is listening on 127.0.0.1:17891";
+// "Another program is listening on 127.0.0.1:17891"
+inline constexpr auto kOtherListenerMessage =
+    constant_text::Join("Another program is listening on ", kControlAddressText);
 inline constexpr char kHelperCheckUnavailableNote[] = "Helper check unavailable: socket owners are unknown";
 
 // The socket table and the service manager as the check needs them. A seam, so that

@@ -7,6 +7,8 @@ namespace pelno {
 namespace {
 
 constexpr char kManagerFailed[] = "Failed to open Windows Service Control Manager";
+// The service's name as the messages below spell it ("PelnoVpnHelperService").
+const std::string kService(kHelperServiceNameText.data());
 
 bool SameBytes(const std::wstring& a, const std::wstring& b, ProvisioningPlatform& platform) {
   std::string digestA, digestB;
@@ -37,12 +39,12 @@ bool QueryInstalledHelper(bool& current, std::wstring& installedPath, std::strin
   }
   const std::uint32_t openError = session->OpenHelper(kServiceQueryConfig);
   if (openError != 0) {
-    if (openError != kErrorServiceDoesNotExist) error = "Failed to query PelnoVpnHelperService";
+    if (openError != kErrorServiceDoesNotExist) error = "Failed to query " + kService;
     return false;
   }
   std::wstring binaryPath;
   if (!session->ReadBinaryPath(binaryPath)) {
-    error = "Failed to read PelnoVpnHelperService path";
+    error = "Failed to read " + kService + " path";
     return false;
   }
   if (binaryPath.empty()) return true;
@@ -58,7 +60,7 @@ bool InstallHelperService(std::string& error, const Provisioning& with) {
   const ExecutableSearchResult program = FindHelperExecutable(with.locations);
   if (!program.Found()) {
     error = program.Failed() ? program.error
-                             : "PelnoVpnHelperService.exe not found; place it next to the app exe";
+                             : std::string(kHelperFileNameText.data()) + " not found; place it next to the app exe";
     return false;
   }
   std::uint32_t exitCode = 1;
@@ -68,7 +70,7 @@ bool InstallHelperService(std::string& error, const Provisioning& with) {
     return false;
   }
   if (exitCode != 0) {
-    error = "PelnoVpnHelperService install failed";
+    error = kService + " install failed";
     return false;
   }
   return true;
@@ -82,23 +84,23 @@ bool StartHelperService(std::string& error, const Provisioning& with) {
   }
   const std::uint32_t openError = session->OpenHelper(kServiceQueryStatus | kServiceStart);
   if (openError != 0) {
-    if (openError == kErrorServiceDoesNotExist) error = "PelnoVpnHelperService is not installed";
-    else if (openError == kErrorAccessDenied) error = "PelnoVpnHelperService open access denied";
-    else error = "Failed to open PelnoVpnHelperService: " + FormatErrorCode(openError);
+    if (openError == kErrorServiceDoesNotExist) error = kService + " is not installed";
+    else if (openError == kErrorAccessDenied) error = kService + " open access denied";
+    else error = "Failed to open " + kService + ": " + FormatErrorCode(openError);
     return false;
   }
   if (session->IsRunning()) return true;
   const std::uint32_t startError = session->Start();
   if (startError != 0 && startError != kErrorServiceAlreadyRunning) {
-    if (startError == kErrorAccessDenied) error = "PelnoVpnHelperService start access denied";
-    else error = "Failed to start PelnoVpnHelperService: " + FormatErrorCode(startError);
+    if (startError == kErrorAccessDenied) error = kService + " start access denied";
+    else error = "Failed to start " + kService + ": " + FormatErrorCode(startError);
     return false;
   }
   for (int round = 0; round < kServiceStartRounds; ++round) {
     with.platform.Sleep(kProvisioningPollMs);
     if (session->IsRunning()) return true;
   }
-  error = "PelnoVpnHelperService did not reach running state";
+  error = kService + " did not reach running state";
   return false;
 }
 

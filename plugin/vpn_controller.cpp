@@ -20,7 +20,7 @@ bool StartHelperTun(const std::string& config, HelperListenerCheck& listener, En
   if (!EnsureHelperReady(error, with)) return false;
   const ListenerVerdict verdict = listener.Check();
   if (!MaySendConfiguration(verdict, ConfigurationTarget::kTun)) {
-    error = verdict == ListenerVerdict::kNoListener ? kHelperSilentMessage : kOtherListenerMessage;
+    error = verdict == ListenerVerdict::kNoListener ? kHelperSilentMessage : kOtherListenerMessage.data();
     return false;
   }
   if (!StartHelperTunSession(with.helper, config, statusMap)) {
@@ -41,7 +41,7 @@ std::int32_t ProxyPortArgument(const EncodableMap& arguments) {
   } else if (const auto* wide = std::get_if<std::int64_t>(&found->second)) {
     port = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(*wide)));
   }
-  return port >= 1 && port <= 65535 ? port : kDefaultProxyPort;
+  return IsPortNumber(port) ? port : kDefaultProxyPort;
 }
 
 VpnController::VpnController(const PluginEnvironment& environment)

@@ -8,7 +8,7 @@ namespace pelno {
 
 class Win32HelperListenerPlatform : public HelperListenerPlatform {
  public:
-  // GetExtendedTcpTable with TCP_TABLE_OWNER_PID_LISTENER (IPv4).
+  // The TCP table of class TCP_TABLE_OWNER_PID_LISTENER (IPv4).
   bool ListenerOwners(std::uint16_t port, std::vector<std::uint32_t>& owners) override;
   // QueryServiceStatusEx: SERVICE_STATUS_PROCESS.dwProcessId.
   std::uint32_t ServiceProcessId() override;

@@ -82,9 +82,9 @@ struct ConnectionServices {
 // never the server; the journal need only outlive the server.
 class ControlServer {
  public:
-  // `callers` decides who may be served; `setOption` stands in for setsockopt in tests.
+  // `callers` decides who may be served; `setOption` is setsockopt, or a stand-in in tests.
   ControlServer(const RouteTable& routes, LogJournal& journal, CallerGate& callers,
-                SetSocketOption setOption = ::setsockopt);
+                SetSocketOption setOption);
   ControlServer(const ControlServer&) = delete;
   ControlServer& operator=(const ControlServer&) = delete;
 
@@ -134,7 +134,7 @@ struct SetupFailure {
 // of this process and with the idle limit as its receive time-out. Empty on
 // failure, with the failing step in `failure`.
 UniqueSocket OpenListeningSocket(std::uint16_t port, SetupFailure& failure,
-                                 SetSocketOption setOption = ::setsockopt);
+                                 SetSocketOption setOption);
 
 // Accepts one connection, not inheritable whatever the listener is, blocking as the
 // listener is. Empty on failure, with the Winsock error in `error`.

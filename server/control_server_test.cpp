@@ -40,7 +40,7 @@ class ControlServerTest : public ::testing::Test {
     WSADATA data;
     ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
     SetupFailure failure;
-    listener_ = OpenListeningSocket(0, failure);
+    listener_ = OpenListeningSocket(0, failure, ::setsockopt);
     ASSERT_TRUE(listener_) << failure.step << " " << failure.error;
     int length = sizeof address_;
     ::getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&address_), &length);
@@ -98,7 +98,7 @@ TEST_F(ControlServerTest, RunLogsTheFailingStepAndReturnsOne) {
       {RefuseOption<SO_RCVTIMEO>, "Control server could not set a receive time-out (Winsock error 10042)"},
   };
   SetupFailure failure;
-  UniqueSocket holder = OpenListeningSocket(kControlPort, failure);  // bind fails after the options
+  UniqueSocket holder = OpenListeningSocket(kControlPort, failure, ::setsockopt);  // bind fails after the options
   ASSERT_TRUE(holder) << failure.step << " " << failure.error;
   for (const auto& c : cases) {
     LogJournal journal;

@@ -51,6 +51,9 @@ bool ForEachHeaderValue(std::string_view headerBlock, std::string_view name,
 // colon skipped, trailing spaces kept. Empty when there is no such line.
 std::string FindHeaderValue(std::string_view headerBlock, std::string_view name);
 
+// `text` without the spaces and tabs at either end.
+std::string_view TrimBlanks(std::string_view text);
+
 // Unsigned decimal to 32 bits: leading whitespace skipped, stops at the first
 // non-digit, no digits gives 0, too large gives 4294967295.
 std::uint32_t ParseContentLength(std::string_view value);

@@ -6,12 +6,6 @@ namespace pelno {
 
 namespace {
 
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
 bool IsLocalhost(std::string_view host) {
   constexpr std::string_view kLocalhost = "localhost";
   if (host.size() != kLocalhost.size()) return false;

@@ -8,17 +8,14 @@
 #include <wtsapi32.h>
 // clang-format on
 
-#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "base/unique_handle.h"
+#include "base/win32_socket_tables.h"
 
 namespace pelno {
 namespace {
-
-// The table may grow between the size query and the read.
-constexpr int kTableReadAttempts = 3;
 
 std::string SidText(PSID sid) {
   UniqueLocalMemory<char*> text;
@@ -50,14 +47,12 @@ std::string SessionUserSid(DWORD sessionId) {
     return TokenUserSid(owned.Get());
   }
   const auto sessionText = [sessionId](WTS_INFO_CLASS what) {
-    LPWSTR text = nullptr;
+    UniqueWtsMemory<LPWSTR> text;
     DWORD bytes = 0;
-    if (!::WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, what, &text, &bytes)) {
+    if (!::WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, what, text.Receive(), &bytes)) {
       return std::wstring();
     }
-    std::wstring copy = text != nullptr ? text : L"";
-    ::WTSFreeMemory(text);
-    return copy;
+    return std::wstring(text ? text.Get() : L"");
   };
   const std::wstring user = sessionText(WTSUserName);
   if (user.empty()) return {};
@@ -78,29 +73,17 @@ std::string SessionUserSid(DWORD sessionId) {
 }  // namespace
 
 std::optional<ConnectionOwner> FindConnectionOwner(const PeerEndpoint& peer, std::uint16_t serverPort) {
-  std::vector<unsigned char> buffer;
-  DWORD size = 0;
-  DWORD result = ERROR_INSUFFICIENT_BUFFER;
-  for (int attempt = 0; attempt < kTableReadAttempts && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
-    buffer.assign(size, 0);
-    result = ::GetExtendedTcpTable(buffer.empty() ? nullptr : buffer.data(), &size, FALSE, AF_INET,
-                                   TCP_TABLE_OWNER_MODULE_CONNECTIONS, 0);
-  }
-  constexpr std::size_t kRowsOffset = offsetof(MIB_TCPTABLE_OWNER_MODULE, table);
-  if (result != NO_ERROR || buffer.size() < kRowsOffset) return std::nullopt;
-  const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_MODULE*>(buffer.data());
-  const std::size_t fits = (buffer.size() - kRowsOffset) / sizeof(MIB_TCPROW_OWNER_MODULE);
-  const std::size_t rows = table->dwNumEntries < fits ? table->dwNumEntries : fits;
   const DWORD loopback = ::htonl(INADDR_LOOPBACK);
-  for (std::size_t i = 0; i < rows; ++i) {
-    const MIB_TCPROW_OWNER_MODULE& row = table->table[i];
-    // The ports are in network byte order in the low 16 bits.
-    if (row.dwLocalAddr == peer.address && ::ntohs(static_cast<u_short>(row.dwLocalPort)) == peer.port &&
+  const std::vector<unsigned char> table = ReadTcpTable(AF_INET, TCP_TABLE_OWNER_MODULE_CONNECTIONS);
+  std::optional<ConnectionOwner> owner;
+  ForEachTableRow<MIB_TCPTABLE_OWNER_MODULE>(table, [&](const MIB_TCPROW_OWNER_MODULE& row) {
+    // The ports are in network byte order in the low 16 bits; the first match counts.
+    if (!owner && row.dwLocalAddr == peer.address && ::ntohs(static_cast<u_short>(row.dwLocalPort)) == peer.port &&
         row.dwRemoteAddr == loopback && ::ntohs(static_cast<u_short>(row.dwRemotePort)) == serverPort) {
-      return ConnectionOwner{row.dwOwningPid, static_cast<std::uint64_t>(row.liCreateTimestamp.QuadPart)};
+      owner = ConnectionOwner{row.dwOwningPid, static_cast<std::uint64_t>(row.liCreateTimestamp.QuadPart)};
     }
-  }
-  return std::nullopt;
+  });
+  return owner;
 }
 
 Caller DescribeProcess(std::uint32_t processId) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/unique_handle.h"
+#include "base/win32_socket_tables.h"
 
 namespace pelno {
 namespace {
@@ -19,41 +20,6 @@ constexpr DWORD kTcpStateEstablished = 5;  // MIB_TCP_STATE_ESTAB
 constexpr std::size_t kIpv4TextBuffer = 22;
 constexpr std::size_t kIpv6TextBuffer = 65;
 constexpr DWORD kImagePathUnits = 260;
-
-// Reads one table with the two calls: the size, then the rows into a zero-filled
-// buffer of exactly that size. Empty when the second call fails (no retry).
-template <typename Read>
-std::vector<unsigned char> ReadTable(Read read) {
-  DWORD size = 0;
-  read(nullptr, &size);
-  std::vector<unsigned char> buffer(size);
-  if (read(buffer.empty() ? nullptr : buffer.data(), &size) != NO_ERROR) return {};
-  return buffer;
-}
-
-std::vector<unsigned char> TcpTable(ULONG family) {
-  return ReadTable([family](void* buffer, DWORD* size) {
-    return ::GetExtendedTcpTable(buffer, size, FALSE, family, TCP_TABLE_OWNER_PID_ALL, 0);
-  });
-}
-
-std::vector<unsigned char> UdpTable(ULONG family) {
-  return ReadTable([family](void* buffer, DWORD* size) {
-    return ::GetExtendedUdpTable(buffer, size, FALSE, family, UDP_TABLE_OWNER_PID, 0);
-  });
-}
-
-// Calls `offer` for each row of a table whose layout is `Table` (dwNumEntries and
-// table[]); rows that would lie beyond the buffer are not read.
-template <typename Table, typename Offer>
-void ForEachRow(const std::vector<unsigned char>& buffer, Offer offer) {
-  constexpr std::size_t kRowsOffset = offsetof(Table, table);
-  if (buffer.size() < kRowsOffset) return;
-  const auto* table = reinterpret_cast<const Table*>(buffer.data());
-  const std::size_t fits = (buffer.size() - kRowsOffset) / sizeof(table->table[0]);
-  const std::size_t count = table->dwNumEntries < fits ? table->dwNumEntries : fits;
-  for (std::size_t i = 0; i < count; ++i) offer(table->table[i]);
-}
 
 std::string Ipv4Text(DWORD address) {
   IN_ADDR in{};
@@ -72,27 +38,31 @@ std::uint16_t PortOf(DWORD networkOrderPort) { return ::ntohs(static_cast<u_shor
 }  // namespace
 
 void CollectTcp4(SocketCollector& collector) {
-  ForEachRow<MIB_TCPTABLE_OWNER_PID>(TcpTable(AF_INET), [&](const MIB_TCPROW_OWNER_PID& row) {
+  const std::vector<unsigned char> table = ReadTcpTable(AF_INET, TCP_TABLE_OWNER_PID_ALL);
+  ForEachTableRow<MIB_TCPTABLE_OWNER_PID>(table, [&](const MIB_TCPROW_OWNER_PID& row) {
     if (row.dwState != kTcpStateEstablished) return;
     OfferSocketRow(collector, row.dwOwningPid, "TCP", Ipv4Text(row.dwRemoteAddr), PortOf(row.dwRemotePort));
   });
 }
 
 void CollectTcp6(SocketCollector& collector) {
-  ForEachRow<MIB_TCP6TABLE_OWNER_PID>(TcpTable(AF_INET6), [&](const MIB_TCP6ROW_OWNER_PID& row) {
+  const std::vector<unsigned char> table = ReadTcpTable(AF_INET6, TCP_TABLE_OWNER_PID_ALL);
+  ForEachTableRow<MIB_TCP6TABLE_OWNER_PID>(table, [&](const MIB_TCP6ROW_OWNER_PID& row) {
     if (row.dwState != kTcpStateEstablished) return;
     OfferSocketRow(collector, row.dwOwningPid, "TCP", Ipv6Text(row.ucRemoteAddr), PortOf(row.dwRemotePort));
   });
 }
 
 void CollectUdp4(SocketCollector& collector) {
-  ForEachRow<MIB_UDPTABLE_OWNER_PID>(UdpTable(AF_INET), [&](const MIB_UDPROW_OWNER_PID& row) {
+  const std::vector<unsigned char> table = ReadUdpTable(AF_INET, UDP_TABLE_OWNER_PID);
+  ForEachTableRow<MIB_UDPTABLE_OWNER_PID>(table, [&](const MIB_UDPROW_OWNER_PID& row) {
     OfferSocketRow(collector, row.dwOwningPid, "UDP", Ipv4Text(row.dwLocalAddr), PortOf(row.dwLocalPort));
   });
 }
 
 void CollectUdp6(SocketCollector& collector) {
-  ForEachRow<MIB_UDP6TABLE_OWNER_PID>(UdpTable(AF_INET6), [&](const MIB_UDP6ROW_OWNER_PID& row) {
+  const std::vector<unsigned char> table = ReadUdpTable(AF_INET6, UDP_TABLE_OWNER_PID);
+  ForEachTableRow<MIB_UDP6TABLE_OWNER_PID>(table, [&](const MIB_UDP6ROW_OWNER_PID& row) {
     OfferSocketRow(collector, row.dwOwningPid, "UDP", Ipv6Text(row.ucLocalAddr), PortOf(row.dwLocalPort));
   });
 }

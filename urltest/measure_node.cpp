@@ -63,7 +63,7 @@ bool MeasureNode(const std::wstring& configPath, UrlTestRegistry::RunId run,
 
   const HANDLE process = launched.process.Get();
   std::string output;
-  if (registry.RegisterRunProcess(run, process)) {
+  if (registry.RegisterRunProcess(run, &launched)) {
     record.waitResult = WaitForEngineReadingOutput(process, readEnd.Get(), kFetchDeadlineMs, output);
   }
   record.elapsedMs = ::GetTickCount64() - t0;
@@ -72,7 +72,7 @@ bool MeasureNode(const std::wstring& configPath, UrlTestRegistry::RunId run,
   DWORD exitCode = record.exitCode;
   if (::GetExitCodeProcess(process, &exitCode)) record.exitCode = exitCode;
   // Unregistered before the handle closes, so a stop never terminates a closed handle.
-  registry.UnregisterRunProcess(run, process);
+  registry.UnregisterRunProcess(run, &launched);
   launched = LaunchedProcess();
   ReadRemainingOutput(readEnd.Get(), output);
   record.note = std::move(output);

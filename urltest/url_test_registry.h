@@ -23,7 +23,7 @@ inline constexpr std::size_t kMaxFetchEngines = 24;
 
 class UrlTestRegistry {
  public:
-  // A process handle as the platform knows it (HANDLE on Windows).
+  // A process as the platform knows it (its LaunchedProcess on Windows).
   using ProcessRef = void*;
   using TerminateProcessFn = std::function<void(ProcessRef)>;
   using RunId = std::uint64_t;

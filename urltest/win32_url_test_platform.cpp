@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "engine/engine_config.h"
+#include "engine/process_launcher.h"
 #include "urltest/measure_node.h"
 #include "urltest/url_test_config_file.h"
 
@@ -31,6 +32,8 @@ std::thread Win32UrlTestPlatform::StartWorker(std::function<void()> work) {
   return std::thread(std::move(work));
 }
 
-void TerminateUrlTestEngine(UrlTestRegistry::ProcessRef process) { ::TerminateProcess(process, 1); }
+void TerminateUrlTestEngine(UrlTestRegistry::ProcessRef process) {
+  static_cast<const LaunchedProcess*>(process)->TerminateAndWait(1, 0);  // no wait: the measuring thread waits
+}
 
 }  // namespace pelno
