@@ -116,7 +116,7 @@ TEST_F(ControlServerTest, RunLogsTheFailingStepAndReturnsOne) {
 TEST_F(ControlServerTest, StopEndsRunBeforeOrDuringItsWait) {
   for (const bool duringRun : {false, true}) {
     LogJournal journal;
-    ControlServer server(kPingRoutes, journal, callers_);
+    ControlServer server(kPingRoutes, journal, callers_, ::setsockopt);
     if (!duringRun) server.Stop();
     std::thread stopping;
     const auto whenListening = [&] {
