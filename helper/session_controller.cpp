@@ -35,12 +35,12 @@ std::string SessionController::Start(std::string_view configText, Mode mode) {
     return MakeStatusReply(kStatusDisconnected, *refusal);
   }
 
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   if (shutDown_) return MakeStatusReply(kStatusDisconnected, kHelperStoppingMessage);
   const std::optional<int> proxyPort =
       mode == Mode::kProxy ? std::optional<int>(FindMixedInboundPort(configText)) : std::nullopt;
   const auto onExit = [this](std::uint64_t session, std::uint32_t exitCode) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     engine_.EndAfterExit(session, exitCode);
   };
   std::string error;
@@ -55,7 +55,7 @@ std::string SessionController::Start(std::string_view configText, Mode mode) {
 }
 
 std::string SessionController::StopSession() {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   std::string restoreError;
   engine_.End(restoreError);
   if (!restoreError.empty()) runtime_.AppendLog(restoreError);
@@ -64,7 +64,7 @@ std::string SessionController::StopSession() {
 }
 
 bool SessionController::IsEngineRunning() {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   return engine_.IsEngineRunning();
 }
 
@@ -75,7 +75,7 @@ std::string SessionController::GetSessionStatus() {
 }
 
 void SessionController::ShutDown() {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   shutDown_ = true;
   std::string restoreError;
   engine_.End(restoreError);
