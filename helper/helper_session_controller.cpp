@@ -36,12 +36,12 @@ std::string HelperSessionController::Start(std::string_view configText, Mode mod
     return MakeStatusReply(kStatusDisconnected, *refusal);
   }
 
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   if (shutDown_) return MakeStatusReply(kStatusDisconnected, kHelperStoppingMessage);
   const std::optional<int> proxyPort =
       mode == Mode::kProxy ? std::optional<int>(FindMixedInboundPort(configText)) : std::nullopt;
   const auto onExit = [this](std::uint64_t session, std::uint32_t exitCode) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     engine_.EndAfterExit(session, exitCode);
   };
   std::string error;
@@ -56,7 +56,7 @@ std::string HelperSessionController::Start(std::string_view configText, Mode mod
 }
 
 std::string HelperSessionController::StopSession() {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   std::string restoreError;
   engine_.End(restoreError);
   if (!restoreError.empty()) runtime_.AppendLog(restoreError);
@@ -65,7 +65,7 @@ std::string HelperSessionController::StopSession() {
 }
 
 bool HelperSessionController::IsEngineRunning() {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   return engine_.IsEngineRunning();
 }
 
@@ -76,7 +76,7 @@ std::string HelperSessionController::GetSessionStatus() {
 }
 
 void HelperSessionController::ShutDown() {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   shutDown_ = true;
   std::string restoreError;
   engine_.End(restoreError);

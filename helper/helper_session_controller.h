@@ -3,10 +3,10 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <string_view>
 
+#include "base/mutex.h"
 #include "engine/engine_session.h"
 #include "engine/session_runtime.h"
 
@@ -41,9 +41,9 @@ class HelperSessionController {
   SessionRuntime& runtime_;
   // Held for the whole of every start, stop, status and exit report: requests from
   // several connections never interleave on the engine slot and the saved proxy record.
-  std::mutex lock_;
-  EngineSession engine_;  // guarded by lock_
-  bool shutDown_ = false;
+  Mutex lock_;
+  EngineSession engine_ GUARDED_BY(lock_);
+  bool shutDown_ GUARDED_BY(lock_) = false;
   std::atomic<bool> underServiceManager_{false};
 };
 

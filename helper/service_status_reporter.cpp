@@ -3,7 +3,7 @@
 namespace pelno {
 
 void ServiceStatusReporter::Report(ServiceState state, std::uint32_t exitCode) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   if (reported_) {
     if (last_.state == ServiceState::kStopped) return;
     const bool starting = state == ServiceState::kStartPending || state == ServiceState::kRunning;

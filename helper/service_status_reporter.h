@@ -3,7 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
+
+#include "base/mutex.h"
 
 namespace pelno {
 
@@ -45,10 +46,10 @@ class ServiceStatusReporter {
   void Report(ServiceState state, std::uint32_t exitCode = 0);
 
  private:
-  std::mutex lock_;
+  Mutex lock_;
   ServiceStatusSink& sink_;
-  ServiceStatusReport last_;  // guarded by lock_
-  bool reported_ = false;     // guarded by lock_
+  ServiceStatusReport last_ GUARDED_BY(lock_);
+  bool reported_ GUARDED_BY(lock_) = false;
 };
 
 }  // namespace pelno

@@ -7,17 +7,17 @@
 namespace pelno {
 
 bool LaunchedHelperSlot::EnsureAnswering() {
-  std::unique_lock<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   if (closed_) return false;
   if (attempting_) {
     const std::uint64_t underWay = attemptsDone_;
-    attemptDone_.wait(lock, [&] { return attemptsDone_ != underWay; });
+    lock.Wait(attemptDone_, [&]() REQUIRES(lock_) { return attemptsDone_ != underWay; });
     return lastAnswered_ && !closed_;
   }
   attempting_ = true;
-  lock.unlock();
+  lock.Unlock();
   const bool answered = PingOrStart();
-  lock.lock();
+  lock.Lock();
   attempting_ = false;
   ++attemptsDone_;
   lastAnswered_ = answered;
@@ -28,13 +28,13 @@ bool LaunchedHelperSlot::EnsureAnswering() {
 bool LaunchedHelperSlot::PingOrStart() {
   if (HelperAnswersPing(helper_)) return true;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     if (closed_ || holds_ > 0) return false;
     launching_ = true;
   }
   std::unique_ptr<HelperProcess> started = launcher_.Launch();
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     launching_ = false;
     launchDone_.notify_all();  // End and Close wake once this is released
     if (!started) return false;
@@ -54,35 +54,35 @@ bool LaunchedHelperSlot::PingOrStart() {
 }
 
 bool LaunchedHelperSlot::StartsHeldOff() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   return closed_ || holds_ > 0;
 }
 
-void LaunchedHelperSlot::EndAndWait(std::unique_lock<std::mutex>& lock) {
+void LaunchedHelperSlot::EndAndWait(MutexLock& lock) {
   for (const std::unique_ptr<HelperProcess>& held : started_) held->End();
   started_.clear();
-  launchDone_.wait(lock, [this] { return !launching_; });
+  lock.Wait(launchDone_, [this]() REQUIRES(lock_) { return !launching_; });
 }
 
 void LaunchedHelperSlot::End() {
-  std::unique_lock<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   ++holds_;
   EndAndWait(lock);
 }
 
 void LaunchedHelperSlot::Resume() {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   if (holds_ > 0) --holds_;
 }
 
 void LaunchedHelperSlot::Close() {
-  std::unique_lock<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   closed_ = true;
   EndAndWait(lock);
 }
 
 std::vector<std::uint32_t> LaunchedHelperSlot::RunningProcessIds() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   std::vector<std::uint32_t> running;
   for (const std::unique_ptr<HelperProcess>& held : started_) {
     if (!held->HasExited()) running.push_back(held->ProcessId());
@@ -91,7 +91,7 @@ std::vector<std::uint32_t> LaunchedHelperSlot::RunningProcessIds() const {
 }
 
 std::size_t LaunchedHelperSlot::HeldHelperCount() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   return started_.size();
 }
 

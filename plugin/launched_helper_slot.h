@@ -6,12 +6,11 @@
 // ended at once, never held.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
+#include "base/mutex.h"
 #include "plugin/helper_launcher.h"
 #include "plugin/helper_transport.h"
 #include "plugin/launched_helper.h"
@@ -43,26 +42,26 @@ class LaunchedHelperSlot : public LaunchedHelper {
 
  private:
   // Pings, and starts a helper when none answers; the lock is not held.
-  bool PingOrStart();
+  bool PingOrStart() EXCLUDES(lock_);
   // Closed, or between End and Resume: the helper started is gone or about to go.
-  bool StartsHeldOff() const;
+  bool StartsHeldOff() const EXCLUDES(lock_);
   // Ends what is held, then waits until no launch is under way (one returning now
   // ends its own helper: starts are held off); the lock is held.
-  void EndAndWait(std::unique_lock<std::mutex>& lock);
+  void EndAndWait(MutexLock& lock) REQUIRES(lock_);
 
   HelperTransport& helper_;
   HelperLauncher& launcher_;
   const int startRounds_;
-  mutable std::mutex lock_;
+  mutable Mutex lock_;
   std::condition_variable attemptDone_;
   std::condition_variable launchDone_;
-  bool attempting_ = false;
-  bool launching_ = false;  // a Launch call is under way
-  int holds_ = 0;           // Ends not yet resumed
-  std::uint64_t attemptsDone_ = 0;
-  bool lastAnswered_ = false;
-  bool closed_ = false;
-  std::vector<std::unique_ptr<HelperProcess>> started_;
+  bool attempting_ GUARDED_BY(lock_) = false;
+  bool launching_ GUARDED_BY(lock_) = false;  // a Launch call is under way
+  int holds_ GUARDED_BY(lock_) = 0;           // Ends not yet resumed
+  std::uint64_t attemptsDone_ GUARDED_BY(lock_) = 0;
+  bool lastAnswered_ GUARDED_BY(lock_) = false;
+  bool closed_ GUARDED_BY(lock_) = false;
+  std::vector<std::unique_ptr<HelperProcess>> started_ GUARDED_BY(lock_);
 };
 
 }  // namespace pelno

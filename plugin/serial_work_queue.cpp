@@ -5,15 +5,15 @@
 namespace pelno {
 
 void SerialWorkQueue::Post(Job job) {
-  std::unique_lock<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   if (closed_) {
-    guard.unlock();
+    guard.Unlock();
     job.drop();
     return;
   }
   jobs_.push_back(std::move(job));
   if (std::exchange(draining_, true)) return;  // the worker running takes it in turn
-  guard.unlock();
+  guard.Unlock();
   if (!workers_.Start([this] { Drain(); })) Drain();
 }
 
@@ -22,7 +22,7 @@ void SerialWorkQueue::Drain() {
   for (;;) {
     Job job;
     {
-      std::lock_guard<std::mutex> guard(lock_);
+      MutexLock guard(lock_);
       if (jobs_.empty()) {
         draining_ = false;
         idle_.notify_all();
@@ -39,10 +39,10 @@ void SerialWorkQueue::Drain() {
 void SerialWorkQueue::Close() {
   std::deque<Job> dropped;
   {
-    std::unique_lock<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     closed_ = true;
     dropped.swap(jobs_);
-    idle_.wait(guard, [this] { return !draining_; });
+    guard.Wait(idle_, [this]() REQUIRES(lock_) { return !draining_; });
   }
   for (Job& job : dropped) job.drop();
 }
@@ -50,7 +50,7 @@ void SerialWorkQueue::Close() {
 void SerialWorkQueue::Abandon(std::shared_ptr<void> owner) {
   std::deque<Job> dropped;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     closed_ = true;
     dropped.swap(jobs_);
     if (draining_) owner_ = std::move(owner);

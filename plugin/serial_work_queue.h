@@ -2,12 +2,11 @@
 // platform thread: while jobs wait, one worker thread drains them.
 #pragma once
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 
+#include "base/mutex.h"
 #include "plugin/worker_threads.h"
 
 namespace pelno {
@@ -37,15 +36,15 @@ class SerialWorkQueue {
   void Abandon(std::shared_ptr<void> owner);
 
  private:
-  void Drain();
+  void Drain() EXCLUDES(lock_);
 
   WorkerThreads& workers_;
-  std::mutex lock_;
+  Mutex lock_;
   std::condition_variable idle_;
-  std::deque<Job> jobs_;
-  bool draining_ = false;
-  bool closed_ = false;
-  std::shared_ptr<void> owner_;  // while abandoned with a job running
+  std::deque<Job> jobs_ GUARDED_BY(lock_);
+  bool draining_ GUARDED_BY(lock_) = false;
+  bool closed_ GUARDED_BY(lock_) = false;
+  std::shared_ptr<void> owner_ GUARDED_BY(lock_);  // while abandoned with a job running
 };
 
 }  // namespace pelno

@@ -54,7 +54,7 @@ VpnController::VpnController(const PluginEnvironment& environment)
 
 VpnController::~VpnController() {
   {
-    std::lock_guard<std::mutex> guard(relay_->lock);
+    MutexLock guard(relay_->lock);
     relay_->owner = nullptr;
   }
   CleanUp();
@@ -90,12 +90,12 @@ EncodableValue VpnController::ConnectProxyMode(const EncodableMap& arguments, co
   if (!engine.Found())
     return MakeStatusMap(kStatusDisconnected, engine.Failed() ? engine.error : std::string(kEngineNotFoundMessage));
 
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   if (cleanedUp_) return MakeStatusMap(kStatusDisconnected, "Windows sing-box disconnected");  // closing
   localEngine_ = false;
   // An engine that dies takes the system proxy with it at once.
   const auto onExit = [relay = relay_](std::uint64_t session, std::uint32_t exitCode) {
-    std::lock_guard<std::mutex> guard(relay->lock);
+    MutexLock guard(relay->lock);
     if (relay->owner != nullptr) relay->owner->OnEngineExited(session, exitCode);
   };
   std::string error;
@@ -108,7 +108,7 @@ EncodableValue VpnController::ConnectProxyMode(const EncodableMap& arguments, co
 }
 
 void VpnController::OnEngineExited(std::uint64_t session, std::uint32_t exitCode) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   if (!engine_.EndAfterExit(session, exitCode)) return;  // stopped or replaced meanwhile
   localEngine_ = false;
   connected_ = false;
@@ -124,15 +124,15 @@ EncodableValue VpnController::ConnectTunMode(const std::string& config) {
     LaunchedHelper& launched;
     ~ResumeLaunches() { launched.Resume(); }
   } resume{environment_.launchedHelper};
-  std::unique_lock<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   std::string ignored;
   EndLocalSession(ignored);
-  lock.unlock();  // the clean-up doesn't wait for the service
+  lock.Unlock();  // the clean-up doesn't wait for the service
   EncodableValue reply;
   std::string error;
   const bool started = StartHelperTun(config, listenerCheck_, reply, error,
                                       Provisioning{environment_.provisioning, environment_.locations, environment_.helper});
-  lock.lock();
+  lock.Lock();
   if (!started) {
     connected_ = false;
     return MakeStatusMap(kStatusDisconnected, error.empty() ? "Windows helper service failed" : error);
@@ -143,12 +143,12 @@ EncodableValue VpnController::ConnectTunMode(const std::string& config) {
 }
 
 EncodableValue VpnController::Disconnect() {
-  std::unique_lock<std::mutex> lock(lock_);
+  MutexLock lock(lock_);
   if (mode_ != Mode::kProxy) {
-    lock.unlock();  // the clean-up doesn't wait for the helper
+    lock.Unlock();  // the clean-up doesn't wait for the helper
     EncodableValue reply;
     const bool stopped = StopHelperSession(environment_.helper, reply);
-    lock.lock();
+    lock.Lock();
     if (stopped) {
       connected_ = false;
       mode_ = Mode::kNone;
@@ -166,18 +166,18 @@ std::string VpnController::GetStatus() {
   {
     // The application's own proxy session is told by its engine, not by a helper
     // that may run idle beside it (for latency tests).
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     if (mode_ == Mode::kProxy && engine_.IsEngineRunning()) return std::string(kStatusConnected);
   }
   std::string status;
   if (QueryHelperStatus(environment_.helper, status)) return status;
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   return std::string(connected_ && engine_.IsEngineRunning() ? kStatusConnected : kStatusDisconnected);
 }
 
 void VpnController::CleanUp() {
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     if (cleanedUp_) return;
     cleanedUp_ = true;
     std::string restoreError;

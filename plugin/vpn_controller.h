@@ -6,9 +6,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "base/mutex.h"
 #include "engine/data_locations.h"
 #include "engine/engine_contract.h"
 #include "engine/engine_session.h"
@@ -69,26 +69,26 @@ class VpnController {
  private:
   // Lets the engine's exit watch reach the controller only while it exists.
   struct ExitRelay {
-    std::mutex lock;
-    VpnController* owner = nullptr;
+    Mutex lock;
+    VpnController* owner GUARDED_BY(lock) = nullptr;
   };
 
   flutter::EncodableValue ConnectProxyMode(const flutter::EncodableMap& arguments, const std::string& config);
   flutter::EncodableValue ConnectTunMode(const std::string& config);
   // Ends the proxy session (engine and proxy); lock_ held.
-  void EndLocalSession(std::string& restoreError);
+  void EndLocalSession(std::string& restoreError) REQUIRES(lock_);
   void OnEngineExited(std::uint64_t session, std::uint32_t exitCode);
 
   PluginEnvironment environment_;
   HelperListenerCheck listenerCheck_;
-  std::mutex lock_;  // connection fields below; the engine's exit arrives on another thread
-  bool connected_ = false;
+  Mutex lock_;  // connection fields below; the engine's exit arrives on another thread
+  bool connected_ GUARDED_BY(lock_) = false;
   // Which session Connect last opened: the application's own engine (proxy) or the
   // helper's (TUN); kNone after a disconnect or the engine's exit.
   enum class Mode { kNone, kProxy, kTun };
-  Mode mode_ = Mode::kNone;
-  EngineSession engine_;
-  bool cleanedUp_ = false;
+  Mode mode_ GUARDED_BY(lock_) = Mode::kNone;
+  EngineSession engine_ GUARDED_BY(lock_);
+  bool cleanedUp_ GUARDED_BY(lock_) = false;
   std::atomic<bool> localEngine_{false};
   std::shared_ptr<ExitRelay> relay_;
 };

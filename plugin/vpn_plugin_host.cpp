@@ -36,12 +36,12 @@ VpnPluginHost::VpnPluginHost(flutter::BinaryMessenger* messenger, const PluginEn
   eventChannel_->SetStreamHandler(std::make_unique<flutter::StreamHandlerFunctions<EncodableValue>>(
       [core](const EncodableValue*, std::unique_ptr<flutter::EventSink<EncodableValue>>&& events)
           -> std::unique_ptr<StreamError> {
-        std::lock_guard<std::mutex> guard(core->sinkLock);
+        MutexLock guard(core->sinkLock);
         core->latencySink = std::move(events);
         return nullptr;
       },
       [core](const EncodableValue*) -> std::unique_ptr<StreamError> {
-        std::lock_guard<std::mutex> guard(core->sinkLock);
+        MutexLock guard(core->sinkLock);
         core->latencySink.reset();
         return nullptr;
       }));
@@ -54,7 +54,7 @@ VpnPluginHost::~VpnPluginHost() {
   core_->connectionCalls.Abandon(core_);
   core_->controller.CleanUp();  // also ends a helper started for latency tests, which ends their streams
   core_->workers.Abandon();
-  std::lock_guard<std::mutex> guard(core_->sinkLock);
+  MutexLock guard(core_->sinkLock);
   core_->latencySink.reset();
 }
 
@@ -65,7 +65,7 @@ void VpnPluginHost::EmitLatencyEvent(const std::string& requestId, const std::st
 
 void VpnPluginHost::Core::EmitLatencyEvent(const std::string& requestId, const std::string& nodeTag,
                                            std::int32_t delayMs) {
-  std::lock_guard<std::mutex> guard(sinkLock);
+  MutexLock guard(sinkLock);
   if (!latencySink) return;
   latencySink->Success(EncodableValue(EncodableMap{
       {EncodableValue("requestId"), EncodableValue(requestId)},

@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "base/mutex.h"
 #include "flutter/binary_messenger.h"
 #include "flutter/encodable_value.h"
 #include "flutter/event_channel.h"
@@ -73,8 +73,8 @@ class VpnPluginHost {
 
     HelperTransport& helper;
     LocalTrafficSource& localTraffic;
-    std::unique_ptr<flutter::EventSink<flutter::EncodableValue>> latencySink;
-    std::mutex sinkLock;
+    std::unique_ptr<flutter::EventSink<flutter::EncodableValue>> latencySink GUARDED_BY(sinkLock);
+    Mutex sinkLock;
     std::atomic<bool> stopping{false};
     WorkerThreads workers;
     SerialWorkQueue connectionCalls{workers};  // "connect", "disconnect", "getStatus"

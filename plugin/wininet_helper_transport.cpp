@@ -5,14 +5,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
 
 #include "base/detached_thread.h"
+#include "base/mutex.h"
 #include "base/text_encoding.h"
 #include "base/unique_handle.h"
 #include "engine/engine_contract.h"
@@ -34,11 +33,11 @@ struct Exchange {
   UniqueInternetHandle request;
   std::string body;   // kept here: a step given up on may still be sending it
   std::string chunk;  // what the last read step got
-  std::mutex lock;
+  Mutex lock;
   std::condition_variable stepEnded;
-  std::uint64_t stepsEnded = 0;
-  bool stepSucceeded = false;
-  bool givenUp = false;  // a step outlived its bound: the exchange is over
+  std::uint64_t stepsEnded GUARDED_BY(lock) = 0;
+  bool stepSucceeded GUARDED_BY(lock) = false;
+  bool givenUp GUARDED_BY(lock) = false;  // a step outlived its bound: the exchange is over
 };
 
 using Step = bool (*)(HINTERNET request, Exchange& exchange);
@@ -54,14 +53,14 @@ DWORD Within(const Deadline& deadline, DWORD stepMs) {
 // Runs `step` on a thread of its own and waits for it at most `boundMs`; false when it
 // failed or was given up on.
 bool RunBounded(const std::shared_ptr<Exchange>& exchange, DWORD boundMs, Step step) {
-  std::unique_lock<std::mutex> lock(exchange->lock);
+  MutexLock lock(exchange->lock);
   if (exchange->givenUp || boundMs == 0) return false;
   const std::uint64_t mine = exchange->stepsEnded + 1;
   const HINTERNET request = exchange->request.Get();
   try {
     StartDetachedThread([exchange, request, step] {
       const bool succeeded = step(request, *exchange);
-      std::lock_guard<std::mutex> guard(exchange->lock);
+      MutexLock guard(exchange->lock);
       exchange->stepSucceeded = succeeded;
       ++exchange->stepsEnded;
       exchange->stepEnded.notify_all();
@@ -69,8 +68,8 @@ bool RunBounded(const std::shared_ptr<Exchange>& exchange, DWORD boundMs, Step s
   } catch (const std::system_error&) {
     return false;
   }
-  if (exchange->stepEnded.wait_for(lock, std::chrono::milliseconds(boundMs),
-                                   [&] { return exchange->stepsEnded == mine; })) {
+  if (lock.WaitFor(exchange->stepEnded, std::chrono::milliseconds(boundMs),
+                   [&]() REQUIRES(exchange->lock) { return exchange->stepsEnded == mine; })) {
     return exchange->stepSucceeded;
   }
   // The step is left to the time-outs set on the request; closing the request under

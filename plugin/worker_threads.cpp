@@ -10,7 +10,7 @@ WorkerThreads::WorkerThreads(Starter starter) : starter_(std::move(starter)) {
 
 bool WorkerThreads::Start(std::function<void()> job) {
   std::list<Worker> finished;
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   for (auto it = workers_.begin(); it != workers_.end();) {
     const auto next = std::next(it);
     if (it->done->load()) finished.splice(finished.end(), workers_, it);
@@ -34,7 +34,7 @@ bool WorkerThreads::Start(std::function<void()> job) {
 void WorkerThreads::JoinAll() {
   std::list<Worker> all;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     all.swap(workers_);
   }
   for (Worker& worker : all) {
@@ -45,7 +45,7 @@ void WorkerThreads::JoinAll() {
 void WorkerThreads::Abandon() {
   std::list<Worker> all;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     all.swap(workers_);
   }
   for (Worker& worker : all) {

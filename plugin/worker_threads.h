@@ -7,8 +7,9 @@
 #include <functional>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <thread>
+
+#include "base/mutex.h"
 
 namespace pelno {
 
@@ -36,8 +37,8 @@ class WorkerThreads {
   };
 
   Starter starter_;
-  std::mutex lock_;
-  std::list<Worker> workers_;  // finished ones are joined at the next Start
+  Mutex lock_;
+  std::list<Worker> workers_ GUARDED_BY(lock_);  // finished ones are joined at the next Start
 };
 
 }  // namespace pelno

@@ -46,7 +46,7 @@ bool CallerGate::Admits(std::string_view method, std::string_view path,
   const std::optional<PeerEndpoint> endpoint = peer();
   const Caller caller = endpoint ? lookup_.Find(*endpoint) : Caller{};
   const CallerVerdict verdict = DecideCaller(caller, ownersUnknowable_);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (verdict == CallerVerdict::kAllowedOwnerUnknown && !unknownOwnersLogged_) {
     journal_.AppendLog("Caller check unavailable: socket owners are unknown");
     unknownOwnersLogged_ = true;

@@ -13,11 +13,12 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/mutex.h"
 
 namespace pelno {
 
@@ -103,9 +104,9 @@ class CallerGate {
   LogJournal& journal_;
   const bool ownersUnknowable_;
   Clock clock_;
-  std::mutex mutex_;
-  std::optional<std::chrono::steady_clock::time_point> lastRefusalLogged_;
-  bool unknownOwnersLogged_ = false;
+  Mutex mutex_;
+  std::optional<std::chrono::steady_clock::time_point> lastRefusalLogged_ GUARDED_BY(mutex_);
+  bool unknownOwnersLogged_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace pelno

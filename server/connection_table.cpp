@@ -9,7 +9,7 @@ ConnectionTable::ConnectionTable(std::size_t limit) : state_(std::make_shared<St
 }
 
 std::unique_ptr<ConnectionTable::Place> ConnectionTable::Admit(Interrupt interrupt, Admission& admission) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   std::list<Entry>& entries = state_->entries;
   admission = Admission::kAdmitted;
   if (entries.size() >= state_->limit) {
@@ -31,18 +31,18 @@ std::unique_ptr<ConnectionTable::Place> ConnectionTable::Admit(Interrupt interru
 }
 
 std::size_t ConnectionTable::size() const {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   return state_->entries.size();
 }
 
 void ConnectionTable::Place::Leave() {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   if (inTable_) state_->entries.erase(entry_);
   inTable_ = false;
 }
 
 bool ConnectionTable::Place::KeepPlace() {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   if (!inTable_) return false;
   entry_->evictable = false;
   return true;

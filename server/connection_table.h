@@ -7,7 +7,8 @@
 #include <functional>
 #include <list>
 #include <memory>
-#include <mutex>
+
+#include "base/mutex.h"
 
 namespace pelno {
 
@@ -41,8 +42,8 @@ class ConnectionTable {
   };
   // Shared with the places, which may outlive the table.
   struct State {
-    std::mutex mutex;
-    std::list<Entry> entries;  // in the order of admission
+    Mutex mutex;
+    std::list<Entry> entries GUARDED_BY(mutex);  // in the order of admission
     std::size_t limit;
   };
   std::shared_ptr<State> state_;

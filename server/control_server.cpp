@@ -206,7 +206,7 @@ ControlServer::ControlServer(const RouteTable& routes, LogJournal& journal, Call
       services_(std::make_shared<ConnectionServices>(routes, callers, setOption)) {}
 
 void ControlServer::Stop() {
-  std::lock_guard<std::mutex> lock(listenerLock_);
+  MutexLock lock(listenerLock_);
   stopping_ = true;
   ::SetEvent(stopEvent_.Get());
   listener_.Reset();
@@ -297,7 +297,7 @@ int ControlServer::Run(const std::function<void()>& whenListening) {
   {
     // Handed to Stop's reach before stopping_ is read: a Stop from here on closes
     // it, and one that came before ends the first turn before its accept.
-    std::lock_guard<std::mutex> lock(listenerLock_);
+    MutexLock lock(listenerLock_);
     listening = listener.Get();
     listener_ = std::move(listener);
   }
@@ -320,7 +320,7 @@ int ControlServer::Run(const std::function<void()>& whenListening) {
     result = 1;
   }
   {
-    std::lock_guard<std::mutex> lock(listenerLock_);
+    MutexLock lock(listenerLock_);
     listener_.Reset();
   }
   // Winsock stays initialised: connection threads may still be answering.

@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 
+#include "base/mutex.h"
 #include "base/unique_handle.h"
 #include "engine/engine_contract.h"
 #include "server/caller_check.h"
@@ -110,9 +110,9 @@ class ControlServer {
   void TakeTurnAtAccepting(SOCKET listening, ThreadRecycler& threads, HANDLE accepting);
 
   LogJournal& journal_;
-  std::mutex listenerLock_;  // over stopping_'s setting and listener_
+  Mutex listenerLock_;  // over stopping_'s setting and listener_
   std::atomic<bool> stopping_{false};
-  UniqueSocket listener_;   // while Run accepts; Stop closes it
+  UniqueSocket listener_ GUARDED_BY(listenerLock_);  // while Run accepts; Stop closes it
   UniqueHandle stopEvent_;  // set with stopping_; ends the pause after a failed accept
   std::shared_ptr<ConnectionServices> services_;
   bool atConnectionLimit_ = false;  // the limit has been logged for this burst

@@ -20,13 +20,13 @@ std::string FormatLogLine(const std::tm& t, std::string_view message) {
 }
 
 void LogJournal::AppendLine(std::string_view line) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   text_.append(line);
   if (text_.size() > kLogJournalLimit) text_.erase(0, text_.size() - kLogJournalLimit);
 }
 
 std::string LogJournal::ReadLogJournal() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return text_;
 }
 

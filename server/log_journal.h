@@ -2,9 +2,10 @@
 #pragma once
 
 #include <ctime>
-#include <mutex>
 #include <string>
 #include <string_view>
+
+#include "base/mutex.h"
 
 namespace pelno {
 
@@ -25,8 +26,8 @@ class LogJournal {
   std::string ReadLogJournal() const;
 
  private:
-  mutable std::mutex mutex_;
-  std::string text_;
+  mutable Mutex mutex_;
+  std::string text_ GUARDED_BY(mutex_);
 };
 
 }  // namespace pelno

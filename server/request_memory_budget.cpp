@@ -3,19 +3,19 @@
 namespace pelno {
 
 bool RequestMemoryBudget::TryTake(std::size_t bytes) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (bytes > capacity_ - inUse_) return false;
   inUse_ += bytes;
   return true;
 }
 
 void RequestMemoryBudget::Give(std::size_t bytes) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   inUse_ -= bytes;
 }
 
 std::size_t RequestMemoryBudget::InUse() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return inUse_;
 }
 

@@ -5,7 +5,8 @@
 #pragma once
 
 #include <cstddef>
-#include <mutex>
+
+#include "base/mutex.h"
 
 namespace pelno {
 
@@ -21,9 +22,9 @@ class RequestMemoryBudget {
   std::size_t InUse() const;
 
  private:
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   const std::size_t capacity_;
-  std::size_t inUse_ = 0;
+  std::size_t inUse_ GUARDED_BY(mutex_) = 0;
 };
 
 // One request's share of a budget, given back when destroyed.

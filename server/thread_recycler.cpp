@@ -13,7 +13,7 @@ ThreadRecycler::ThreadRecycler(ThreadStarter start, std::size_t maxIdle,
 
 void ThreadRecycler::Run(ThreadJob job) {
   {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     // Every queued job needs a waiting thread of its own.
     if (state_->idle > state_->jobs.size()) {
       state_->jobs.push_back(std::move(job));
@@ -25,7 +25,7 @@ void ThreadRecycler::Run(ThreadJob job) {
 }
 
 std::size_t ThreadRecycler::IdleThreads() const {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   return state_->idle;
 }
 
@@ -33,11 +33,11 @@ void ThreadRecycler::Work(const std::shared_ptr<State>& state, ThreadJob job) {
   for (;;) {
     job();
     job = nullptr;  // release what the job captured before waiting
-    std::unique_lock<std::mutex> lock(state->mutex);
+    MutexLock lock(state->mutex);
     if (state->idle >= state->maxIdle) return;
     ++state->idle;
-    const bool woken = state->wake.wait_for(lock, state->idleLifetime,
-                                            [&state] { return !state->jobs.empty(); });
+    const bool woken = lock.WaitFor(state->wake, state->idleLifetime,
+                                    [&state]() REQUIRES(state->mutex) { return !state->jobs.empty(); });
     --state->idle;
     if (!woken) return;
     job = std::move(state->jobs.front());

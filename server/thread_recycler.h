@@ -5,12 +5,12 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
+
+#include "base/mutex.h"
 
 namespace pelno {
 
@@ -34,10 +34,10 @@ class ThreadRecycler {
  private:
   // Shared with the threads, which may outlive the recycler.
   struct State {
-    std::mutex mutex;
+    Mutex mutex;
     std::condition_variable wake;
-    std::deque<ThreadJob> jobs;
-    std::size_t idle = 0;
+    std::deque<ThreadJob> jobs GUARDED_BY(mutex);
+    std::size_t idle GUARDED_BY(mutex) = 0;
     std::size_t maxIdle;
     std::chrono::milliseconds idleLifetime;
   };

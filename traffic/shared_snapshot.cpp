@@ -5,20 +5,20 @@
 namespace pelno {
 
 std::string SharedSnapshot::Get() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (next_.valid()) {  // a build that has not started yet: share it
     const std::shared_future<std::string> result = next_;
-    lock.unlock();
+    lock.Unlock();
     return result.get();
   }
   std::promise<std::string> built;
   if (building_) {  // this call runs the next build, for those that come meanwhile too
     next_ = built.get_future().share();
-    buildEnded_.wait(lock, [this] { return !building_; });
+    lock.Wait(buildEnded_, [this]() REQUIRES(mutex_) { return !building_; });
     next_ = {};
   }
   building_ = true;
-  lock.unlock();
+  lock.Unlock();
 
   std::string result;
   std::exception_ptr failure;
@@ -27,9 +27,9 @@ std::string SharedSnapshot::Get() {
   } catch (...) {
     failure = std::current_exception();
   }
-  lock.lock();
+  lock.Lock();
   building_ = false;
-  lock.unlock();
+  lock.Unlock();
   buildEnded_.notify_all();
   // The callers sharing this build wait on its future: they are woken with its failure too.
   if (failure) {

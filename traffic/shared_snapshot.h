@@ -5,11 +5,11 @@
 // Nothing is kept: a caller that comes when no build runs or waits starts a new one.
 #pragma once
 
-#include <condition_variable>
 #include <functional>
 #include <future>
-#include <mutex>
 #include <string>
+
+#include "base/mutex.h"
 
 namespace pelno {
 
@@ -25,11 +25,11 @@ class SharedSnapshot {
 
  private:
   std::function<std::string()> build_;
-  std::mutex mutex_;
+  Mutex mutex_;
   std::condition_variable buildEnded_;
-  bool building_ = false;
+  bool building_ GUARDED_BY(mutex_) = false;
   // The result of the build that waits for the running one to end; valid until it starts.
-  std::shared_future<std::string> next_;
+  std::shared_future<std::string> next_ GUARDED_BY(mutex_);
 };
 
 }  // namespace pelno

@@ -7,14 +7,14 @@
 namespace pelno {
 
 UrlTestRegistry::RunId UrlTestRegistry::BeginRun(const std::string& requestId, ResponseChannel& stream) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   const RunId run = ++lastRun_;
   runs_[run] = Run{requestId, &stream, false, {}};
   return run;
 }
 
 void UrlTestRegistry::EndRun(RunId run) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   runs_.erase(run);
 }
 
@@ -24,7 +24,7 @@ bool UrlTestRegistry::IsStopping(RunId run) const {
 }
 
 bool UrlTestRegistry::IsRunStopping(RunId run) const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return IsStopping(run);
 }
 
@@ -38,7 +38,7 @@ std::size_t UrlTestRegistry::Stop(RunId run, Run& state) {
 }
 
 bool UrlTestRegistry::AbandonRun(RunId run) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   const auto found = runs_.find(run);
   if (found == runs_.end() || found->second.stopping) return false;
   Stop(run, found->second);
@@ -47,7 +47,7 @@ bool UrlTestRegistry::AbandonRun(RunId run) {
 
 std::size_t UrlTestRegistry::CancelRun(const std::string& requestId) {
   if (requestId.empty()) return 0;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   std::size_t terminated = 0;
   for (auto& [run, state] : runs_) {
     if (state.requestId != requestId) continue;
@@ -58,7 +58,7 @@ std::size_t UrlTestRegistry::CancelRun(const std::string& requestId) {
 }
 
 bool UrlTestRegistry::RegisterRunProcess(RunId run, ProcessRef process) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   const auto found = runs_.find(run);
   if (found == runs_.end()) return false;
   if (process != nullptr) found->second.processes.push_back(process);
@@ -66,7 +66,7 @@ bool UrlTestRegistry::RegisterRunProcess(RunId run, ProcessRef process) {
 }
 
 void UrlTestRegistry::UnregisterRunProcess(RunId run, ProcessRef process) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   const auto found = runs_.find(run);
   if (found != runs_.end()) std::erase(found->second.processes, process);
 }
@@ -76,10 +76,10 @@ void UrlTestRegistry::WakeFirstWaiter() {
 }
 
 bool UrlTestRegistry::TakeEnginePlace(RunId run) {
-  std::unique_lock lock(mutex_);
+  MutexLock lock(mutex_);
   PlaceWaiter self{run, {}};
   waiters_.push_back(&self);
-  self.wake.wait(lock, [&] {
+  lock.Wait(self.wake, [&]() REQUIRES(mutex_) {
     return IsStopping(run) || (freePlaces_ > 0 && waiters_.front() == &self);
   });
   waiters_.remove(&self);
@@ -90,7 +90,7 @@ bool UrlTestRegistry::TakeEnginePlace(RunId run) {
 }
 
 void UrlTestRegistry::GiveEnginePlace() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   ++freePlaces_;
   WakeFirstWaiter();
 }

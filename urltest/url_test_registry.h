@@ -10,9 +10,10 @@
 #include <functional>
 #include <list>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "base/mutex.h"
 
 namespace pelno {
 
@@ -71,18 +72,18 @@ class UrlTestRegistry {
     std::condition_variable wake;
   };
 
-  bool IsStopping(RunId run) const;  // with the mutex held
+  bool IsStopping(RunId run) const REQUIRES(mutex_);
   // Marks the run stopping, terminates its engines, wakes its waiters; returns the
-  // number of engines terminated. With the mutex held.
-  std::size_t Stop(RunId run, Run& state);
-  void WakeFirstWaiter();  // with the mutex held
+  // number of engines terminated.
+  std::size_t Stop(RunId run, Run& state) REQUIRES(mutex_);
+  void WakeFirstWaiter() REQUIRES(mutex_);
 
   TerminateProcessFn terminate_;
-  mutable std::mutex mutex_;
-  RunId lastRun_ = 0;
-  std::map<RunId, Run> runs_;
-  std::size_t freePlaces_ = kMaxFetchEngines;
-  std::list<PlaceWaiter*> waiters_;  // in the order they came
+  mutable Mutex mutex_;
+  RunId lastRun_ GUARDED_BY(mutex_) = 0;
+  std::map<RunId, Run> runs_ GUARDED_BY(mutex_);
+  std::size_t freePlaces_ GUARDED_BY(mutex_) = kMaxFetchEngines;
+  std::list<PlaceWaiter*> waiters_ GUARDED_BY(mutex_);  // in the order they came
 };
 
 }  // namespace pelno

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 #include <system_error>
 #include <vector>
 
 #include "base/json_escape.h"
+#include "base/mutex.h"
 #include "engine/config_file_check.h"
 #include "engine/engine_contract.h"
 #include "server/http_response.h"
@@ -26,8 +26,8 @@ struct UrlTestRun {
   UrlTestRegistry& registry;
   const UrlTestRegistry::RunId id;
   std::atomic<std::uint64_t> nextNode{0};
-  std::mutex sendLock;
-  bool sendFailed = false;             // guarded by sendLock: nothing goes out after it
+  Mutex sendLock;
+  bool sendFailed GUARDED_BY(sendLock) = false;  // nothing goes out after it
   std::atomic<bool> abandoned{false};  // the failed send stopped the run
 };
 
@@ -44,7 +44,7 @@ void SendEmptyReply(ResponseChannel& channel) {
 // a cancel stopped it first.
 bool SendOnStream(UrlTestRun& run, std::string_view bytes) {
   {
-    std::lock_guard lock(run.sendLock);
+    MutexLock lock(run.sendLock);
     if (run.sendFailed) return false;
     if (run.channel.Send(bytes)) return true;
     run.sendFailed = true;

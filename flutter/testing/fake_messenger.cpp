@@ -1,13 +1,14 @@
 #include "flutter/testing/fake_messenger.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
+
+#include "base/mutex.h"
 
 struct _FlutterPlatformMessageResponseHandle { int id = 0; };
 
@@ -26,28 +27,28 @@ struct FlutterDesktopMessenger {
   std::atomic<std::thread::id> lock_owner{};
   int lock_depth = 0;  // guarded by `lock`
 
-  mutable std::mutex mutex;  // guards everything below
+  mutable pelno::Mutex mutex;
   mutable std::condition_variable changed;
-  bool available = true;
-  std::thread::id platform_thread = std::this_thread::get_id();
-  std::map<std::string, Callback> callbacks;
-  std::vector<Sent> sent;
-  std::map<int, Response> responses;
-  std::deque<_FlutterPlatformMessageResponseHandle> handles;
-  int next_id = 1;
-  int unlocked_sends = 0;
+  bool available GUARDED_BY(mutex) = true;
+  std::thread::id platform_thread GUARDED_BY(mutex) = std::this_thread::get_id();
+  std::map<std::string, Callback> callbacks GUARDED_BY(mutex);
+  std::vector<Sent> sent GUARDED_BY(mutex);
+  std::map<int, Response> responses GUARDED_BY(mutex);
+  std::deque<_FlutterPlatformMessageResponseHandle> handles GUARDED_BY(mutex);
+  int next_id GUARDED_BY(mutex) = 1;
+  int unlocked_sends GUARDED_BY(mutex) = 0;
 
   // A send or response from a worker thread must hold the lock.
-  void CheckLockedLocked() {
+  void CheckLockedLocked() REQUIRES(mutex) {
     if (std::this_thread::get_id() != platform_thread && lock_owner.load() != std::this_thread::get_id())
       ++unlocked_sends;
   }
 
   // Answers every reply still pending with no bytes, as an engine that shuts down.
-  void AnswerPendingReplies() {
+  void AnswerPendingReplies() EXCLUDES(mutex) {
     std::vector<std::pair<FlutterDesktopBinaryReply, void*>> pending;
     {
-      std::lock_guard<std::mutex> guard(mutex);
+      pelno::MutexLock guard(mutex);
       for (Sent& entry : sent)
         if (entry.reply != nullptr && !std::exchange(entry.replied, true))
           pending.emplace_back(entry.reply, entry.user_data);
@@ -61,7 +62,7 @@ extern "C" {
 bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, const char* channel,
                                           const uint8_t* message, const size_t message_size,
                                           const FlutterDesktopBinaryReply reply, void* user_data) {
-  std::lock_guard<std::mutex> guard(messenger->mutex);
+  pelno::MutexLock guard(messenger->mutex);
   messenger->CheckLockedLocked();
   if (!messenger->available) return false;
   messenger->sent.push_back({{channel, {message, message + message_size}, reply != nullptr}, reply, user_data});
@@ -77,7 +78,7 @@ bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const cha
 void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerRef messenger,
                                          const FlutterDesktopMessageResponseHandle* handle, const uint8_t* data,
                                          size_t data_length) {
-  std::lock_guard<std::mutex> guard(messenger->mutex);
+  pelno::MutexLock guard(messenger->mutex);
   messenger->CheckLockedLocked();
   if (!messenger->available || handle == nullptr) return;
   FlutterDesktopMessenger::Response& response = messenger->responses[handle->id];
@@ -87,7 +88,7 @@ void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerRef messenger,
 
 void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger, const char* channel,
                                         FlutterDesktopMessageCallback callback, void* user_data) {
-  std::lock_guard<std::mutex> guard(messenger->mutex);
+  pelno::MutexLock guard(messenger->mutex);
   if (callback == nullptr) messenger->callbacks.erase(channel);
   else messenger->callbacks[channel] = {callback, user_data};
 }
@@ -102,7 +103,7 @@ void FlutterDesktopMessengerRelease(FlutterDesktopMessengerRef messenger) {
 }
 
 bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessengerRef messenger) {
-  std::lock_guard<std::mutex> guard(messenger->mutex);
+  pelno::MutexLock guard(messenger->mutex);
   return messenger->available;
 }
 
@@ -135,7 +136,7 @@ int FakeMessenger::Deliver(const std::string& channel, const std::vector<uint8_t
   const _FlutterPlatformMessageResponseHandle* handle = nullptr;
   int id = 0;
   {
-    std::lock_guard<std::mutex> guard(messenger_->mutex);
+    pelno::MutexLock guard(messenger_->mutex);
     messenger_->platform_thread = std::this_thread::get_id();
     id = messenger_->next_id++;
     if (!messenger_->available) return id;
@@ -155,34 +156,36 @@ int FakeMessenger::Deliver(const std::string& channel, const std::vector<uint8_t
 }
 
 std::optional<std::vector<uint8_t>> FakeMessenger::WaitResponse(int id, std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> guard(messenger_->mutex);
+  pelno::MutexLock guard(messenger_->mutex);
   const bool answered =
-      messenger_->changed.wait_for(guard, timeout, [&] { return messenger_->responses[id].count > 0; });
+      guard.WaitFor(messenger_->changed, timeout,
+                    [&]() REQUIRES(messenger_->mutex) { return messenger_->responses[id].count > 0; });
   return answered ? std::optional(messenger_->responses[id].bytes) : std::nullopt;
 }
 
 int FakeMessenger::ResponseCount(int id) const {
-  std::lock_guard<std::mutex> guard(messenger_->mutex);
+  pelno::MutexLock guard(messenger_->mutex);
   const auto found = messenger_->responses.find(id);
   return found == messenger_->responses.end() ? 0 : found->second.count;
 }
 
 std::vector<FakeMessenger::SentMessage> FakeMessenger::Sent() const {
-  std::lock_guard<std::mutex> guard(messenger_->mutex);
+  pelno::MutexLock guard(messenger_->mutex);
   std::vector<SentMessage> messages;
   for (const auto& entry : messenger_->sent) messages.push_back(entry.message);
   return messages;
 }
 
 bool FakeMessenger::WaitSent(size_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> guard(messenger_->mutex);
-  return messenger_->changed.wait_for(guard, timeout, [&] { return messenger_->sent.size() >= count; });
+  pelno::MutexLock guard(messenger_->mutex);
+  return guard.WaitFor(messenger_->changed, timeout,
+                       [&]() REQUIRES(messenger_->mutex) { return messenger_->sent.size() >= count; });
 }
 
 bool FakeMessenger::ReplyToSent(size_t index, const std::vector<uint8_t>& reply) {
   FlutterDesktopMessenger::Sent entry;
   {
-    std::lock_guard<std::mutex> guard(messenger_->mutex);
+    pelno::MutexLock guard(messenger_->mutex);
     if (index >= messenger_->sent.size() || messenger_->sent[index].reply == nullptr ||
         std::exchange(messenger_->sent[index].replied, true))
       return false;
@@ -195,7 +198,7 @@ bool FakeMessenger::ReplyToSent(size_t index, const std::vector<uint8_t>& reply)
 void FakeMessenger::SetAvailable(bool available) {
   {
     std::lock_guard<std::recursive_mutex> engine_lock(messenger_->lock);
-    std::lock_guard<std::mutex> guard(messenger_->mutex);
+    pelno::MutexLock guard(messenger_->mutex);
     messenger_->available = available;
     if (!available) messenger_->callbacks.clear();
     messenger_->changed.notify_all();
@@ -204,7 +207,7 @@ void FakeMessenger::SetAvailable(bool available) {
 }
 
 int FakeMessenger::UnlockedSendsFromOtherThreads() const {
-  std::lock_guard<std::mutex> guard(messenger_->mutex);
+  pelno::MutexLock guard(messenger_->mutex);
   return messenger_->unlocked_sends;
 }
 
