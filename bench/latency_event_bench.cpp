@@ -88,10 +88,11 @@ int main() {
   flutter::BinaryMessengerImpl messenger(fake.messenger());
   pelno::Win32LocationPlatform locations;
   pelno::Win32ProxySettingsPlatform proxySettings;
-  pelno::ApplicationSessionRuntime engine(locations, proxySettings);
+  const pelno::UniqueHandle engineJob = pelno::CreateEngineJob();
+  pelno::ApplicationSessionRuntime engine(locations, proxySettings, engineJob.Get());
   pelno::Win32ProvisioningPlatform provisioning;
   pelno::WinInetHelperTransport helper;
-  pelno::Win32HelperLauncher helperLauncher(locations, pelno::EngineJob());
+  pelno::Win32HelperLauncher helperLauncher(locations, engineJob.Get());
   pelno::LaunchedHelperSlot launchedHelper(helper, helperLauncher, pelno::kHelperStartRounds);
   pelno::Win32LocalTrafficSource localTraffic;
   pelno::Win32HelperListenerPlatform helperListener;

@@ -62,14 +62,14 @@ bool Win32OutputPipeFactory::CreateOutputPipe(UniqueHandle& readEnd, UniqueHandl
   return ::CreatePipe(readEnd.Receive(), writeEnd.Receive(), nullptr, 0) != FALSE;
 }
 
-LaunchOptions EngineLaunchOptions(std::wstring commandLine, LocationPlatform& locations) {
+LaunchOptions EngineLaunchOptions(std::wstring commandLine, LocationPlatform& locations, HANDLE job) {
   LaunchOptions options;
   options.commandLine = std::move(commandLine);
   options.workingDirectory = DataDirectory(locations);
   options.environment = {{L"ENABLE_DEPRECATED_LEGACY_DNS_SERVERS", L"true"},
                          {L"ENABLE_DEPRECATED_OUTBOUND_DNS_RULE_ITEM", L"true"},
                          {L"ENABLE_DEPRECATED_MISSING_DOMAIN_RESOLVER", L"true"}};
-  options.job = EngineJob();
+  options.job = job;
   options.detached = true;  // the output goes to a pipe or nowhere: no console needed
   return options;
 }
@@ -79,7 +79,7 @@ std::wstring EngineRunCommandLine(const std::wstring& enginePath, const std::wst
 }
 
 bool StartHelperEngine(EngineProcess& slot, const std::wstring& configPath, std::string& error,
-                       LocationPlatform& locations, OutputPipeFactory& pipes) {
+                       LocationPlatform& locations, OutputPipeFactory& pipes, HANDLE job) {
   std::wstring enginePath;
   if (!LocateEngine(locations, EngineSearch::kProgramFolders, enginePath, error)) return false;
   UniqueHandle readEnd;
@@ -89,7 +89,7 @@ bool StartHelperEngine(EngineProcess& slot, const std::wstring& configPath, std:
     return false;
   }
   LaunchOptions options =
-      EngineLaunchOptions(EngineRunCommandLine(enginePath, configPath), locations);
+      EngineLaunchOptions(EngineRunCommandLine(enginePath, configPath), locations, job);
   options.standardOutput = options.standardError = writeEnd.Get();
   options.inheritedHandles = {writeEnd.Get()};
   if (const HANDLE input = InheritableStandardInput()) {
@@ -122,13 +122,13 @@ bool StartHelperEngine(EngineProcess& slot, const std::wstring& configPath, std:
 }
 
 bool StartApplicationEngine(EngineProcess& slot, const std::wstring& configPath, std::string& error,
-                            LocationPlatform& locations) {
+                            LocationPlatform& locations, HANDLE job) {
   std::wstring enginePath;
   if (!LocateEngine(locations, EngineSearch::kProgramFoldersThenSearchPath, enginePath, error))
     return false;
   EngineProcess started;
   const LaunchOptions options =
-      EngineLaunchOptions(EngineRunCommandLine(enginePath, configPath), locations);
+      EngineLaunchOptions(EngineRunCommandLine(enginePath, configPath), locations, job);
   if (LaunchProcess(options, started) != ERROR_SUCCESS) {
     error = kApplicationStartFailed;
     return false;

@@ -31,16 +31,16 @@ class Win32OutputPipeFactory : public OutputPipeFactory {
 // The helper's engine: found next to the program or in its "data" folder only (never
 // on the search path, whose folders an unprivileged user may write), its output
 // collected through a pipe and quoted in a failure. Starts sing-box.exe on
-// configPath into the slot and checks that it still runs 800 ms later; on failure
-// writes the message to `error`, leaves the slot empty and returns false.
+// configPath into the slot, in `job`, and checks that it still runs 800 ms later; on
+// failure writes the message to `error`, leaves the slot empty and returns false.
 bool StartHelperEngine(EngineProcess& slot, const std::wstring& configPath, std::string& error,
-                       LocationPlatform& locations, OutputPipeFactory& pipes);
+                       LocationPlatform& locations, OutputPipeFactory& pipes, HANDLE job);
 
 // The application's engine: found next to the program, in its "data" folder or on
 // the search path, without a pipe. An engine that exited within the 800 ms stays in
 // the slot until the caller stops it.
 bool StartApplicationEngine(EngineProcess& slot, const std::wstring& configPath, std::string& error,
-                            LocationPlatform& locations);
+                            LocationPlatform& locations, HANDLE job);
 
 // Terminates a running engine (exit code 0, waits up to 3 s) and empties the slot.
 void StopEngine(EngineProcess& slot);
@@ -51,8 +51,9 @@ bool IsEngineRunning(const EngineProcess& slot);
 
 // What every engine launch shares: `commandLine`, the data directory as working
 // directory, the three variables the engine's configuration format needs, the
-// program's engine job. The caller adds pipes and inherited handles.
-LaunchOptions EngineLaunchOptions(std::wstring commandLine, LocationPlatform& locations);
+// program's engine job (CreateEngineJob; null: none). The caller adds pipes and
+// inherited handles.
+LaunchOptions EngineLaunchOptions(std::wstring commandLine, LocationPlatform& locations, HANDLE job);
 
 // `"<engine>" run -c "<config>"`, both paths quoted as they are.
 std::wstring EngineRunCommandLine(const std::wstring& enginePath, const std::wstring& configPath);

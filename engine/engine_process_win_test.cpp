@@ -78,13 +78,16 @@ class EngineProcessTest : public ::testing::Test {
 
   std::string RecordMember() { return "\"record_file\":" + Json(WideToUtf8(recordFile)).dump(); }
 
-  bool Start(const std::wstring& config) { return StartHelperEngine(slot, config, error, platform, pipes); }
+  bool Start(const std::wstring& config) {
+    return StartHelperEngine(slot, config, error, platform, pipes, job.Get());
+  }
 
   TempFolder root{L"process"};
   std::wstring programDir = root / L"program dir";
   std::wstring recordFile = root / L"launches.jsonl";
   RelocatedLocationPlatform platform{programDir + L"\\PelnoVPN.exe", root / L"roaming folder"};
   Win32OutputPipeFactory pipes;
+  UniqueHandle job = CreateEngineJob();
   EngineProcess slot;
   std::string error;
 };
@@ -124,7 +127,7 @@ TEST_F(EngineProcessTest, LaunchesWithQuotedPathsEnvironmentDataDirectoryJobAndO
   EXPECT_EQ(launch["console"], false);  // no console host is started for it
   EXPECT_EQ(::GetEnvironmentVariableW(L"ENABLE_DEPRECATED_LEGACY_DNS_SERVERS", nullptr, 0), 0u);
   BOOL inJob = FALSE;
-  ASSERT_TRUE(::IsProcessInJob(slot.process.Get(), EngineJob(), &inJob));
+  ASSERT_TRUE(::IsProcessInJob(slot.process.Get(), job.Get(), &inJob));
   EXPECT_TRUE(inJob);
   for (const Json& value : launch["inheritable_handles"])
     EXPECT_NE(value, reinterpret_cast<std::uintptr_t>(foreign.write.Get()));
@@ -171,10 +174,10 @@ TEST_F(EngineProcessTest, StopTerminatesWithExitCodeZeroAndACancelledWatchStaysS
 
 TEST_F(EngineProcessTest, ApplicationEngineInheritsNothingAndStaysInTheSlotWhenItExits) {
   ForeignPipe foreign;
-  ASSERT_TRUE(StartApplicationEngine(slot, WriteConfig(RecordMember()), error, platform)) << error;
+  ASSERT_TRUE(StartApplicationEngine(slot, WriteConfig(RecordMember()), error, platform, job.Get())) << error;
   EXPECT_TRUE(foreign.WriterGoneWithOurs());
   ASSERT_FALSE(
-      StartApplicationEngine(slot, WriteConfig(R"("stdout":"bad","exit_code":1)"), error, platform));
+      StartApplicationEngine(slot, WriteConfig(R"("stdout":"bad","exit_code":1)"), error, platform, job.Get()));
   EXPECT_EQ(error, "sing-box.exe exited immediately; check the subscription config");
   EXPECT_TRUE(slot.process);
   EXPECT_FALSE(IsEngineRunning(slot));
@@ -186,11 +189,11 @@ TEST_F(EngineProcessTest, FailedStartsStartNothingAndAreWordedPerProgram) {
   struct : OutputPipeFactory {
     bool CreateOutputPipe(UniqueHandle&, UniqueHandle&) override { return false; }
   } failing;
-  ASSERT_FALSE(StartHelperEngine(slot, WriteConfig(RecordMember()), error, platform, failing));
+  ASSERT_FALSE(StartHelperEngine(slot, WriteConfig(RecordMember()), error, platform, failing, job.Get()));
   EXPECT_EQ(error, "Failed to create sing-box output pipe");
   EXPECT_EQ(::GetFileAttributesW(recordFile.c_str()), INVALID_FILE_ATTRIBUTES);
   testing::FakeLocationPlatform nothing;
-  EXPECT_FALSE(StartApplicationEngine(slot, L"C:\\x.json", error, nothing));
+  EXPECT_FALSE(StartApplicationEngine(slot, L"C:\\x.json", error, nothing, job.Get()));
   EXPECT_EQ(error, "sing-box.exe not found; place it next to the app exe or in the data directory");
   EXPECT_FALSE(slot.process);
 
@@ -200,7 +203,7 @@ TEST_F(EngineProcessTest, FailedStartsStartNothingAndAreWordedPerProgram) {
   ASSERT_FALSE(Start(config));
   EXPECT_EQ(error, "Failed to start sing-box.exe: " + std::to_string(ERROR_ACCESS_DENIED));
   EXPECT_FALSE(slot.process);
-  ASSERT_FALSE(StartApplicationEngine(slot, config, error, platform));
+  ASSERT_FALSE(StartApplicationEngine(slot, config, error, platform, job.Get()));
   EXPECT_EQ(error, "Failed to start sing-box.exe");
   EXPECT_FALSE(slot.process);
 }

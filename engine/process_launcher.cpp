@@ -178,18 +178,13 @@ void LaunchedProcess::TerminateAndWait(UINT exitCode, DWORD waitMs) const {
   ::WaitForSingleObject(process.Get(), waitMs);
 }
 
-HANDLE EngineJob() {
-  static const UniqueHandle job = [] {
-    UniqueHandle created(::CreateJobObjectW(nullptr, nullptr));
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (created && !::SetInformationJobObject(created.Get(), JobObjectExtendedLimitInformation,
-                                              &limits, sizeof(limits))) {
-      created.Reset();
-    }
-    return created;
-  }();
-  return job.Get();
+UniqueHandle CreateEngineJob() {
+  UniqueHandle job(::CreateJobObjectW(nullptr, nullptr));
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (job && !::SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits)))
+    job.Reset();
+  return job;
 }
 
 std::size_t DrainOutputPipe(HANDLE readEnd, std::string& output, std::size_t keepBytes) {

@@ -54,10 +54,10 @@ struct LaunchOptions {
 // that failed; on failure nothing is left running and `launched` is untouched.
 DWORD LaunchProcess(const LaunchOptions& options, LaunchedProcess& launched);
 
-// The program's job for engines, created on first use and held until the program
-// ends: closing it (the program's exit, a crash, a kill) ends every engine in it.
-// Null when it cannot be created.
-HANDLE EngineJob();
+// A kill-on-close job for a program's engines, created once in its main and held
+// until the program ends: closing it (the program's exit, a crash, a kill) ends every
+// engine in it. Empty when it cannot be created; engines then run outside a job.
+UniqueHandle CreateEngineJob();
 
 // The environment block `base` (as GetEnvironmentStringsW gives it) with `additions`
 // set, names compared without regard to case, sorted as CreateProcessW expects.

@@ -5,8 +5,8 @@
 namespace pelno {
 
 Win32SessionRuntime::Win32SessionRuntime(EngineVariant variant, LocationPlatform& locations,
-                                         ProxySettingsPlatform& proxySettings)
-    : locations_(locations), variant_(variant), proxySettings_(proxySettings) {
+                                         ProxySettingsPlatform& proxySettings, HANDLE job)
+    : locations_(locations), job_(job), variant_(variant), proxySettings_(proxySettings) {
   proxy_.recordName = variant == EngineVariant::kHelper ? kHelperProxyRecordName : kApplicationProxyRecordName;
 }
 

@@ -19,8 +19,9 @@ class ProxySettingsPlatform;
 class Win32SessionRuntime : public SessionRuntime {
  public:
   // `variant` names the program (its proxy record and its wording); both platforms
-  // must outlive the runtime.
-  Win32SessionRuntime(EngineVariant variant, LocationPlatform& locations, ProxySettingsPlatform& proxySettings);
+  // and `job`, the program's engine job (null: none), must outlive the runtime.
+  Win32SessionRuntime(EngineVariant variant, LocationPlatform& locations, ProxySettingsPlatform& proxySettings,
+                      HANDLE job);
 
   bool RestoreSystemProxy(std::string& error) override;
   bool EnableSystemProxy(int port, std::string& error) override;
@@ -31,6 +32,7 @@ class Win32SessionRuntime : public SessionRuntime {
 
  protected:
   LocationPlatform& locations_;
+  const HANDLE job_;
   EngineProcess engine_;
 
  private:

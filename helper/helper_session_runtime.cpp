@@ -6,7 +6,7 @@
 namespace pelno {
 
 bool HelperSessionRuntime::StartEngine(std::string& error) {
-  return StartHelperEngine(engine_, EngineConfigPath(locations_), error, locations_, pipes_);
+  return StartHelperEngine(engine_, EngineConfigPath(locations_), error, locations_, pipes_, job_);
 }
 
 void HelperSessionRuntime::AppendLog(std::string_view message) { journal_.AppendLog(message); }

@@ -15,8 +15,10 @@ class HelperSessionRuntime : public Win32SessionRuntime {
  public:
   // Every part must outlive the runtime.
   HelperSessionRuntime(LogJournal& journal, LocationPlatform& locations,
-                       ProxySettingsPlatform& proxySettings, OutputPipeFactory& pipes)
-      : Win32SessionRuntime(EngineVariant::kHelper, locations, proxySettings), journal_(journal), pipes_(pipes) {}
+                       ProxySettingsPlatform& proxySettings, OutputPipeFactory& pipes, HANDLE job)
+      : Win32SessionRuntime(EngineVariant::kHelper, locations, proxySettings, job),
+        journal_(journal),
+        pipes_(pipes) {}
 
   bool StartEngine(std::string& error) override;
   void AppendLog(std::string_view message) override;

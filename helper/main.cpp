@@ -7,6 +7,7 @@
 #include "base/running_under_wine.h"
 #include "engine/engine_contract.h"
 #include "engine/engine_process.h"
+#include "engine/process_launcher.h"
 #include "engine/win32_location_platform.h"
 #include "engine/win32_proxy_settings_platform.h"
 #include "helper/control_api.h"
@@ -29,11 +30,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
   Win32LocationPlatform locations;
   Win32ProxySettingsPlatform proxySettings;
   Win32OutputPipeFactory pipes;
+  // Every engine the helper starts runs in this job and ends with the helper.
+  const UniqueHandle engineJob = CreateEngineJob();
   UrlTestRegistry urlTestRegistry(TerminateUrlTestEngine);
-  Win32UrlTestPlatform urlTests(urlTestRegistry, locations);
+  Win32UrlTestPlatform urlTests(urlTestRegistry, locations, engineJob.Get());
 
   LogJournal journal;
-  HelperSessionRuntime runtime(journal, locations, proxySettings, pipes);
+  HelperSessionRuntime runtime(journal, locations, proxySettings, pipes, engineJob.Get());
   HelperSessionController session(runtime);
   const RouteTable routes =
       MakeControlApiRoutes({session, journal, BuildTrafficSnapshot, urlTests, urlTestRegistry});

@@ -11,8 +11,8 @@ namespace pelno {
 
 class ApplicationSessionRuntime : public Win32SessionRuntime {
  public:
-  ApplicationSessionRuntime(LocationPlatform& locations, ProxySettingsPlatform& proxySettings)
-      : Win32SessionRuntime(EngineVariant::kApplication, locations, proxySettings) {}
+  ApplicationSessionRuntime(LocationPlatform& locations, ProxySettingsPlatform& proxySettings, HANDLE job)
+      : Win32SessionRuntime(EngineVariant::kApplication, locations, proxySettings, job) {}
 
   bool StartEngine(std::string& error) override;
   void AppendLog(std::string_view) override {}

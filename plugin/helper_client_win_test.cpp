@@ -191,7 +191,8 @@ TEST(WinInetHelperTransportTest, EveryWaitEndsWithinItsBound) {
 TEST(HelperClientTest, RealHelperStartedForLatencyAnswersAndIsEndedByTheCleanUp) {
   testing::ProgramFolder program(true);
   WinInetHelperTransport transport;
-  Win32HelperLauncher launcher(program.locations, EngineJob());
+  const UniqueHandle job = CreateEngineJob();
+  Win32HelperLauncher launcher(program.locations, job.Get());
   LaunchedHelperSlot launched(transport, launcher, 300);
   Win32HelperListenerPlatform listenerPlatform;
   HelperListenerCheck listener(listenerPlatform, launched);
@@ -223,7 +224,8 @@ TEST(LaunchedHelperHolder, HoldsAHelperUntilKilled) {
   const std::wstring base = Utf8ToWide(folder);
   testing::RelocatedLocationPlatform locations(base + L"\\PelnoVPN.exe", base + L"\\roaming");
   WinInetHelperTransport transport;
-  Win32HelperLauncher launcher(locations, EngineJob());
+  const UniqueHandle job = CreateEngineJob();
+  Win32HelperLauncher launcher(locations, job.Get());
   LaunchedHelperSlot launched(transport, launcher, 300);
   if (launched.EnsureAnswering()) ::Sleep(INFINITE);
 }

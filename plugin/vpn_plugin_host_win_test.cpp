@@ -30,8 +30,9 @@ struct Platforms {  // a program folder with the stand-in engine, the rest fakes
   testing::FakeProxySettingsPlatform proxy;
   testing::FakeProvisioningPlatform provisioning;
   FakeHelperTransport helper;
-  ApplicationSessionRuntime engine{program.locations, proxy};
-  Win32HelperLauncher launcher{program.locations, EngineJob()};
+  UniqueHandle job = CreateEngineJob();
+  ApplicationSessionRuntime engine{program.locations, proxy, job.Get()};
+  Win32HelperLauncher launcher{program.locations, job.Get()};
   LaunchedHelperSlot launchedHelper{helper, launcher, kHelperStartRounds};
   Win32LocalTrafficSource localTraffic;
   testing::FakeHelperListenerPlatform listener;

@@ -12,7 +12,7 @@ namespace pelno {
 
 class Win32HelperLauncher : public HelperLauncher {
  public:
-  // `job` is the application's kill-on-close job (EngineJob); `locations` and the job
+  // `job` is the application's kill-on-close job (CreateEngineJob); `locations` and the job
   // must outlive the launcher.
   Win32HelperLauncher(LocationPlatform& locations, HANDLE job) : locations_(locations), job_(job) {}
 

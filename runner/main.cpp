@@ -41,8 +41,9 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   pelno::RecoverSystemProxy(pelno::kApplicationProxyRecordName, proxySettings);
   // The plug-in's own engine, and the helper it may start itself for latency tests;
   // both run in the kill-on-close job, so neither outlives the application.
-  pelno::ApplicationSessionRuntime engine(locations, proxySettings);
-  pelno::Win32HelperLauncher helperLauncher(locations, pelno::EngineJob());
+  const pelno::UniqueHandle engineJob = pelno::CreateEngineJob();
+  pelno::ApplicationSessionRuntime engine(locations, proxySettings, engineJob.Get());
+  pelno::Win32HelperLauncher helperLauncher(locations, engineJob.Get());
   pelno::LaunchedHelperSlot launchedHelper(helper, helperLauncher, pelno::kHelperStartRounds);
 
   flutter::DartProject project(L"data");

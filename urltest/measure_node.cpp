@@ -30,7 +30,7 @@ bool Fail(NodeMeasurement& record, const char* note, DWORD error = 0) {
 
 bool MeasureNode(const std::wstring& configPath, UrlTestRegistry::RunId run,
                  const std::string& nodeTag, const std::string& testUrl, NodeMeasurement& record,
-                 UrlTestRegistry& registry, LocationPlatform& locations) {
+                 UrlTestRegistry& registry, LocationPlatform& locations, HANDLE job) {
   if (registry.IsRunStopping(run)) {
     record.waitResult = kSkippedWaitResult;
     return Fail(record, "URLTest canceled before start");
@@ -50,7 +50,7 @@ bool MeasureNode(const std::wstring& configPath, UrlTestRegistry::RunId run,
 
   LaunchOptions options = EngineLaunchOptions(
       UrlTestFetchCommandLine(engine.path, configPath, Utf8ToWide(nodeTag), Utf8ToWide(testUrl)),
-      locations);
+      locations, job);
   options.standardOutput = options.standardError = writeEnd.Get();
   options.inheritedHandles = {writeEnd.Get()};
   LaunchedProcess launched;

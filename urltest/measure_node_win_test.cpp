@@ -47,14 +47,14 @@ class MeasureNodeTest : public ::testing::Test {
     ASSERT_EQ(CreateDirectoryTree(DataDirectory(platform)), static_cast<DWORD>(ERROR_SUCCESS));
   }
   // Ends what the engines left (their job is this program's), so the folder can go.
-  void TearDown() override { ::TerminateJobObject(EngineJob(), 1); }
+  void TearDown() override { ::TerminateJobObject(job.Get(), 1); }
 
   // Measures node "A" on a configuration whose "stand_in" object holds `script`.
   bool Measure(const std::string& script, NodeMeasurement& record) {
     const std::wstring config = DataDirectory(platform) + L"\\run.json";
     EXPECT_TRUE(WriteFileBytes(config, "{\"stand_in\":{\"fetch\":{\"A\":{}}," + script + "}}"));
     return MeasureNode(config, registry.BeginRun("", client), "A", "http://127.0.0.1:9/", record, registry,
-                       platform);
+                       platform, job.Get());
   }
 
   TempFolder root{L"measure"};
@@ -62,6 +62,7 @@ class MeasureNodeTest : public ::testing::Test {
   RelocatedLocationPlatform platform{programDir + L"\\PelnoVpnHelperService.exe", root / L"roaming"};
   NoClient client;
   UrlTestRegistry registry{TerminateUrlTestEngine};
+  UniqueHandle job = CreateEngineJob();
 };
 
 // A process the engine started holds its output pipe after it has gone, as a

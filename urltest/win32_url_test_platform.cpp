@@ -25,7 +25,7 @@ void Win32UrlTestPlatform::DeleteConfig(const std::wstring& path) { ::DeleteFile
 bool Win32UrlTestPlatform::MeasureNode(const std::wstring& configPath, UrlTestRegistry::RunId run,
                                        const std::string& nodeTag, const std::string& testUrl,
                                        NodeMeasurement& record) {
-  return pelno::MeasureNode(configPath, run, nodeTag, testUrl, record, registry_, locations_);
+  return pelno::MeasureNode(configPath, run, nodeTag, testUrl, record, registry_, locations_, job_);
 }
 
 std::thread Win32UrlTestPlatform::StartWorker(std::function<void()> work) {

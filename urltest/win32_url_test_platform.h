@@ -2,6 +2,8 @@
 // with the launcher, worker threads.
 #pragma once
 
+#include <windows.h>
+
 #include "engine/data_locations.h"
 #include "urltest/url_test_registry.h"
 #include "urltest/url_test_stream.h"
@@ -10,8 +12,9 @@ namespace pelno {
 
 class Win32UrlTestPlatform : public UrlTestPlatform {
  public:
-  Win32UrlTestPlatform(UrlTestRegistry& registry, LocationPlatform& locations)
-      : registry_(registry), locations_(locations) {}
+  // `job` is the program's engine job (null: none); all three must outlive the platform.
+  Win32UrlTestPlatform(UrlTestRegistry& registry, LocationPlatform& locations, HANDLE job)
+      : registry_(registry), locations_(locations), job_(job) {}
 
   bool CreateDataDirectory() override;
   std::wstring MakeConfigPath() override;
@@ -25,6 +28,7 @@ class Win32UrlTestPlatform : public UrlTestPlatform {
  private:
   UrlTestRegistry& registry_;
   LocationPlatform& locations_;
+  const HANDLE job_;
 };
 
 // How the helper's registry ends the engines of a canceled run: exit code 1.
