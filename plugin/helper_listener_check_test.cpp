@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "plugin/launched_helper.h"
 #include "plugin/testing/fake_helper_listener_platform.h"
+#include "plugin/testing/fake_plugin_platforms.h"
 
 namespace pelno {
 namespace {
@@ -46,13 +46,7 @@ TEST(HelperListenerCheckTest, UncheckedUnderWineIsSaidOnce) {
   testing::FakeHelperListenerPlatform platform;
   platform.owners = {0};
   platform.underWine = true;
-  struct : LaunchedHelper {
-    bool EnsureAnswering() override { return false; }
-    void End() override {}
-    void Resume() override {}
-    void Close() override {}
-    std::vector<std::uint32_t> RunningProcessIds() const override { return {}; }
-  } none;
+  testing::FakeLaunchedHelper none;
   HelperListenerCheck check(platform, none);
   EXPECT_EQ(check.Check(), ListenerVerdict::kUnchecked);
   EXPECT_EQ(check.Check(), ListenerVerdict::kUnchecked);
