@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "plugin/testing/fake_helper_listener_platform.h"
 #include "plugin/testing/fake_plugin_platforms.h"
 
 namespace pelno {
@@ -43,11 +42,11 @@ TEST(HelperListenerCheckTest, OnlyTheServiceOrAHelperStartedHereIsSentAConfigura
 }
 
 TEST(HelperListenerCheckTest, UncheckedUnderWineIsSaidOnce) {
-  testing::FakeHelperListenerPlatform platform;
+  testing::FakePluginPlatforms fakes;  // no helper started here
+  testing::FakeHelperListenerPlatform& platform = fakes.listener;
   platform.owners = {0};
   platform.underWine = true;
-  testing::FakeLaunchedHelper none;
-  HelperListenerCheck check(platform, none);
+  HelperListenerCheck check(platform, fakes);
   EXPECT_EQ(check.Check(), ListenerVerdict::kUnchecked);
   EXPECT_EQ(check.Check(), ListenerVerdict::kUnchecked);
   EXPECT_EQ(platform.notes, std::string(kHelperCheckUnavailableNote) + "\n");

@@ -1,11 +1,8 @@
-// Every platform the plug-in runs on, in memory: the launched helper and the local
+// Every platform the plug-in runs on, in memory. The launched helper and the local
 // traffic are this object itself, which notes the helper's calls in `launched`.
 #pragma once
 
-#include <cstdint>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "engine/testing/fake_location_platform.h"
 #include "engine/testing/fake_session_runtime.h"
@@ -16,7 +13,7 @@
 
 namespace pelno::testing {
 
-struct FakeLaunchedHelper : LaunchedHelper, LocalTrafficSource {
+struct FakePluginPlatforms : LaunchedHelper, LocalTrafficSource {
   bool EnsureAnswering() override { return answering; }
   void End() override { launched += "end "; }
   void Resume() override { launched += "resume "; }
@@ -28,9 +25,6 @@ struct FakeLaunchedHelper : LaunchedHelper, LocalTrafficSource {
   std::vector<std::uint32_t> processIds;
   std::string snapshot, launched;
   std::function<std::string()> beforeClose;  // noted before "close "
-};
-
-struct FakePluginPlatforms : FakeLaunchedHelper {
   FakeLocationPlatform locations;
   FakeSessionRuntime engine;
   FakeProvisioningPlatform provisioning;
