@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/launched_helper.h"
-#include "plugin/testing/fake_helper_listener_platform.h"
+#include "plugin/testing/fake_plugin_platforms.h"
 
 namespace pelno {
 namespace {
@@ -43,17 +42,11 @@ TEST(HelperListenerCheckTest, OnlyTheServiceOrAHelperStartedHereIsSentAConfigura
 }
 
 TEST(HelperListenerCheckTest, UncheckedUnderWineIsSaidOnce) {
-  testing::FakeHelperListenerPlatform platform;
+  testing::FakePluginPlatforms fakes;  // no helper started here
+  testing::FakeHelperListenerPlatform& platform = fakes.listener;
   platform.owners = {0};
   platform.underWine = true;
-  struct : LaunchedHelper {
-    bool EnsureAnswering() override { return false; }
-    void End() override {}
-    void Resume() override {}
-    void Close() override {}
-    std::vector<std::uint32_t> RunningProcessIds() const override { return {}; }
-  } none;
-  HelperListenerCheck check(platform, none);
+  HelperListenerCheck check(platform, fakes);
   EXPECT_EQ(check.Check(), ListenerVerdict::kUnchecked);
   EXPECT_EQ(check.Check(), ListenerVerdict::kUnchecked);
   EXPECT_EQ(platform.notes, std::string(kHelperCheckUnavailableNote) + "\n");

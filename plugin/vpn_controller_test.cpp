@@ -9,13 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "engine/testing/fake_location_platform.h"
-#include "engine/testing/fake_session_runtime.h"
 #include "plugin/status_map.h"
 #include "plugin/testing/encodable_maps.h"
-#include "plugin/testing/fake_helper_listener_platform.h"
-#include "plugin/testing/fake_helper_transport.h"
-#include "plugin/testing/fake_provisioning_platform.h"
+#include "plugin/testing/fake_plugin_platforms.h"
 
 namespace pelno {
 namespace {
@@ -25,32 +21,22 @@ using testing::Entries;
 using testing::FakeHelperTransport;
 using testing::Map;
 
-struct ControllerTest : ::testing::Test, LaunchedHelper, LocalTrafficSource {
+struct ControllerTest : ::testing::Test, testing::FakePluginPlatforms {
   ControllerTest() {
     for (const wchar_t* file : {L"sing-box.exe", L"PelnoVpnHelperService.exe"}) locations.AddEntry(L"C:\\Apps\\Client\\" + std::wstring(file));
+    processIds = {812};  // one that End missed
+    beforeClose = [this] { return Trail(); };
   }
-  bool EnsureAnswering() override { return false; }
-  void End() override { launched += "end "; }
-  void Resume() override { launched += "resume "; }
-  void Close() override { launched += Trail() + "close "; }
-  std::string BuildSnapshot() override { return {}; }
   std::string Trail() {  // the engine's calls since the last
     std::string trail;
     for (const std::string& call : std::exchange(engine.calls, {})) trail += call + " ";
     return trail;
   }
-  std::vector<std::uint32_t> RunningProcessIds() const override { return {812}; }  // one that End missed
   static flutter::EncodableMap Connect(const char* config, const char* mode = "proxy", EncodableValue port = {}) {
     return Entries(Map({{"runtimeConfig", EncodableValue(config)}, {"accessMode", EncodableValue(mode)}, {"proxyPort", port}}));
   }
 
-  std::string launched;
-  testing::FakeLocationPlatform locations;
-  testing::FakeSessionRuntime engine;
-  testing::FakeProvisioningPlatform provisioning;
-  FakeHelperTransport helper;
-  testing::FakeHelperListenerPlatform listener;
-  VpnController controller{{locations, engine, provisioning, helper, *this, *this, listener}};
+  VpnController controller{environment};
 };
 
 TEST(ProxyPortArgumentTest, OnlyPortsInRangeAreTaken) {

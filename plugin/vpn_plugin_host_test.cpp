@@ -10,16 +10,12 @@
 #include <system_error>
 #include <thread>
 
-#include "engine/testing/fake_location_platform.h"
-#include "engine/testing/fake_session_runtime.h"
 #include "flutter/binary_messenger_impl.h"
 #include "flutter/standard_method_codec.h"
 #include "flutter/testing/fake_messenger.h"
 #include "plugin/status_map.h"
 #include "plugin/testing/encodable_maps.h"
-#include "plugin/testing/fake_helper_listener_platform.h"
-#include "plugin/testing/fake_helper_transport.h"
-#include "plugin/testing/fake_provisioning_platform.h"
+#include "plugin/testing/fake_plugin_platforms.h"
 #include "plugin/traffic_snapshot_map.h"
 
 namespace pelno {
@@ -34,14 +30,12 @@ using Bytes = std::vector<uint8_t>;
 const flutter::StandardMethodCodec& Codec() { return flutter::StandardMethodCodec::GetInstance(); }
 Bytes Success(const EncodableValue& value) { return *Codec().EncodeSuccessEnvelope(&value); }
 
-struct HostTest : ::testing::Test, LaunchedHelper, LocalTrafficSource {
-  HostTest() { locations.AddEntry(L"C:\\Apps\\Client\\sing-box.exe"); }
-  bool EnsureAnswering() override { return true; }
-  void End() override {}
-  void Resume() override {}
-  void Close() override { launched += "close "; }
-  std::vector<std::uint32_t> RunningProcessIds() const override { return {}; }
-  std::string BuildSnapshot() override { return "{}"; }
+struct HostTest : ::testing::Test, testing::FakePluginPlatforms {
+  HostTest() {
+    locations.AddEntry(L"C:\\Apps\\Client\\sing-box.exe");
+    answering = true;
+    snapshot = "{}";
+  }
 
   ~HostTest() override {
     host.reset();
@@ -89,13 +83,6 @@ struct HostTest : ::testing::Test, LaunchedHelper, LocalTrafficSource {
   std::mutex threadsLock;
   std::condition_variable threadsGone;
   int threadsRunning = 0;
-  std::string launched;
-  testing::FakeLocationPlatform locations;
-  testing::FakeSessionRuntime engine;
-  testing::FakeProvisioningPlatform provisioning;
-  FakeHelperTransport helper;
-  testing::FakeHelperListenerPlatform listener;
-  PluginEnvironment environment{locations, engine, provisioning, helper, *this, *this, listener};
   flutter::testing::FakeMessenger fake;
   flutter::BinaryMessengerImpl messenger{fake.messenger()};
   std::unique_ptr<VpnPluginHost> host;
