@@ -9,17 +9,16 @@ A report, not a test: run it through bench/run-close.sh.
 """
 import argparse
 import os
-import shutil
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
 sys.path.insert(0, os.path.join(HERE, "..", "tools", "ui_bridge"))
 import pelno_wine  # noqa: E402
+from bench_desktop import scratch_desktop_app  # noqa: E402
 from pelno_engine import engine_config, free_port  # noqa: E402
 from pelno_registry import read_proxy_values, write_proxy_values  # noqa: E402
 from pelno_ui_bridge import UiBridge  # noqa: E402
@@ -81,25 +80,11 @@ def main():
     parser.add_argument("--cap", type=float, default=60.0, help="seconds a figure is waited for at most")
     args = parser.parse_args()
 
-    display = os.environ.get("PELNO_XVFB_DISPLAY", ":71")
-    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x900x24", "-nolisten", "tcp"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.environ["DISPLAY"] = display
-    app = tempfile.mkdtemp(prefix="pelno bench app ")
-    for name in ("PelnoVPN.exe", "flutter_windows.dll", pelno_wine.HELPER_EXE):
-        shutil.copy(os.path.join(pelno_wine.bin_dir(), name), app)
-    shutil.copy(os.path.join(pelno_wine.bin_dir(), pelno_wine.STAND_IN_ENGINE_EXE), os.path.join(app, "sing-box.exe"))
-    os.makedirs(os.path.join(app, "data", "flutter_assets"))
-    try:
+    with scratch_desktop_app() as app:
         rounds = [one_round(app, args.cap) for _ in range(args.runs)]
         report("proxy connect, silent helper", [r[0] for r in rounds], args.cap)
         report("WM_CLOSE to exit, calls waiting", [r[1] for r in rounds], args.cap)
         print(f"{'':<36} user's proxy values back after {sum(r[2] for r in rounds)} of {len(rounds)} closes")
-    finally:
-        shutil.rmtree(app, True)
-        xvfb.terminate()
-        xvfb.wait()
-
 
 if __name__ == "__main__":
     main()

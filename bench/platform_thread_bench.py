@@ -10,11 +10,9 @@ A report, not a test: run it through bench/run-platform-thread.sh.
 """
 import argparse
 import os
-import shutil
 import statistics
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 
@@ -22,6 +20,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
 sys.path.insert(0, os.path.join(HERE, "..", "tools", "ui_bridge"))
 import pelno_wine  # noqa: E402
+from bench_desktop import scratch_desktop_app  # noqa: E402
 from pelno_engine import engine_config, free_port  # noqa: E402
 from pelno_ui_bridge import UiBridge  # noqa: E402
 
@@ -58,15 +57,11 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     args = parser.parse_args()
 
-    display = os.environ.get("PELNO_XVFB_DISPLAY", ":71")
-    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x900x24", "-nolisten", "tcp"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.environ["DISPLAY"] = display
-    app = tempfile.mkdtemp(prefix="pelno bench app ")
-    for name in ("PelnoVPN.exe", "flutter_windows.dll", pelno_wine.HELPER_EXE):
-        shutil.copy(os.path.join(pelno_wine.bin_dir(), name), app)
-    shutil.copy(os.path.join(pelno_wine.bin_dir(), pelno_wine.STAND_IN_ENGINE_EXE), os.path.join(app, "sing-box.exe"))
-    os.makedirs(os.path.join(app, "data", "flutter_assets"))
+    with scratch_desktop_app() as app:
+        run_rounds(app, args.runs)
+
+
+def run_rounds(app, runs):
     port = free_port()
     proc = subprocess.Popen([pelno_wine.wine_exec(), os.path.join(app, "PelnoVPN.exe")],
                             env={**os.environ, "PELNOVPN_UI_BRIDGE_PORT": str(port)},
@@ -74,7 +69,7 @@ def main():
     try:
         ui = UiBridge(port)
         figures = []
-        for _ in range(args.runs):
+        for _ in range(runs):
             threading.Timer(HOLD_SECONDS, pelno_wine.SilentHelper().close).start()
             slow = ui.send("getStatus")
             figures.append(reply_time(ui, slow))
@@ -82,7 +77,7 @@ def main():
         report(f"getStatus, silent helper ({HOLD_SECONDS:.0f} s hold)", figures)
 
         figures = []
-        for _ in range(args.runs):
+        for _ in range(runs):
             slow = ui.send("connect", {"runtimeConfig": engine_config(free_port()), "proxyPort": free_port()})
             figures.append(reply_time(ui, slow))
             ui.reply(slow, timeout=600)
@@ -106,10 +101,6 @@ def main():
     finally:
         if proc.poll() is None:
             proc.kill()
-        pelno_wine.kill_windows_processes_under(app)
-        shutil.rmtree(app, True)
-        xvfb.terminate()
-        xvfb.wait()
 
 
 if __name__ == "__main__":
