@@ -1,4 +1,6 @@
 """Reads and sets the per-user proxy values in the Wine prefix's registry."""
+import time
+
 import pelno_wine
 
 INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
@@ -28,6 +30,11 @@ def write_proxy_values(values):
     for name in PROXY_VALUES:
         reg("delete", INTERNET_SETTINGS, "/v", name, "/f")
     for name, (reg_type, data) in values.items():
-        result = reg("add", INTERNET_SETTINGS, "/v", name, "/t", reg_type, "/d", str(data), "/f")
+        add = ("add", INTERNET_SETTINGS, "/v", name, "/t", reg_type, "/d", str(data), "/f")
+        result = reg(*add)
+        if result.returncode != 0:  # seen once under load, with nothing on stderr: try again
+            time.sleep(0.5)
+            result = reg(*add)
         if result.returncode != 0:
-            raise RuntimeError(f"reg add {name} failed: {result.stderr!r}")
+            raise RuntimeError(f"reg add {name} failed ({result.returncode}): "
+                               f"{result.stdout!r} {result.stderr!r}")
