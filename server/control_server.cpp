@@ -71,15 +71,6 @@ std::optional<PeerEndpoint> PeerOf(SOCKET socket) {
   return PeerEndpoint{address.sin_addr.s_addr, ::ntohs(address.sin_port)};
 }
 
-// True when another connection waits in the listener's queue; never waits itself.
-bool ConnectionWaits(SOCKET listener) {
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(listener, &readable);
-  timeval noWait{0, 0};
-  return ::select(0, &readable, nullptr, nullptr, &noWait) == 1;
-}
-
 }  // namespace
 
 UniqueSocket OpenListeningSocket(std::uint16_t port, SetupFailure& failure, SetSocketOption setOption) {
@@ -203,11 +194,13 @@ ControlServer::ControlServer(const RouteTable& routes, LogJournal& journal, Call
                              SetSocketOption setOption)
     : journal_(journal),
       stopEvent_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      roster_(std::make_shared<AcceptingRoster>(kMaxAcceptingThreads)),
       services_(std::make_shared<ConnectionServices>(routes, callers, setOption)) {}
 
 void ControlServer::Stop() {
   MutexLock lock(listenerLock_);
   stopping_ = true;
+  roster_->Stop();
   ::SetEvent(stopEvent_.Get());
   listener_.Reset();
 }
@@ -218,20 +211,23 @@ std::unique_ptr<ConnectionTable::Place> ControlServer::Admit(SOCKET connection) 
       services_->connections.Admit([connection] { InterruptConnection(connection); }, admission);
   if (admission == ConnectionTable::Admission::kAdmitted) {
     atConnectionLimit_ = false;
-  } else if (!atConnectionLimit_) {
+  } else if (!atConnectionLimit_.exchange(true)) {
     // One line per burst: a flood must not fill the journal.
     journal_.AppendLog("Control connections at the limit of " + std::to_string(kMaxControlConnections) +
                        (place ? "; the oldest still sending their request are closed"
                               : "; new connections are closed"));
-    atConnectionLimit_ = true;
   }
   return place;
 }
 
-void ControlServer::TakeTurnAtAccepting(SOCKET listening, ThreadRecycler& threads, HANDLE accepting) {
+void ControlServer::AcceptAndServe(SOCKET listening, ThreadRecycler& threads) {
+  // This thread holds a place on the roster while it accepts; Run returns only once
+  // every place is given up, so `this` and `threads` are touched only while one is held.
+  const std::shared_ptr<AcceptingRoster> roster = roster_;
+  const std::shared_ptr<ConnectionServices> services = services_;
   for (;;) {
     if (stopping_) {
-      ::SetEvent(accepting);  // Run returns; nothing of the server is touched after this
+      roster->Leave();  // nothing of the server is touched after this
       return;
     }
     // A Stop from here on closes the listener: the accept fails at once, whatever
@@ -248,28 +244,15 @@ void ControlServer::TakeTurnAtAccepting(SOCKET listening, ThreadRecycler& thread
     }
     std::unique_ptr<ConnectionTable::Place> place = Admit(connection.Get());
     if (!place) continue;  // `connection` closes
-    const std::shared_ptr<ConnectionServices> services = services_;
-    if (ConnectionWaits(listening)) {
-      // More clients queue: this one is served on a thread of its own while this
-      // thread goes on accepting, each accept without a thread's wake-up between.
-      const SOCKET socket = connection.Get();
-      if (StartOnAnotherThread(threads, journal_,
-                               [services, place = std::shared_ptr<ConnectionTable::Place>(std::move(place)),
-                                socket] { HandleControlConnection(UniqueSocket(socket), *place, *services); })) {
-        connection.Release();  // the thread owns it now
-      }
-      continue;  // on failure the job, and with it the place, is gone before `connection` closes
-    }
-    // The last one queued is served here, the accepting handed on first, so that
-    // its request waits for no other thread to wake.
-    if (!StartOnAnotherThread(threads, journal_, [this, listening, &threads, accepting] {
-          TakeTurnAtAccepting(listening, threads, accepting);
-        })) {
+    if (roster->LeaveToServe() &&
+        !StartOnAnotherThread(threads, journal_, [this, listening, &threads] { AcceptAndServe(listening, threads); })) {
+      // No thread would accept while this one serves: it goes on accepting instead.
       place.reset();  // leaves the table before `connection` closes
       continue;
     }
     HandleControlConnection(std::move(connection), *place, *services);
-    return;
+    place.reset();
+    if (!roster->Rejoin()) return;  // stopped, or enough threads accept
   }
 }
 
@@ -306,19 +289,18 @@ int ControlServer::Run(const std::function<void()>& whenListening) {
   ThreadRecycler threads(
       [](ThreadJob job) { StartDetachedThread(std::move(job), kConnectionThreadStackReserve); },
       kMaxIdleConnectionThreads, kConnectionThreadIdleLifetime);
-  // One thread at a time accepts; it is set once that thread has seen Stop.
-  const UniqueHandle accepting(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   int result = 0;
-  try {
-    if (!accepting) throw std::system_error(static_cast<int>(::GetLastError()), std::system_category());
-    threads.Run([this, listening, &threads, event = accepting.Get()] {
-      TakeTurnAtAccepting(listening, threads, event);
-    });
-    ::WaitForSingleObject(accepting.Get(), INFINITE);
-  } catch (const std::system_error& error) {
-    journal_.AppendLog(std::string("Control server could not start accepting (") + error.what() + ")");
-    result = 1;
+  // A Stop before this leaves nothing to wait for.
+  if (roster_->Reserve()) {
+    try {
+      threads.Run([this, listening, &threads] { AcceptAndServe(listening, threads); });
+    } catch (const std::system_error& error) {
+      roster_->Leave();
+      journal_.AppendLog(std::string("Control server could not start accepting (") + error.what() + ")");
+      result = 1;
+    }
   }
+  roster_->WaitUntilNoneAccepts();
   {
     MutexLock lock(listenerLock_);
     listener_.Reset();

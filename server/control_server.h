@@ -1,6 +1,5 @@
 // The helper's loopback HTTP/1.1 control server: one request per connection,
-// each connection on a thread of its own: the thread that accepted it, which first
-// passes the accepting on to another.
+// each connection on a thread of its own: the thread that accepted it.
 #pragma once
 
 #include <atomic>
@@ -15,6 +14,7 @@
 #include "base/mutex.h"
 #include "base/unique_handle.h"
 #include "engine/engine_contract.h"
+#include "server/accepting_roster.h"
 #include "server/caller_check.h"
 #include "server/connection_table.h"
 #include "server/http_request.h"
@@ -48,19 +48,17 @@ inline constexpr std::size_t kMaxControlConnections = 256;
 // needs a few KiB. (Wine reserves at least 1 MiB and spends about 1 MB per thread
 // whatever the stack, so there the connection limit is what bounds memory.)
 inline constexpr unsigned kConnectionThreadStackReserve = 256 * 1024;
-// Connection threads that have served their request wait this long for the next
-// connection, at most this many at a time; beyond that they end.
+// Threads that have served their request and are not needed at the accept wait
+// this long for other work, at most this many at a time; beyond that they end.
 inline constexpr std::chrono::milliseconds kConnectionThreadIdleLifetime{60000};
 inline constexpr std::size_t kMaxIdleConnectionThreads = 32;
-// One thread at a time accepts, waiting in a blocking accept, which the next
-// connection ends at once: no readiness signal sits between them (under Wine the
-// listener's FD_ACCEPT signal is sometimes lost). While more connections wait it
-// hands each to a thread and accepts on; with the last one it passes the accepting
-// on to a waiting (or new) thread and serves that connection itself, so a lone
-// client's request waits for no other thread to wake. Stop closes the listener, which ends
-// the accept that waits and makes any later one fail at once. An accept that fails
-// for another reason than a client's reset waits this long before the next, so a
-// lasting failure cannot spin the loop.
+// Up to this many threads wait in a blocking accept at once, each serving what it
+// accepts itself (server/accepting_roster.h); the last one to leave for a connection
+// starts another first. Stop closes the listener, which ends every accept that waits
+// and makes any later one fail at once. An accept that fails for another reason than
+// a client's reset waits this long before the next, so a lasting failure cannot spin
+// the loop.
+inline constexpr std::size_t kMaxAcceptingThreads = 8;
 inline constexpr std::chrono::milliseconds kAcceptRetryInterval{250};
 
 // What every connection is served with, shared by the server and its connection
@@ -89,7 +87,7 @@ class ControlServer {
   ControlServer& operator=(const ControlServer&) = delete;
 
   // RunControlServer: logs the start line, listens, and waits while connection
-  // threads take turns at accepting. Returns 1 when the set-up fails (after one log
+  // threads accept. Returns 1 when the set-up fails (after one log
   // line naming the failing step and its error), 0 once Stop has ended the accepting. Connections already
   // accepted finish on their own threads. `whenListening`, unless empty, runs once
   // the port is this process's alone and before the first connection is accepted:
@@ -104,18 +102,18 @@ class ControlServer {
   // A place for an accepted connection, making room at the limit; null when no room
   // can be made.
   std::unique_ptr<ConnectionTable::Place> Admit(SOCKET connection);
-  // Accepts until a connection has its place and none waits behind it, passes the
-  // accepting to another thread and serves that connection; sets `accepting`
-  // instead once Stop is seen.
-  void TakeTurnAtAccepting(SOCKET listening, ThreadRecycler& threads, HANDLE accepting);
+  // Accepts and serves each connection itself, on a thread holding a place on the
+  // roster, until Stop is seen or enough other threads accept.
+  void AcceptAndServe(SOCKET listening, ThreadRecycler& threads);
 
   LogJournal& journal_;
   Mutex listenerLock_;  // over stopping_'s setting and listener_
   std::atomic<bool> stopping_{false};
   UniqueSocket listener_ GUARDED_BY(listenerLock_);  // while Run accepts; Stop closes it
   UniqueHandle stopEvent_;  // set with stopping_; ends the pause after a failed accept
+  std::shared_ptr<AcceptingRoster> roster_;  // shared with the threads, which may outlive the server
   std::shared_ptr<ConnectionServices> services_;
-  bool atConnectionLimit_ = false;  // the limit has been logged for this burst
+  std::atomic<bool> atConnectionLimit_{false};  // the limit has been logged for this burst
 };
 
 // Sends one complete response with a single send; its result is ignored.
@@ -153,7 +151,7 @@ void InterruptConnection(SOCKET socket);
 void HandleControlConnection(UniqueSocket socket, ConnectionTable::Place& place,
                              ConnectionServices& services);
 
-// Runs `job` (a connection, or the accepting from now on) on another thread. When
+// Runs `job` (the accepting from now on) on another thread. When
 // no thread can be had, logs one line and returns false: the job is dropped
 // unstarted, and the caller closes the connection and goes on accepting.
 bool StartOnAnotherThread(ThreadRecycler& threads, LogJournal& journal, ThreadJob job);

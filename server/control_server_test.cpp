@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "server/log_journal.h"
 
@@ -111,21 +113,42 @@ TEST_F(ControlServerTest, RunLogsTheFailingStepAndReturnsOne) {
   }
 }
 
-// Stop ends Run at once, whether it comes before Run or while Run waits for a
-// connection.
+// Stop ends Run at once, whether it comes before Run, while one thread waits in
+// accept, or after answering clients side by side has left several threads there.
 TEST_F(ControlServerTest, StopEndsRunBeforeOrDuringItsWait) {
-  for (const bool duringRun : {false, true}) {
+  enum class When { kBeforeRun, kOneAccepting, kSeveralAccepting };
+  for (const When when : {When::kBeforeRun, When::kOneAccepting, When::kSeveralAccepting}) {
     LogJournal journal;
     ControlServer server(kPingRoutes, journal, callers_, ::setsockopt);
-    if (!duringRun) server.Stop();
+    std::atomic<std::chrono::steady_clock::time_point> stopped{std::chrono::steady_clock::now()};
+    const auto stop = [&] {
+      stopped = std::chrono::steady_clock::now();
+      server.Stop();
+    };
+    if (when == When::kBeforeRun) stop();
     std::thread stopping;
     const auto whenListening = [&] {
-      if (duringRun) stopping = std::thread([&server] { std::this_thread::sleep_for(200ms); server.Stop(); });
+      if (when == When::kBeforeRun) return;
+      stopping = std::thread([&, clients = when == When::kSeveralAccepting ? 4 : 0] {
+        std::vector<UniqueSocket> sockets;
+        sockaddr_in port = address_;
+        port.sin_port = ::htons(kControlPort);
+        for (int i = 0; i < clients; ++i) {  // each held by a thread of its own until all are in
+          sockets.emplace_back(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+          ::connect(sockets.back().Get(), reinterpret_cast<const sockaddr*>(&port), sizeof port);
+        }
+        std::this_thread::sleep_for(200ms);
+        for (UniqueSocket& socket : sockets) ::send(socket.Get(), "GET /ping HTTP/1.1\r\n\r\n", 22, 0);
+        for (UniqueSocket& socket : sockets) {
+          char reply[512];
+          EXPECT_GT(::recv(socket.Get(), reply, sizeof reply, 0), 0);
+        }
+        stop();
+      });
     };
-    const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(server.Run(whenListening), 0) << duringRun << "\n" << journal.ReadLogJournal();
+    EXPECT_EQ(server.Run(whenListening), 0) << static_cast<int>(when) << "\n" << journal.ReadLogJournal();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped.load(), kAcceptRetryInterval) << static_cast<int>(when);
     if (stopping.joinable()) stopping.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 200ms + kAcceptRetryInterval) << duringRun;
   }
 }
 

@@ -29,6 +29,7 @@ IDLE_LIMIT_SECONDS = 30
 REQUEST_DEADLINE_SECONDS = 60
 MAX_CONNECTIONS = 256
 HELD_CONNECTIONS = 1000
+REORDERED = 16  # twice the threads that accept at once
 MEMORY_LIMIT_BYTES = 300 * 1000 * 1000
 STORM_SECONDS = 6
 BODY_LIMIT = 64 * 1024 * 1024
@@ -152,21 +153,24 @@ class ConnectionLimitTest(unittest.TestCase):
     def test_the_oldest_unfinished_connections_make_room(self):
         with contextlib.ExitStack() as stack:
             flood = [stack.enter_context(connect()) for _ in range(HELD_CONNECTIONS)]
-            closed, held = flood[:-MAX_CONNECTIONS], flood[-MAX_CONNECTIONS:]
-            ended = ended_within(closed, 5)
-            report(f"{len(ended)} of the {len(closed)} oldest connections closed")
+            oldest = HELD_CONNECTIONS - MAX_CONNECTIONS
+            # Threads accepting side by side may admit neighbours out of order.
+            ended = ended_within(flood[:oldest + REORDERED], 5)
+            held = [s for s in flood if s not in ended]
+            report(f"{len(ended)} of the {oldest} oldest connections closed")
             rss = max(resident_bytes(pid) for pid, cmdline in processes_under(helper.dir.path)
                       if HELPER_EXE in cmdline)
             report(f"helper resident memory with {HELD_CONNECTIONS} connections: {rss / 1e6:.0f} MB")
-            self.assertEqual(sum(closed_unanswered(s) for s in ended), len(closed))
+            self.assertEqual(sum(closed_unanswered(s) for s in ended), oldest)
             self.assertEqual(sum(still_open(s) for s in held), len(held))
             self.assertLess(rss, MEMORY_LIMIT_BYTES)
-            # A new client is answered at once, the flood still held: the oldest idle one makes room.
+            # A new client is answered at once, the flood still held: an oldest idle one makes room.
             asked = time.monotonic()
             self.assertTrue(pings())
             report(f"/ping answered in {time.monotonic() - asked:.3f} s with {MAX_CONNECTIONS} idle connections")
             self.assertLess(time.monotonic() - asked, 2.0)
-            self.assertEqual([still_open(s) for s in held[:2]], [False, True])
+            self.assertEqual(sum(not still_open(s) for s in held[:REORDERED]), 1)
+            self.assertEqual(sum(still_open(s) for s in held[REORDERED:]), len(held) - REORDERED)
         self.assertEqual(pelno_wine.request("GET", "/logs").count(LIMIT_LINE), 1)
 
     def test_a_body_past_the_memory_budget_is_refused_unread(self):
