@@ -222,9 +222,12 @@ int Main() {
       Complain(error);
   }
   if (config.script.output_holder_ms) StartOutputHolder(*config.script.output_holder_ms);
-  for (int64_t i = 0; i < config.script.output_repeat; ++i) {
-    WriteToStd(STD_OUTPUT_HANDLE, config.script.stdout_text);
-  }
+  // One write of all copies: a write per copy costs a wineserver round trip each under
+  // Wine, which a loaded machine stretches past the helper's start check.
+  std::string output;
+  output.reserve(static_cast<size_t>(config.script.output_repeat) * config.script.stdout_text.size());
+  for (int64_t i = 0; i < config.script.output_repeat; ++i) output += config.script.stdout_text;
+  WriteToStd(STD_OUTPUT_HANDLE, output);
   WriteToStd(STD_ERROR_HANDLE, config.script.stderr_text);
   if (fetch) return RunFetch(command, config);
   RunEngine(config);
