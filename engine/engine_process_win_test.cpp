@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "engine/data_locations.h"
 #include "engine/engine_config.h"

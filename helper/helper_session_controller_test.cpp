@@ -4,7 +4,6 @@
 
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,6 +56,8 @@ TEST(SessionStartTest, SequencesAndFailures) {
        kEnableUndone, {kEnable}},
       {"failing clean-up restore replaces the message", false,
        {{"enable", kEnable}, {"restore", kRestore}}, kRestore, kEnableUndone, {kRestore}},
+      {"under the service manager a proxy start changes nothing", false, {}, kServiceProxy, {}, {kServiceProxy},
+       kMixedConfig, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

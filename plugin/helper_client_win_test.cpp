@@ -1,17 +1,13 @@
 // The real paths of the helper's clients: WinINet against a scripted control port,
 // the real helper program, and Wine's service manager.
-#include <winsock2.h>
-#include <windows.h>
-#include <winsvc.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <thread>
 #include <vector>
 
+#include "base/testing/loopback_socket.h"
 #include "base/text_encoding.h"
-#include "base/unique_handle.h"
 #include "engine/process_launcher.h"
 #include "plugin/helper_client.h"
 #include "plugin/helper_provisioning.h"
@@ -35,19 +31,9 @@ using testing::Map;
 
 // The helper's port held by a test: 127.0.0.1:17891 with a queue of `backlog`.
 struct ControlPortListener {
-  explicit ControlPortListener(int backlog) {
-    ::WSAStartup(MAKEWORD(2, 2), &data);
-    sockaddr_in address = {AF_INET, ::htons(kControlPort), {}, {}};
-    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-    socket.Reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    ::bind(socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    ::listen(socket.Get(), backlog);
-  }
-  ~ControlPortListener() {
-    socket.Reset();
-    ::WSACleanup();
-  }
-  WSADATA data;
+  explicit ControlPortListener(int backlog) : socket(testing::ListenOnLoopback(port, "127.0.0.1", backlog)) {}
+  testing::WinsockSession winsock;
+  std::uint16_t port = kControlPort;
   UniqueSocket socket;
 };
 
@@ -172,13 +158,12 @@ TEST(WinInetHelperTransportTest, EveryWaitEndsWithinItsBound) {
   }
   ControlPortListener full(1);
   std::vector<UniqueSocket> queued;
-  sockaddr_in address = {AF_INET, ::htons(kControlPort), {}, {}};
-  address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+  const sockaddr_in address = testing::LoopbackAddress(kControlPort);
   for (int i = 0; i < 8; ++i) {
     queued.emplace_back(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     u_long nonBlocking = 1;
     ::ioctlsocket(queued.back().Get(), FIONBIO, &nonBlocking);
-    ::connect(queued.back().Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    ::connect(queued.back().Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
   }
   ::Sleep(300);
   start = ::GetTickCount64();

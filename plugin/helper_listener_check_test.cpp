@@ -3,9 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "plugin/testing/fake_plugin_platforms.h"
 

@@ -18,7 +18,6 @@ namespace {
 
 using testing::EncodableValue;
 using testing::Entries;
-using testing::FakeHelperTransport;
 using testing::Map;
 
 struct ControllerTest : ::testing::Test, testing::FakePluginPlatforms {

@@ -58,7 +58,6 @@ TEST(ConnectionTableTest, PlacesMayOutliveTheTable) {
     place = t.Admit("a", Admission::kAdmitted);
   }
   EXPECT_TRUE(place->KeepPlace());
-  place.reset();
 }
 
 }  // namespace

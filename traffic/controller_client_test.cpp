@@ -1,13 +1,12 @@
 #include "traffic/controller_client.h"
 
 #include <gtest/gtest.h>
-#include <ws2tcpip.h>
 
 #include <chrono>
 #include <string>
 #include <thread>
 
-#include "base/unique_handle.h"
+#include "base/testing/loopback_socket.h"
 
 namespace pelno {
 namespace {
@@ -15,28 +14,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-UniqueSocket Listen(std::uint16_t& port) {
-  UniqueSocket listener(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-  int length = sizeof address;
-  if (::bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener.Get(), 1) != 0 ||
-      ::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    return {};
-  }
-  port = ::ntohs(address.sin_port);
-  return listener;
-}
-
 class ControllerGetTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    WSADATA data;
-    ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
-  }
-  void TearDown() override { ::WSACleanup(); }
+  void SetUp() override { ASSERT_TRUE(winsock.started); }
+  testing::WinsockSession winsock;
 };
 
 // Each responder accepts one connection, reads the request, sends its script and
@@ -59,7 +40,7 @@ TEST_F(ControllerGetTest, StopsAsSoonAsTheReplyIsComplete) {
   };
   for (const auto& c : cases) {
     std::uint16_t port = 0;
-    UniqueSocket listener = Listen(port);
+    UniqueSocket listener = testing::ListenOnLoopback(port);
     ASSERT_TRUE(listener) << c.what;
     std::string request;
     std::thread responder([&] {
@@ -89,7 +70,7 @@ TEST_F(ControllerGetTest, StopsAsSoonAsTheReplyIsComplete) {
 TEST_F(ControllerGetTest, FailsAtOnceWithoutListener) {
   std::uint16_t port = 0;
   {
-    UniqueSocket listener = Listen(port);  // closed again: nothing listens on `port`
+    UniqueSocket listener = testing::ListenOnLoopback(port);  // closed again: nothing listens on `port`
     ASSERT_TRUE(listener);
   }
   std::string reply;

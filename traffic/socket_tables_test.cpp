@@ -1,13 +1,10 @@
 #include "traffic/socket_tables.h"
 
 #include <gtest/gtest.h>
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#include <windows.h>
 
 #include <string>
 
-#include "base/unique_handle.h"
+#include "base/testing/loopback_socket.h"
 
 namespace pelno {
 namespace {
@@ -16,30 +13,19 @@ namespace {
 // (Wine's interface binding), so the real table is checked with an established TCP
 // connection to 127.0.0.2: the client's row carries it as the remote address.
 TEST(SocketTablesTest, ListsAnEstablishedConnectionToAnotherLoopbackAddress) {
-  WSADATA data;
-  ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
-  UniqueSocket listener(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  ::inet_pton(AF_INET, "127.0.0.2", &address.sin_addr);
-  int length = sizeof address;
-  ASSERT_EQ(::bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener.Get(), 1), 0);
-  ASSERT_EQ(::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
-  UniqueSocket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  ASSERT_EQ(::connect(client.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  testing::WinsockSession winsock;
+  ASSERT_TRUE(winsock.started);
+  std::uint16_t port = 0;
+  UniqueSocket listener = testing::ListenOnLoopback(port, "127.0.0.2");
+  UniqueSocket client = testing::ConnectToLoopback(port, "127.0.0.2");
+  ASSERT_TRUE(listener && client);
   UniqueSocket server(::accept(listener.Get(), nullptr, nullptr));
   ASSERT_TRUE(server);
 
   SocketCollector collector(ProcessDisplayName);
   CollectTcp4(collector);
-  const std::string entry = "\"method\":\"TCP\",\"host\":\"127.0.0.2:" +
-                            std::to_string(::ntohs(address.sin_port)) + "\"}";
+  const std::string entry = "\"method\":\"TCP\",\"host\":\"127.0.0.2:" + std::to_string(port) + "\"}";
   EXPECT_NE(collector.Entries().find(entry), std::string::npos) << collector.Entries();
-  server.Reset();
-  client.Reset();
-  listener.Reset();
-  ::WSACleanup();
 }
 
 TEST(SocketTablesTest, NamesAProcessByItsProgramFileOrItsId) {

@@ -14,7 +14,7 @@
 #include "engine/testing/relocated_location_platform.h"
 #include "engine/testing/stand_in_engine.h"
 #include "engine/testing/temp_folder.h"
-#include "server/response_channel.h"
+#include "urltest/testing/fake_client.h"
 #include "urltest/win32_url_test_platform.h"
 
 namespace pelno {
@@ -33,10 +33,6 @@ std::size_t ThreadsOfThisProcess() {
     threads += entry.th32OwnerProcessID == ::GetCurrentProcessId();
   return threads;
 }
-
-struct NoClient : ResponseChannel {
-  bool Send(std::string_view) override { return true; }
-};
 
 class MeasureNodeTest : public ::testing::Test {
  protected:
@@ -60,7 +56,7 @@ class MeasureNodeTest : public ::testing::Test {
   TempFolder root{L"measure"};
   std::wstring programDir = root / L"program";
   RelocatedLocationPlatform platform{programDir + L"\\PelnoVpnHelperService.exe", root / L"roaming"};
-  NoClient client;
+  testing::FakeClient client;
   UrlTestRegistry registry{TerminateUrlTestEngine};
   UniqueHandle job = CreateEngineJob();
 };

@@ -1,42 +1,21 @@
 // The stand-in engine library through its exported C functions, as the client
 // wrapper calls them. (Views need a display: the desktop test covers them.)
-#include <winsock2.h>
-#include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "base/unique_handle.h"
+#include "base/testing/loopback_socket.h"
 #include "flutter/flutter_engine.h"
 #include "flutter/flutter_windows.h"
 
 namespace {
 
-// A loopback port nobody listens on now.
-u_short FreePort() {
-  pelno::UniqueSocket probe(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  sockaddr_in address{AF_INET, 0, {}, {}};
-  address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-  int size = sizeof address;
-  if (::bind(probe.Get(), reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-      ::getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    return 0;
-  }
-  return ::ntohs(address.sin_port);
-}
-
 // Sends the UI bridge a kind 4 frame and returns the body of its answer.
-std::string AskReceivedProperties(u_short port) {
-  pelno::UniqueSocket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  sockaddr_in address{AF_INET, ::htons(port), {}, {}};
-  address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+std::string AskReceivedProperties(std::uint16_t port) {
+  const pelno::UniqueSocket client = pelno::testing::ConnectToLoopback(port);
   const char request[] = {1, 0, 0, 0, 4};
-  if (::connect(client.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::send(client.Get(), request, sizeof request, 0) != sizeof request) {
-    return "no bridge";
-  }
+  if (!client || ::send(client.Get(), request, sizeof request, 0) != sizeof request) return "no bridge";
   std::string frame;
   std::size_t wanted = 4;  // the length prefix, then the whole frame
   char buffer[4096];
@@ -54,10 +33,10 @@ std::string AskReceivedProperties(u_short port) {
 }
 
 TEST(StandInEngine, TheUiBridgeReportsWhatTheWrapperGaveCreateAndRun) {
-  WSADATA data;
-  ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
-  const u_short port = FreePort();
-  ASSERT_NE(port, 0);
+  const pelno::testing::WinsockSession winsock;
+  ASSERT_TRUE(winsock.started);
+  std::uint16_t port = 0;
+  ASSERT_TRUE(pelno::testing::ListenOnLoopback(port));  // closed again: a port nobody listens on now
   ::SetEnvironmentVariableW(L"PELNOVPN_UI_BRIDGE_PORT", std::to_wstring(port).c_str());
 
   flutter::DartProject project(L"bundle");
@@ -78,7 +57,6 @@ TEST(StandInEngine, TheUiBridgeReportsWhatTheWrapperGaveCreateAndRun) {
   ::SetEnvironmentVariableW(L"PELNOVPN_UI_BRIDGE_PORT", nullptr);
   flutter::FlutterEngine engine(project);
   EXPECT_FALSE(engine.Run("otherMain"));
-  ::WSACleanup();
 }
 
 TEST(StandInEngine, AReferencedMessengerOutlivesItsEngineAndDropsWhatIsSentLater) {

@@ -1,14 +1,6 @@
-// FakeMessenger: an in-process stand-in for the engine library's messenger
-// functions (flutter/flutter_messenger.h), for tests. Link the target
-// `pelno_flutter_fake_messenger` instead of the engine library.
-//
-// The test plays the engine: Deliver() calls the channel's callback on the
-// calling thread (the platform thread) and WaitResponse() collects the answer,
-// which may come from any thread. Messages that native code sends are
-// captured; ReplyToSent() answers one that asked for a reply. SetAvailable(false)
-// or destroying the FakeMessenger makes it behave like a messenger whose engine
-// is gone: references taken with FlutterDesktopMessengerAddRef stay valid, sends
-// are dropped, and pending replies are answered with no bytes.
+// An in-process stand-in for the engine library's messenger functions
+// (flutter/flutter_messenger.h): link `pelno_flutter_fake_messenger` instead of the
+// engine library. The test plays the engine; Deliver's thread is the platform thread.
 #pragma once
 
 #include <chrono>
@@ -56,7 +48,8 @@ class FakeMessenger {
   // Answers sent message `index`; false when it asked for no reply or was answered.
   bool ReplyToSent(size_t index, const std::vector<uint8_t>& reply);
 
-  // False: the engine is gone.
+  // False (or the destructor): the engine is gone. Sends are dropped, pending replies
+  // answered with no bytes; references taken with FlutterDesktopMessengerAddRef stay valid.
   void SetAvailable(bool available);
 
   // Sends and responses from a thread other than the platform thread made
