@@ -241,6 +241,12 @@ void StopService(HelperTransport& transport, bool remove) {
   SERVICE_STATUS status = {};
   ::ControlService(service.Get(), SERVICE_CONTROL_STOP, &status);
   for (int i = 0; i < 100 && HelperAnswersPing(transport); ++i) ::Sleep(100);
+  // The port closes before the process has ended and the manager says so.
+  for (int i = 0; i < 100 && ::QueryServiceStatus(service.Get(), &status) &&
+                  status.dwCurrentState != SERVICE_STOPPED;
+       ++i) {
+    ::Sleep(100);
+  }
   EXPECT_TRUE(!remove || ::DeleteService(service.Get()));
 }
 
