@@ -15,14 +15,17 @@ def free_port():
         return s.getsockname()[1]
 
 
-def engine_config(mixed_port=None, **stand_in):
-    """A configuration as the user interface would send it, plus stand-in behaviour."""
+def engine_config(mixed_port=None, controller=None, **stand_in):
+    """A configuration as the user interface would send it (`controller`: the clash API's
+    address, "" for none), plus stand-in behaviour."""
     config = {"log": {"level": "warn"}, "inbounds": [], "outbounds": [{"type": "direct", "tag": "direct"}]}
     if stand_in:
         config["stand_in"] = stand_in
     if mixed_port is not None:
         config["inbounds"].append({"type": "mixed", "tag": "pelno-vpn-mixed",
                                    "listen": "127.0.0.1", "listen_port": mixed_port})
+    if controller is not None:
+        config["experimental"] = {"clash_api": {"external_controller": controller}}
     return json.dumps(config, indent=2)
 
 
@@ -52,7 +55,7 @@ def open_urltest(tags, config, request_id=b"", receive_buffer=0, timeout=30):
 
 def engine_processes(program_dir):
     """Linux pids of Wine processes running sing-box.exe from `program_dir`."""
-    return [pid for pid, cmdline in pelno_wine.processes_under(program_dir) if "sing-box.exe" in cmdline.lower()]
+    return [pid for pid, _ in pelno_wine.processes_under(program_dir, "sing-box.exe")]
 
 
 def serve_origin(test_class, body):
