@@ -1,6 +1,5 @@
-"""The control server against the helper program running under Wine: the bytes it
-answers with, its read loop, a storm of clients, and the bounds that floods of
-connections and of request bytes meet."""
+"""The control server of the helper under Wine: the bytes it answers with, its read loop, a
+storm of clients, and the bounds that floods of connections and of request bytes meet."""
 import contextlib
 import functools
 import os
@@ -167,8 +166,7 @@ class ConnectionLimitTest(unittest.TestCase):
 
 
 class ResourceLimitTest(unittest.TestCase):
-    """A silent client and a slow client, at the same time. The slow client sends one byte a
-    second."""
+    """A silent client and, at the same time, a slow one sending a byte a second."""
 
     @classmethod
     def setUpClass(cls):

@@ -49,8 +49,7 @@ class DesktopAppTest(unittest.TestCase):
         cls.origin = f"http://127.0.0.1:{serve_origin(cls, b'hello through the engine')}/hello"
 
     def start_app(self, *arguments):
-        """PelnoVPN.exe (with `arguments`) from a folder laid out like the release, the
-        stand-in as sing-box.exe; returns the bridge client."""
+        """PelnoVPN.exe (with `arguments`) from a folder laid out like the release; returns the bridge."""
         app = pelno_wine.ProgramDir(APP_FILES, with_engine=True)
         self.addCleanup(app.close)
         os.makedirs(app.file(os.path.join("data", "flutter_assets")))

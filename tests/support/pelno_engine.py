@@ -16,8 +16,7 @@ def free_port():
 
 
 def engine_config(mixed_port=None, controller=None, **stand_in):
-    """A configuration as the user interface would send it (`controller`: the clash API's
-    address, "" for none), plus stand-in behaviour."""
+    """A configuration as the user interface would send it, plus stand-in behaviour."""
     config = {"log": {"level": "warn"}, "inbounds": [], "outbounds": [{"type": "direct", "tag": "direct"}]}
     if stand_in:
         config["stand_in"] = stand_in
@@ -59,8 +58,7 @@ def engine_processes(program_dir):
 
 
 def serve_origin(test_class, body):
-    """Answers every GET on a free loopback port with `body` until the class's clean-up;
-    returns the port."""
+    """Answers every GET with `body` on a free loopback port (returned) until the class's clean-up."""
     class Origin(http.server.BaseHTTPRequestHandler):
         def do_GET(self):
             self.send_response(200)

@@ -1,8 +1,5 @@
-"""A storm of clients against the helper: threads that send GET /ping back to back, and
-optionally threads that each run POST /urltest over the stand-in engine back to back,
-for a fixed time. Every request must be answered within its time-out; a helper that
-stops accepting leaves requests unanswered. Used by the Wine suite (a few seconds) and
-by bench/run-storm.sh (longer)."""
+"""A storm of clients against the helper for a fixed time: /ping threads and optionally /urltest
+threads, each back to back. Used by the Wine suite (seconds) and bench/run-storm.sh (longer)."""
 import threading
 import time
 
@@ -32,8 +29,7 @@ class Tally:
 
 
 def storm(seconds, ping_clients=4, urltest_clients=0, nodes=12, timeout=5.0):
-    """Runs the storm; returns a Tally. A /urltest run counts as answered when all its
-    nodes' lines arrive."""
+    """Returns a Tally; a /urltest run is answered when all its nodes' lines arrive."""
     tally, started = Tally(), time.monotonic()
     end = started + seconds
     long_request = scripted_urltest(nodes)

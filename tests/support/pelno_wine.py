@@ -140,8 +140,7 @@ def wait_until(predicate, timeout=20.0):
 
 
 def processes_under(directory, name=""):
-    """(Linux pid, command line) of each process whose command line names a file in `directory`
-    and contains `name` (in any case)."""
+    """(Linux pid, command line) of processes run from `directory`, `name` in their command line."""
     unix, win = os.path.abspath(directory), windows_path(directory).lower()
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
