@@ -3,18 +3,16 @@ library plays the user interface, with the real helper and the stand-in proxy en
 Runs in a Wine prefix of its own (the TUN case installs the helper service)."""
 import json
 import os
-import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
 import pelno_wine
-from pelno_engine import engine_processes, free_port, serve_origin
+from pelno_engine import engine_config as config, engine_processes, free_port, serve_origin
 from pelno_registry import read_proxy_values, write_proxy_values
-from pelno_wine import CONTROL_PORT, HELPER_EXE, SilentHelper, port_open, request, split_response, wait_until
+from pelno_wine import CONTROL_PORT, HELPER_EXE, SilentHelper, call, port_open, wait_until
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools", "ui_bridge"))
 from pelno_ui_bridge import EVENT_CHANNEL, UiBridge  # noqa: E402
@@ -26,25 +24,6 @@ VIEW_BACKGROUND = (0x1E, 0x22, 0x2B)  # what the stand-in's notice is painted on
 
 def tool(name, *args, timeout=90):
     return pelno_wine.run_windows([os.path.join(pelno_wine.bin_dir(), name), *args], timeout=timeout)
-
-
-def helper_status():
-    try:
-        return json.loads(split_response(request("GET", "/status", timeout=5))[2])["status"]
-    except OSError:
-        return None
-
-
-def config(mixed_port=None, controller=False, **stand_in):
-    value = {"inbounds": [], "outbounds": [{"type": "direct", "tag": "direct"}]}
-    if mixed_port:
-        value["inbounds"].append({"type": "mixed", "tag": "pelno-vpn-mixed", "listen": "127.0.0.1",
-                                  "listen_port": mixed_port})
-    if controller:
-        value["experimental"] = {"clash_api": {"external_controller": "127.0.0.1:19090"}}
-    if stand_in:
-        value["stand_in"] = stand_in
-    return json.dumps(value)
 
 
 def screenshot_pixels(display, points):
@@ -70,21 +49,13 @@ class DesktopAppTest(unittest.TestCase):
         cls.origin = f"http://127.0.0.1:{serve_origin(cls, b'hello through the engine')}/hello"
 
     def start_app(self, *arguments):
-        """PelnoVPN.exe (with `arguments`) from a folder laid out like the release, the
-        stand-in as sing-box.exe; returns the bridge client."""
-        app = tempfile.mkdtemp(prefix="pelno app ")
-        self.addCleanup(shutil.rmtree, app, True)
-        self.addCleanup(pelno_wine.kill_windows_processes_under, app)
-        for name in APP_FILES:
-            shutil.copy(os.path.join(pelno_wine.bin_dir(), name), app)
-        shutil.copy(os.path.join(pelno_wine.bin_dir(), pelno_wine.STAND_IN_ENGINE_EXE),
-                    os.path.join(app, "sing-box.exe"))
-        os.makedirs(os.path.join(app, "data", "flutter_assets"))
-        self.app_dir, port = app, free_port()
-        self.proc = subprocess.Popen([pelno_wine.wine_exec(), os.path.join(app, "PelnoVPN.exe"), *arguments],
-                                     env={**os.environ, "PELNOVPN_UI_BRIDGE_PORT": str(port)},
-                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
+        """PelnoVPN.exe (with `arguments`) from a folder laid out like the release; returns the bridge."""
+        app = pelno_wine.ProgramDir(APP_FILES, with_engine=True)
+        self.addCleanup(app.close)
+        os.makedirs(app.file(os.path.join("data", "flutter_assets")))
+        self.app_dir, port = app.path, free_port()
+        self.proc = pelno_wine.start_windows([app.file("PelnoVPN.exe"), *arguments],
+                                             env={**os.environ, "PELNOVPN_UI_BRIDGE_PORT": str(port)})
         self.addCleanup(lambda: self.proc.poll() is None and self.proc.kill())
         ui = UiBridge(port)
         self.addCleanup(ui.close)
@@ -118,16 +89,14 @@ class DesktopAppTest(unittest.TestCase):
         self.addCleanup(write_proxy_values, {})
         ui = self.start_app("--flag", "two words", "é")
 
-        # The engine library got the release's data paths, the command line for Dart,
-        # the default entry point and policies, in the real library's layout.
+        # As the real engine library lays them out.
         self.assertEqual(ui.engine_properties(), {
             "assets_path": "data\\flutter_assets", "icu_data_path": "data\\icudtl.dat",
             "aot_library_path": "data\\app.so", "dart_entrypoint": None,
             "dart_entrypoint_argv": ["--flag", "two words", "é"], "gpu_preference": 0, "ui_thread_policy": 0,
             "run_entry_point": None})
 
-        # Shown after its first frame; as the X server has it: title, origin and size at
-        # 96 DPI, the view's notice painted inside, nothing of it beyond its edges.
+        # Shown after its first frame, as the X server has it: at 96 DPI, painted inside, nothing beyond.
         self.assertEqual(tool("pelno-window-probe.exe", "shown", "30").returncode, 0)
         tree = subprocess.run(["xwininfo", "-root", "-tree", "-display", self.display], capture_output=True,
                               text=True, timeout=30).stdout
@@ -139,22 +108,18 @@ class DesktopAppTest(unittest.TestCase):
             status = ui.send("getStatus")
             self.assert_answered_at_once(ui, status)
         self.assertEqual(ui.reply(status)[1], ("success", "disconnected"))
-        mixed_port = self.proxy_connect(ui)
-        self.assertEqual(read_proxy_values()["ProxyEnable"], ("REG_DWORD", 1))
-        self.assertEqual(read_proxy_values()["ProxyServer"][1],
-                         f"http=127.0.0.1:{mixed_port};https=127.0.0.1:{mixed_port};"
-                         f"socks=127.0.0.1:{mixed_port}")
-        out = subprocess.run(["curl", "-sS", "--noproxy", "", "-x", f"http://127.0.0.1:{mixed_port}",
-                              self.origin], capture_output=True, timeout=30)
+        mixed = f"127.0.0.1:{self.proxy_connect(ui)}"
+        self.assertEqual([read_proxy_values()[name] for name in ("ProxyEnable", "ProxyServer")],
+                         [("REG_DWORD", 1), ("REG_SZ", f"http={mixed};https={mixed};socks={mixed}")])
+        out = subprocess.run(["curl", "-sS", "--noproxy", "", "-x", "http://" + mixed, self.origin],
+                             capture_output=True, timeout=30)
         self.assertEqual(out.stdout, b"hello through the engine")
         self.assertEqual(ui.call("getStatus"), ("success", "connected"))
         self.assertEqual(ui.call("disconnect")[1]["status"], "disconnected")
         self.assertEqual(read_proxy_values(), USER)
 
-        # A program on the helper's port takes requests and never answers: a proxy connect
-        # asks it to stop only briefly; closing while a second connect and a status query
-        # wait on it runs the plug-in's clean-up (proxy back, engine stopped) at once and
-        # ends within seconds.
+        # A helper that never answers: a proxy connect asks it to stop only briefly; closing while
+        # a connect and a status query wait on it cleans up (proxy back, engine stopped) at once.
         with SilentHelper():
             started = time.monotonic()
             self.proxy_connect(ui)
@@ -174,31 +139,29 @@ class DesktopAppTest(unittest.TestCase):
         self.addCleanup(pelno_wine.service_probe, "stop")
         ui = self.start_app()
         mixed_port = free_port()
-        connect = ui.send("connect", {"runtimeConfig": config(mixed_port, controller=True), "accessMode": "tun"})
+        connect = ui.send("connect", {"runtimeConfig": config(mixed_port, "127.0.0.1:19090"),
+                                      "accessMode": "tun"})
         self.assert_answered_at_once(ui, connect)  # while the service is installed and started
         reply = ui.reply(connect, timeout=180)[1]
         self.assertEqual(reply[1]["status"], "connected", reply)
-        self.assertEqual(helper_status(), "connected")
+        self.assertEqual(call("GET", "/status")["status"], "connected")
         self.assertEqual(ui.call("getStatus"), ("success", "connected"))
-        # Wine reads every folder back as the user's: the service runs the protected
-        # copy of the helper, and the engine copied beside it.
-        self.assertEqual(pelno_wine.service_probe("query")["binaryPath"], f'"{pelno_wine.SERVICE_COPY_EXE}"')
-        self.assertEqual((len(engine_processes(pelno_wine.service_copy_dir())), engine_processes(self.app_dir)), (1, []))
+        # Wine reads every folder back as the user's: the service and its engine run the protected copies.
+        copy = pelno_wine.linux_path(pelno_wine.SERVICE_COPY_DIR)
+        self.assertEqual((len(engine_processes(copy)), engine_processes(self.app_dir)), (1, []))
 
         # The helper's engine relays a request; its totals reach the snapshot.
         subprocess.run(["curl", "-sS", "--noproxy", "", "-x", f"http://127.0.0.1:{mixed_port}", self.origin],
                        capture_output=True, timeout=30)
         snapshot = ui.call("getTrafficSnapshot")
-        self.assertEqual(snapshot[0], "success")
+        self.assertEqual((snapshot[0], type(snapshot[1]["processes"])), ("success", list))
         self.assertGreater(snapshot[1]["downloadTotalBytes"], 0, snapshot)
-        self.assertIsInstance(snapshot[1]["processes"], list)
 
         # Sign-out: the same clean-up as closing; the helper's session ends, the service stays.
         out = tool("pelno-window-probe.exe", "end-session")
         self.assertEqual(json.loads(out.stdout), {"queryEndSession": 1})
-        self.assertEqual(self.proc.wait(timeout=60), 0)
-        self.assertEqual(helper_status(), "disconnected")
-        self.assertEqual(read_proxy_values(), USER)
+        self.assert_cleaned_up_and_exited()
+        self.assertEqual(call("GET", "/status")["status"], "disconnected")
 
     def test_3_latency_events_come_before_the_reply(self):
         ui = self.start_app()
@@ -212,10 +175,8 @@ class DesktopAppTest(unittest.TestCase):
         arrival, reply = ui.reply(ui.send("testNodeDelays", {
             "requestId": "r1", "runtimeConfig": engine, "testUrl": self.origin,
             "nodeTags": list(nodes) + [7, ""]}), timeout=120)
-        self.assertEqual(reply[0], "success")
-        self.assertEqual(set(reply[1]), set(nodes))
+        self.assertEqual((reply[0], set(reply[1]), reply[1]["dead node"]), ("success", set(nodes), 0))
         self.assertGreater(reply[1]["direct"], 0)
-        self.assertEqual(reply[1]["dead node"], 0)
         events = [(n, e[1]) for n, channel, e in ui.events if channel == EVENT_CHANNEL]
         self.assertEqual(sorted(e["nodeTag"] for _, e in events), sorted(nodes))
         self.assertTrue(all(n < arrival and e["requestId"] == "r1" and e["delayMs"] == reply[1][e["nodeTag"]]
@@ -224,8 +185,7 @@ class DesktopAppTest(unittest.TestCase):
         # Closing ends the helper the latency tests started.
         self.assertEqual(tool("pelno-window-probe.exe", "close").returncode, 0)
         self.assertEqual(self.proc.wait(timeout=60), 0)
-        self.assertFalse(any(HELPER_EXE.lower() in line.lower()
-                             for _, line in pelno_wine.processes_under(self.app_dir)))
+        self.assertEqual(list(pelno_wine.processes_under(self.app_dir, HELPER_EXE)), [])
 
 
 if __name__ == "__main__":

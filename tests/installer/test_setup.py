@@ -1,8 +1,6 @@
-"""PelnoVPN-Setup.exe under Wine's service manager, in a Wine prefix of its own: a silent
-install into a chosen folder, an upgrade over it while the engine and another program run
-from that folder, and a silent uninstall. The packed folder holds the built programs, signed as
-a release is with a throwaway certificate, and a placeholder user interface bundle; the shipped
-files are checked as a reviewer checks a download."""
+"""PelnoVPN-Setup.exe in a Wine prefix of its own: silent install, upgrade while programs run
+from the folder, silent uninstall; the packed programs are signed with a throwaway certificate
+and checked as a reviewer checks a download."""
 import os
 import re
 import shutil
@@ -10,7 +8,7 @@ import subprocess
 import unittest
 
 import pelno_wine
-from pelno_engine import engine_config, engine_processes
+from pelno_engine import engine_config
 from pelno_registry import reg
 from pelno_wine import CONTROL_PORT, HELPER_EXE, port_open, request, service_probe as probe, wait_until
 
@@ -73,10 +71,8 @@ class SetupTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.work = pelno_wine.own_prefix(cls, "setup")
-        prefix = os.environ["WINEPREFIX"]
-        cls.folder = os.path.join(prefix, "drive_c", "Pelno Apps", "PelnoVPN")
-        cls.shortcut = os.path.join(prefix, "drive_c", "ProgramData", "Microsoft", "Windows",
-                                    "Start Menu", "Programs", "PelnoVPN.lnk")
+        cls.folder = pelno_wine.linux_path(FOLDER)
+        cls.shortcut = pelno_wine.linux_path(r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\PelnoVPN.lnk")
         cls.data = pelno_wine.data_dir()
         cls.dist = dist = os.path.join(cls.work, "dist")
         for name in PLACEHOLDERS:
@@ -134,7 +130,8 @@ class SetupTest(unittest.TestCase):
         engine = None
         # /D= comes last and unquoted on the command line: Wine joins these with spaces.
         for version, args in zip(self.versions, (["/S", *("/D=" + FOLDER).split()], ["/S"])):
-            foreign = self.start_foreign_program() if engine else None
+            # Another program run from the install folder, only waiting.
+            foreign = self.start_from_folder("foreign.exe", "--stand-in-output-holder", "600000") if engine else None
             # Not captured: Wine's desktop process, started by the setup, keeps its output open
             # while the foreign program runs.
             self.assertEqual(pelno_wine.run_windows([self.setups[version], *args], 300, capture_output=False,
@@ -164,7 +161,7 @@ class SetupTest(unittest.TestCase):
             engine = self.start_engine_from_folder()
         self.assertEqual(pelno_wine.run_windows([FOLDER + r"\Uninstall.exe", "/S"]).returncode, 0)
         self.assertTrue(wait_until(lambda: not os.path.exists(self.folder), timeout=60))
-        self.assertFalse(os.path.exists(os.path.dirname(pelno_wine.service_copy_dir())))
+        self.assertFalse(os.path.exists(pelno_wine.linux_path(r"C:\Program Files\PelnoVPN")))
         self.assertTrue(wait_until(lambda: probe("query") == 1060, timeout=30))
         self.assertTrue(wait_until(lambda: not port_open(CONTROL_PORT), timeout=30))
         self.assertTrue(wait_until(lambda: engine.poll() is not None, timeout=30))
@@ -172,31 +169,19 @@ class SetupTest(unittest.TestCase):
         self.assertEqual([values(DUMPS_KEY + "\\" + p) for p in ("PelnoVPN.exe", HELPER_EXE)], [{}, {}])
         self.assertEqual(os.listdir(self.data), ["sing-box.json"])
 
-    def start_foreign_program(self):
-        """Another program run from the install folder: the stand-in, only waiting."""
-        shutil.copy(os.path.join(pelno_wine.bin_dir(), pelno_wine.STAND_IN_ENGINE_EXE),
-                    os.path.join(self.folder, "foreign.exe"))
-        program = subprocess.Popen([pelno_wine.wine_exec(), FOLDER + r"\foreign.exe", "--stand-in-output-holder",
-                                    "600000"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
+    def start_from_folder(self, name, *args):
+        """The stand-in as `name` in the install folder, running with `args`."""
+        shutil.copy(os.path.join(pelno_wine.bin_dir(), pelno_wine.STAND_IN_ENGINE_EXE), os.path.join(self.folder, name))
+        program = pelno_wine.start_windows([FOLDER + "\\" + name, *args])
         self.addCleanup(program.kill)
-        self.assertTrue(wait_until(lambda: any("foreign.exe" in line for _, line in
-                                               pelno_wine.processes_under(self.folder))))
+        self.assertTrue(wait_until(lambda: any(pelno_wine.processes_under(self.folder, name))))
         return program
 
     def start_engine_from_folder(self):
-        engine_exe = os.path.join(self.folder, "sing-box.exe")
-        if not os.path.exists(engine_exe):  # the upgrade keeps it
-            shutil.copy(os.path.join(pelno_wine.bin_dir(), pelno_wine.STAND_IN_ENGINE_EXE), engine_exe)
         config = os.path.join(self.work, "engine.json")
         with open(config, "w") as f:
             f.write(engine_config())
-        engine = subprocess.Popen([pelno_wine.wine_exec(), engine_exe, "run", "-c", config],
-                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                  stderr=subprocess.DEVNULL)
-        self.addCleanup(engine.kill)
-        self.assertTrue(wait_until(lambda: engine_processes(self.folder)))
-        return engine
+        return self.start_from_folder("sing-box.exe", "run", "-c", config)
 
 
 if __name__ == "__main__":

@@ -3,9 +3,7 @@ service control manager. Runs in a Wine prefix of its own: every cold start of a
 prefix starts AUTO_START services again."""
 import concurrent.futures
 import filecmp
-import json
 import os
-import signal
 import socket
 import time
 import unittest
@@ -13,7 +11,7 @@ import unittest
 import pelno_wine
 from pelno_engine import engine_config, engine_processes, free_port
 from pelno_registry import INTERNET_SETTINGS, read_proxy_values, reg, write_proxy_values
-from pelno_wine import CONTROL_PORT, HELPER_EXE, port_open, request, split_response, wait_until
+from pelno_wine import CONTROL_PORT, HELPER_EXE, call, port_open, request, wait_until
 from pelno_wine import HELPER_SERVICE as SERVICE, service_probe as probe
 
 RECORD_KEY = r"HKCU\Software\PelnoVPN"  # the record of the user's proxy settings
@@ -22,10 +20,6 @@ USER = {"ProxyEnable": ("REG_DWORD", 0), "ProxyServer": ("REG_SZ", "user.proxy.e
 
 def run(program, *args, timeout=90):
     return pelno_wine.run_windows([program] + list(args), timeout=timeout)
-
-
-def reply(raw):
-    return json.loads(split_response(raw)[2])
 
 
 def data_files():
@@ -50,9 +44,8 @@ class ServiceHostTest(unittest.TestCase):
 
     def test_install_then_a_start_on_a_taken_port_then_a_refused_proxy_start_and_a_stop_during_a_tun_start(self):
         self.assertEqual(probe("query"), 1060)  # not installed
-        # Wine reads every folder back as the user's: each install copies its helper and
-        # engine (or none) over the protected copy and registers that.
-        copy = pelno_wine.service_copy_dir()
+        # Wine reads every folder back as the user's: each install registers a protected copy.
+        copy = pelno_wine.linux_path(pelno_wine.SERVICE_COPY_DIR)
         for d, switch in ((self.program_dir(), "x--install-service=yes"),  # inside an argument
                           (self.program_dir(with_engine=True), "--install-service")):
             self.assertEqual(run(d.file(HELPER_EXE), switch).returncode, 0)
@@ -83,7 +76,7 @@ class ServiceHostTest(unittest.TestCase):
         self.assertEqual((service["state"], service["controlsAccepted"] & 1), (4, 1))
         # The service's proxy would be LocalSystem's: "/start" is refused and changes nothing.
         before = data_files()
-        self.assertEqual(reply(request("POST", "/start", engine_config(free_port()))),
+        self.assertEqual(call("POST", "/start", engine_config(free_port())),
                          {"status": "disconnected", "platform": "windows", "message":
                           "The helper service does not set the system proxy; proxy mode runs in the application"})
         self.assertEqual((read_proxy_values(), engine_processes(copy)), (USER, []))
@@ -91,10 +84,10 @@ class ServiceHostTest(unittest.TestCase):
         self.assertEqual(data_files(), before)
         # The stop control arrives while "/start-tun" is inside its 800 ms start check.
         with concurrent.futures.ThreadPoolExecutor(1) as pool:
-            starting = pool.submit(request, "POST", "/start-tun", engine_config())
+            starting = pool.submit(call, "POST", "/start-tun", engine_config())
             self.assertTrue(wait_until(lambda: engine_processes(copy), timeout=10))
             self.assertEqual(probe("stop"), 0)
-            self.assertEqual(reply(starting.result(timeout=30))["message"], "Windows TUN helper connected")
+            self.assertEqual(starting.result(timeout=30)["message"], "Windows TUN helper connected")
         self.assertEqual(probe("query")["exitCode"], 0)
         self.assertEqual(read_proxy_values(), USER)
         self.assertTrue(wait_until(lambda: not engine_processes(copy), timeout=5))
@@ -116,10 +109,8 @@ class ServiceHostTest(unittest.TestCase):
                 self.assertEqual(run(second.file(HELPER_EXE), timeout=30).returncode, 0)
                 self.assertLess(time.monotonic() - started, 20)
                 self.assertEqual((engine_processes(d.path), read_proxy_values()), (engines, proxy))
-                self.assertEqual(reply(request("GET", "/status"))["status"], "connected")
-                for pid, cmdline in pelno_wine.processes_under(d.path):  # no clean-up runs
-                    if HELPER_EXE.lower() in cmdline.lower():
-                        os.kill(pid, signal.SIGKILL)
+                self.assertEqual(call("GET", "/status")["status"], "connected")
+                pelno_wine.kill_windows_processes_under(d.path, HELPER_EXE)  # no clean-up runs
                 # The engine goes along with its helper.
                 self.assertTrue(wait_until(lambda: not engine_processes(d.path), timeout=10))
             self.assertEqual(read_proxy_values(), proxy)

@@ -1,13 +1,12 @@
 """The helper's session endpoints against the stand-in engine, under Wine: the real
 registry, the real engine processes and the replies."""
-import json
 import os
 import unittest
 
 import pelno_wine
 from pelno_engine import engine_config, engine_processes, free_port
 from pelno_registry import read_proxy_values, write_proxy_values
-from pelno_wine import request, split_response, wait_until
+from pelno_wine import call, request, wait_until
 
 # The user's settings: no ProxyEnable, an expandable ProxyServer, an empty ProxyOverride.
 # Every stop must give them back exactly: absent stays absent, empty stays empty, and
@@ -16,24 +15,15 @@ USER = {"ProxyServer": ("REG_EXPAND_SZ", "%COMPUTERNAME%:3128"), "ProxyOverride"
 RESTORED = {**USER, "ProxyServer": ("REG_SZ", "%COMPUTERNAME%:3128")}
 
 
-def call(method, path, body=b""):
-    status, headers, body = split_response(request(method, path, body))
-    assert status == "HTTP/1.1 200 OK" and "Content-Type: application/json" in headers, status
-    return json.loads(body)
-
-
 class SessionApiTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.helper = pelno_wine.HelperProcess(with_engine=True)
+        cls.addClassCleanup(write_proxy_values, {})
+        cls.addClassCleanup(cls.helper.stop)
 
     def setUp(self):
         write_proxy_values(USER)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.helper.stop()
-        write_proxy_values({})
 
     def tearDown(self):
         call("POST", "/stop")

@@ -15,7 +15,7 @@ def free_port():
         return s.getsockname()[1]
 
 
-def engine_config(mixed_port=None, **stand_in):
+def engine_config(mixed_port=None, controller=None, **stand_in):
     """A configuration as the user interface would send it, plus stand-in behaviour."""
     config = {"log": {"level": "warn"}, "inbounds": [], "outbounds": [{"type": "direct", "tag": "direct"}]}
     if stand_in:
@@ -23,6 +23,8 @@ def engine_config(mixed_port=None, **stand_in):
     if mixed_port is not None:
         config["inbounds"].append({"type": "mixed", "tag": "pelno-vpn-mixed",
                                    "listen": "127.0.0.1", "listen_port": mixed_port})
+    if controller is not None:
+        config["experimental"] = {"clash_api": {"external_controller": controller}}
     return json.dumps(config, indent=2)
 
 
@@ -52,12 +54,11 @@ def open_urltest(tags, config, request_id=b"", receive_buffer=0, timeout=30):
 
 def engine_processes(program_dir):
     """Linux pids of Wine processes running sing-box.exe from `program_dir`."""
-    return [pid for pid, cmdline in pelno_wine.processes_under(program_dir) if "sing-box.exe" in cmdline.lower()]
+    return [pid for pid, _ in pelno_wine.processes_under(program_dir, "sing-box.exe")]
 
 
 def serve_origin(test_class, body):
-    """Answers every GET on a free loopback port with `body` until the class's clean-up;
-    returns the port."""
+    """Answers every GET with `body` on a free loopback port (returned) until the class's clean-up."""
     class Origin(http.server.BaseHTTPRequestHandler):
         def do_GET(self):
             self.send_response(200)

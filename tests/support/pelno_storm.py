@@ -1,10 +1,5 @@
-"""A storm of clients against the helper: threads that send GET /ping back to back, and
-optionally threads that each run POST /urltest over the stand-in engine back to back,
-for a fixed time. Every request must be answered within its time-out; a helper that
-stops accepting leaves requests unanswered. Used by the Wine suite (a few seconds) and
-by bench/run-storm.sh (longer)."""
-import socket
-import struct
+"""A storm of clients against the helper for a fixed time: /ping threads and optionally /urltest
+threads, each back to back. Used by the Wine suite (seconds) and bench/run-storm.sh (longer)."""
 import threading
 import time
 
@@ -17,16 +12,6 @@ PING = b"GET /ping HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
 def scripted_urltest(nodes):
     tags = [f"s{i}" for i in range(nodes)]
     return urltest_request([t.encode() for t in tags], engine_config(fetch={t: {} for t in tags}))
-
-
-def ask(data, timeout):
-    """One request on a new connection; returns the bytes received until the server closed.
-    The client resets the connection at its end: tens of thousands of TIME_WAIT sockets would
-    slow every later read of the socket tables (traffic snapshots) for a minute."""
-    with socket.create_connection(("127.0.0.1", pelno_wine.CONTROL_PORT), timeout=timeout) as s:
-        s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-        s.sendall(data)
-        return pelno_wine.recv_all(s)
 
 
 class Tally:
@@ -44,8 +29,7 @@ class Tally:
 
 
 def storm(seconds, ping_clients=4, urltest_clients=0, nodes=12, timeout=5.0):
-    """Runs the storm; returns a Tally. A /urltest run counts as answered when all its
-    nodes' lines arrive."""
+    """Returns a Tally; a /urltest run is answered when all its nodes' lines arrive."""
     tally, started = Tally(), time.monotonic()
     end = started + seconds
     long_request = scripted_urltest(nodes)
@@ -53,7 +37,8 @@ def storm(seconds, ping_clients=4, urltest_clients=0, nodes=12, timeout=5.0):
     def client(kind, data, answered, request_timeout):
         while time.monotonic() < end:
             try:
-                ok = answered(ask(data, request_timeout))
+                # Reset: tens of thousands of TIME_WAIT sockets would slow later socket-table reads.
+                ok = answered(pelno_wine.raw_request(data, timeout=request_timeout, reset=True))
             except OSError:
                 ok = False
             tally.count(kind, ok, time.monotonic() - started)

@@ -8,9 +8,9 @@ import os
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import tempfile
-import threading
 import time
 
 CONTROL_PORT = 17891
@@ -33,8 +33,7 @@ def drive_c():
 
 
 def data_dir():
-    """The helper's data directory, %APPDATA%\\PelnoVPN of the Wine user. A fresh prefix
-    has no such folder until the helper first writes there."""
+    """%APPDATA%\\PelnoVPN of the Wine user: absent in a fresh prefix until the helper writes there."""
     [roaming] = glob.glob(os.path.join(drive_c(), "users", "*", "AppData", "Roaming"))
     return os.path.join(roaming, "PelnoVPN")
 
@@ -45,14 +44,20 @@ SERVICE_COPY_DIR = r"C:\Program Files\PelnoVPN\Service"
 SERVICE_COPY_EXE = SERVICE_COPY_DIR + "\\" + HELPER_EXE
 
 
-def service_copy_dir():
-    """The Linux path of SERVICE_COPY_DIR in the prefix."""
-    return os.path.join(drive_c(), "Program Files", "PelnoVPN", "Service")
+def linux_path(path):
+    """The Linux path of a C:\\... path in the prefix."""
+    return os.path.join(drive_c(), *path[3:].split("\\"))
 
 
 def run_windows(args, timeout=60, **kwargs):
     kwargs = {"stdin": subprocess.DEVNULL, "capture_output": True, **kwargs}
     return subprocess.run([wine_exec(), *args], timeout=timeout, **kwargs)
+
+
+def start_windows(args, **kwargs):
+    """A Windows program started under Wine, its standard streams closed."""
+    streams = dict.fromkeys(("stdin", "stdout", "stderr"), subprocess.DEVNULL)
+    return subprocess.Popen([wine_exec(), *args], **{**streams, **kwargs})
 
 
 def own_prefix(test_class, label):
@@ -84,9 +89,12 @@ def windows_path(linux_path):
     return "Z:" + path.replace("/", "\\")
 
 
-def raw_request(data, port=CONTROL_PORT, timeout=10.0):
-    """Sends bytes, reads until the server closes; returns the bytes received."""
+def raw_request(data, port=CONTROL_PORT, timeout=10.0, reset=False):
+    """Sends bytes, reads until the server closes; returns the bytes received. `reset`: the
+    client ends with a reset, leaving no TIME_WAIT socket."""
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
+        if reset:
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         s.sendall(data)
         return recv_all(s)
 
@@ -111,6 +119,13 @@ def split_response(raw):
     return status, headers, body
 
 
+def call(method, path, body=b""):
+    """The body of a 200 JSON reply, parsed."""
+    status, headers, body = split_response(request(method, path, body))
+    assert status == "HTTP/1.1 200 OK" and "Content-Type: application/json" in headers, status
+    return json.loads(body)
+
+
 def port_open(port):
     with socket.socket() as s:
         s.settimeout(0.5)
@@ -124,8 +139,8 @@ def wait_until(predicate, timeout=20.0):
     return met
 
 
-def processes_under(directory):
-    """(Linux pid, command line) of each process whose command line names a file in `directory`."""
+def processes_under(directory, name=""):
+    """(Linux pid, command line) of processes run from `directory`, `name` in their command line."""
     unix, win = os.path.abspath(directory), windows_path(directory).lower()
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
@@ -133,23 +148,24 @@ def processes_under(directory):
                 cmdline = f.read().replace(b"\0", b" ").decode("utf-8", "replace")
         except OSError:
             continue
-        if unix in cmdline or win in cmdline.lower():
+        if (unix in cmdline or win in cmdline.lower()) and name.lower() in cmdline.lower():
             yield int(pid), cmdline
 
 
-def kill_windows_processes_under(directory):
-    for pid, _ in list(processes_under(directory)):
+def kill_windows_processes_under(directory, name=""):
+    for pid, _ in list(processes_under(directory, name)):
         with contextlib.suppress(ProcessLookupError, PermissionError):
             os.kill(pid, signal.SIGKILL)
 
 
 class ProgramDir:
-    """A throwaway folder with a copy of the helper and, when asked, the stand-in engine as
-    sing-box.exe beside it."""
+    """A throwaway folder with copies of `files` and, when asked, the stand-in engine as
+    sing-box.exe beside them."""
 
-    def __init__(self, with_engine=False):
+    def __init__(self, files=(HELPER_EXE,), with_engine=False):
         self.path = tempfile.mkdtemp(prefix="pelno prog ")  # a space on purpose
-        shutil.copy(os.path.join(bin_dir(), HELPER_EXE), self.path)
+        for name in files:
+            shutil.copy(os.path.join(bin_dir(), name), self.path)
         if with_engine:
             shutil.copy(os.path.join(bin_dir(), STAND_IN_ENGINE_EXE), self.file("sing-box.exe"))
 
@@ -167,9 +183,7 @@ class HelperProcess(contextlib.AbstractContextManager):
     def __init__(self, program_dir=None, with_engine=False):
         self.own_dir = program_dir is None
         self.dir = program_dir or ProgramDir(with_engine=with_engine)
-        self.proc = subprocess.Popen([wine_exec(), self.dir.file(HELPER_EXE)],
-                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
+        self.proc = start_windows([self.dir.file(HELPER_EXE)])
         if not wait_until(self.answers_ping, timeout=30):
             self.stop()
             raise RuntimeError("helper did not answer /ping")

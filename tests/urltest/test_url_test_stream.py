@@ -8,7 +8,7 @@ import unittest
 
 import pelno_wine
 from pelno_engine import TEST_URL as URL, engine_config, engine_processes, open_urltest
-from pelno_wine import recv_all, request, split_response, wait_until
+from pelno_wine import call, recv_all, request, wait_until
 
 HEADER = b"HTTP/1.1 200 OK\r\nContent-Type: application/x-ndjson\r\nConnection: close\r\n\r\n"
 
@@ -29,7 +29,7 @@ def run(*args, **kwargs):
 
 
 def cancel(request_id):
-    return json.loads(split_response(request("POST", "/cancel-urltest", request_id))[2])["status"]
+    return call("POST", "/cancel-urltest", request_id)["status"]
 
 
 def logs():
@@ -91,7 +91,7 @@ class UrlTestStreamTest(unittest.TestCase):
             self.assertEqual(([r["nodeTag"] for r in lines(raw + recv_all(s))], time.monotonic() - start < 1.5),
                              (["fast"], True))
         self.assertTrue(wait_until(lambda: not engine_processes(self.helper.dir.path), 2))
-        self.assertRegex(split_response(request("GET", "/logs"))[2].decode(),
+        self.assertRegex(logs(),
                          r"URLTest cancel requested: stop, processes=2\r\n"
                          r"(\[[^]]*\] [^\r]*\r\n)*?\[[^]]*\] URLTest stream completed for 3 nodes\r\n")
         os.rename(self.helper.dir.file("sing-box.exe"), self.helper.dir.file("away.exe"))
