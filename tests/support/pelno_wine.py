@@ -11,6 +11,7 @@ import socket
 import struct
 import subprocess
 import tempfile
+import threading
 import time
 
 CONTROL_PORT = 17891
