@@ -118,6 +118,7 @@ int RunPlainProcess(HelperProgram& program) {
   RecoverProxyAfterUncleanExit(program);
   const int result = ServeControlApi(program);  // returns on a set-up failure or a stop
   program.session.ShutDown();
+  program.server.FinishAnswers();
   if (SUCCEEDED(com)) ::CoUninitialize();
   ::SetEvent(g_cleanedUp);
   return result;
@@ -150,6 +151,9 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   // Waits for a start or stop still running on a connection thread (the session
   // lock), then restores the proxy and stops the engine; later starts are refused.
   program.session.ShutDown();
+  // The process may end once the service is reported stopped: answers still being
+  // written (to a start the shut-down waited for) go out first.
+  program.server.FinishAnswers();
   service.reporter.Report(ServiceState::kStopped, static_cast<DWORD>(result));
 }
 

@@ -35,10 +35,26 @@ std::size_t ConnectionTable::size() const {
   return state_->entries.size();
 }
 
+bool ConnectionTable::CloseUnfinishedAndWait(std::chrono::milliseconds bound) {
+  MutexLock lock(state_->mutex);
+  std::list<Entry>& entries = state_->entries;
+  for (auto entry = entries.begin(); entry != entries.end();) {
+    if (!entry->evictable) {
+      ++entry;
+      continue;
+    }
+    entry->interrupt();
+    entry->place->inTable_ = false;
+    entry = entries.erase(entry);
+  }
+  return lock.WaitFor(state_->emptied, bound, [&entries]() REQUIRES(state_->mutex) { return entries.empty(); });
+}
+
 void ConnectionTable::Place::Leave() {
   MutexLock lock(state_->mutex);
   if (inTable_) state_->entries.erase(entry_);
   inTable_ = false;
+  if (state_->entries.empty()) state_->emptied.notify_all();
 }
 
 bool ConnectionTable::Place::KeepPlace() {

@@ -3,6 +3,8 @@
 // request, so idle or trickling clients cannot shut everyone else out.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <list>
@@ -34,6 +36,11 @@ class ConnectionTable {
   // Connections holding a place.
   std::size_t size() const;
 
+  // At a stop: closes every connection still sending its request, which then ends
+  // unanswered, and waits at most `bound` for those being answered to leave. True
+  // when none is left.
+  bool CloseUnfinishedAndWait(std::chrono::milliseconds bound);
+
  private:
   struct Entry {
     Interrupt interrupt;
@@ -44,6 +51,7 @@ class ConnectionTable {
   struct State {
     Mutex mutex;
     std::list<Entry> entries GUARDED_BY(mutex);  // in the order of admission
+    std::condition_variable emptied;             // the last entry has left
     std::size_t limit;
   };
   std::shared_ptr<State> state_;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +51,25 @@ TEST(ConnectionTableTest, AtTheLimitTheOldestStillReadingMakesRoom) {
   auto f = t.Admit("f", Admission::kAdmitted);
   auto g = t.Admit("g", Admission::kAdmittedInPlace);
   EXPECT_EQ(t.interrupted, (std::vector<std::string>{"b", "f"}));
+}
+
+// At a stop the connections still sending their request are closed at once and the
+// wait lasts until those being answered have left, or its bound.
+TEST(ConnectionTableTest, AStopClosesTheUnfinishedAndWaitsForTheAnswered) {
+  Table t(4);
+  auto reading = t.Admit("reading", Admission::kAdmitted);
+  auto answering = t.Admit("answering", Admission::kAdmitted);
+  EXPECT_TRUE(answering->KeepPlace());
+  EXPECT_FALSE(t.table.CloseUnfinishedAndWait(std::chrono::milliseconds(50)));
+  EXPECT_EQ(t.interrupted, (std::vector<std::string>{"reading"}));
+  EXPECT_FALSE(reading->KeepPlace());
+  auto answered = std::async(std::launch::async, [&t] {
+    return t.table.CloseUnfinishedAndWait(std::chrono::seconds(10));
+  });
+  EXPECT_EQ(answered.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+  answering.reset();
+  EXPECT_TRUE(answered.get());
+  EXPECT_EQ(t.interrupted.size(), 1u);
 }
 
 TEST(ConnectionTableTest, PlacesMayOutliveTheTable) {

@@ -205,6 +205,10 @@ void ControlServer::Stop() {
   listener_.Reset();
 }
 
+bool ControlServer::FinishAnswers() {
+  return services_->connections.CloseUnfinishedAndWait(kAnswersAtStopBound);
+}
+
 std::unique_ptr<ConnectionTable::Place> ControlServer::Admit(SOCKET connection) {
   ConnectionTable::Admission admission;
   std::unique_ptr<ConnectionTable::Place> place =

@@ -60,6 +60,8 @@ inline constexpr std::size_t kMaxIdleConnectionThreads = 32;
 // the loop.
 inline constexpr std::size_t kMaxAcceptingThreads = 8;
 inline constexpr std::chrono::milliseconds kAcceptRetryInterval{250};
+// How long a stop waits for the answers still being written.
+inline constexpr std::chrono::milliseconds kAnswersAtStopBound{3000};
 
 // What every connection is served with, shared by the server and its connection
 // threads, which may outlive the server: the routes and the caller check (which
@@ -97,6 +99,11 @@ class ControlServer {
   // Makes Run stop accepting and return; callable from any thread, before or
   // during Run. Closes the listener.
   void Stop();
+
+  // After Run has returned: closes the connections still sending their request and
+  // waits at most kAnswersAtStopBound for the answers being written (a start that
+  // the stop waited for, say) before the process may end. True when all went out.
+  bool FinishAnswers();
 
  private:
   // A place for an accepted connection, making room at the limit; null when no room

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -58,6 +59,15 @@ class ControlServerTest : public ::testing::Test {
     client_.Reset();
     listener_.Reset();
     ::WSACleanup();
+  }
+
+  // A client of a ControlServer, which listens on the control port.
+  UniqueSocket ConnectToServer() {
+    UniqueSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in port = address_;
+    port.sin_port = ::htons(kControlPort);
+    EXPECT_EQ(::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&port), sizeof port), 0);
+    return socket;
   }
 
   UniqueSocket Accept() {
@@ -131,12 +141,8 @@ TEST_F(ControlServerTest, StopEndsRunBeforeOrDuringItsWait) {
       if (when == When::kBeforeRun) return;
       stopping = std::thread([&, clients = when == When::kSeveralAccepting ? 4 : 0] {
         std::vector<UniqueSocket> sockets;
-        sockaddr_in port = address_;
-        port.sin_port = ::htons(kControlPort);
-        for (int i = 0; i < clients; ++i) {  // each held by a thread of its own until all are in
-          sockets.emplace_back(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-          ::connect(sockets.back().Get(), reinterpret_cast<const sockaddr*>(&port), sizeof port);
-        }
+        for (int i = 0; i < clients; ++i) sockets.push_back(ConnectToServer());  // each held by a thread
+
         std::this_thread::sleep_for(200ms);
         for (UniqueSocket& socket : sockets) ::send(socket.Get(), "GET /ping HTTP/1.1\r\n\r\n", 22, 0);
         for (UniqueSocket& socket : sockets) {
@@ -150,6 +156,41 @@ TEST_F(ControlServerTest, StopEndsRunBeforeOrDuringItsWait) {
     EXPECT_LT(std::chrono::steady_clock::now() - stopped.load(), kAcceptRetryInterval) << static_cast<int>(when);
     if (stopping.joinable()) stopping.join();
   }
+}
+
+// After a stop the answer being written goes out before the process may end, and a
+// client that has sent nothing is closed at once rather than waited for.
+TEST_F(ControlServerTest, AfterAStopAnswersGoOutAndSilentClientsAreClosed) {
+  std::promise<void> entered;
+  const RouteTable slowPing = {{"GET", "/ping", kTextPlain, [&entered](const ControlRequest&) {
+                                  entered.set_value();
+                                  std::this_thread::sleep_for(300ms);
+                                  return std::string("pong");
+                                }, nullptr}};
+  LogJournal journal;
+  ControlServer server(slowPing, journal, callers_, ::setsockopt);
+  UniqueSocket silent, asking;
+  std::thread client;
+  EXPECT_EQ(server.Run([&] {
+    client = std::thread([&] {
+      silent = ConnectToServer();
+      asking = ConnectToServer();
+      ::send(asking.Get(), "GET /ping HTTP/1.1\r\n\r\n", 22, 0);
+      entered.get_future().wait();
+      server.Stop();
+    });
+  }), 0);
+  client.join();
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_TRUE(server.FinishAnswers());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, kAnswersAtStopBound);
+  u_long nonBlocking = 1;
+  ::ioctlsocket(asking.Get(), FIONBIO, &nonBlocking);
+  char reply[512];
+  const int received = ::recv(asking.Get(), reply, sizeof reply, 0);  // already there
+  ASSERT_GT(received, 0) << ::WSAGetLastError();
+  EXPECT_NE(std::string(reply, received).find("\r\n\r\npong"), std::string::npos);
+  EXPECT_LE(::recv(silent.Get(), reply, sizeof reply, 0), 0);
 }
 
 TEST_F(ControlServerTest, WithoutAThreadTheJobIsDroppedAndLogged) {
