@@ -31,3 +31,9 @@ def scratch_desktop_app():
         shutil.rmtree(app, True)
         xvfb.terminate()
         xvfb.wait()
+
+
+def start_app(app, ui_bridge_port):
+    """The application in `app`, with its test bridge on `ui_bridge_port`."""
+    return pelno_wine.start_windows([os.path.join(app, "PelnoVPN.exe")],
+                                    env={**os.environ, "PELNOVPN_UI_BRIDGE_PORT": str(ui_bridge_port)})

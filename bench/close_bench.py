@@ -18,7 +18,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
 sys.path.insert(0, os.path.join(HERE, "..", "tools", "ui_bridge"))
 import pelno_wine  # noqa: E402
-from bench_desktop import scratch_desktop_app  # noqa: E402
+from bench_desktop import scratch_desktop_app, start_app  # noqa: E402
 from pelno_engine import engine_config, free_port  # noqa: E402
 from pelno_registry import read_proxy_values, write_proxy_values  # noqa: E402
 from pelno_ui_bridge import UiBridge  # noqa: E402
@@ -34,9 +34,7 @@ def one_round(app, cap):
     """(connect seconds, close seconds, user's proxy back); None for a figure that hit the cap."""
     write_proxy_values(USER)
     port = free_port()
-    proc = subprocess.Popen([pelno_wine.wine_exec(), os.path.join(app, "PelnoVPN.exe")],
-                            env={**os.environ, "PELNOVPN_UI_BRIDGE_PORT": str(port)},
-                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    proc = start_app(app, port)
     try:
         ui = UiBridge(port)
         with pelno_wine.SilentHelper():

@@ -11,7 +11,6 @@ A report, not a test: run it through bench/run-platform-thread.sh.
 import argparse
 import os
 import statistics
-import subprocess
 import sys
 import threading
 import time
@@ -20,7 +19,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
 sys.path.insert(0, os.path.join(HERE, "..", "tools", "ui_bridge"))
 import pelno_wine  # noqa: E402
-from bench_desktop import scratch_desktop_app  # noqa: E402
+from bench_desktop import scratch_desktop_app, start_app  # noqa: E402
 from pelno_engine import engine_config, free_port  # noqa: E402
 from pelno_ui_bridge import UiBridge  # noqa: E402
 
@@ -63,9 +62,7 @@ def main():
 
 def run_rounds(app, runs):
     port = free_port()
-    proc = subprocess.Popen([pelno_wine.wine_exec(), os.path.join(app, "PelnoVPN.exe")],
-                            env={**os.environ, "PELNOVPN_UI_BRIDGE_PORT": str(port)},
-                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    proc = start_app(app, port)
     try:
         ui = UiBridge(port)
         figures = []
