@@ -36,11 +36,6 @@ void AcceptingRoster::Stop() {
   stopped_ = true;
 }
 
-bool AcceptingRoster::stopped() const {
-  MutexLock lock(mutex_);
-  return stopped_;
-}
-
 void AcceptingRoster::WaitUntilNoneAccepts() {
   MutexLock lock(mutex_);
   lock.Wait(none_, [this]() REQUIRES(mutex_) { return accepting_ == 0; });

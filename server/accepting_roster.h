@@ -33,7 +33,6 @@ class AcceptingRoster {
 
   // No place is given after this.
   void Stop();
-  bool stopped() const;
   // Returns once no place is held; after Stop it stays so.
   void WaitUntilNoneAccepts();
 

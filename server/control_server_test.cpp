@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/testing/loopback_socket.h"
 #include "server/log_journal.h"
 
 namespace pelno {
@@ -62,11 +63,9 @@ class ControlServerTest : public ::testing::Test {
   }
 
   // A client of a ControlServer, which listens on the control port.
-  UniqueSocket ConnectToServer() {
-    UniqueSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    sockaddr_in port = address_;
-    port.sin_port = ::htons(kControlPort);
-    EXPECT_EQ(::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&port), sizeof port), 0);
+  static UniqueSocket ConnectToServer() {
+    UniqueSocket socket = testing::ConnectToLoopback(kControlPort);
+    EXPECT_TRUE(socket);
     return socket;
   }
 
